@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs
+# every test under a virtual X server with Mesa; then replays the fuzz corpus.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/deps.sh"
+
+jobs=$(nproc)
+cmake -S "$top" -B "$top/build-test" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DSTENDO_TESTS=ON -DSTENDO_SANITIZE=ON >/dev/null
+cmake --build "$top/build-test" -j "$jobs"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+xvfb-run -a -s "-screen 0 1600x1200x24" \
+    ctest --test-dir "$top/build-test" --output-on-failure -j "$jobs"
+
+if [ -d "$top/fuzz" ] && [ -f "$top/fuzz/CMakeLists.txt" ]; then
+    CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTENDO_FUZZ_ONLY=ON >/dev/null
+    cmake --build "$top/build-fuzz" -j "$jobs"
+    "$top/fuzz/replay.sh" "$top/build-fuzz"
+fi

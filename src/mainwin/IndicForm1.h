@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QDialog>
+
+// The progress window shown modally for about three seconds between benchmark passes.
+class TIndicForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TIndicForm(QWidget* parent = nullptr);
+};
+
+extern TIndicForm* IndicForm;

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QDialog>
+
+// The results window: compares the stored computers as a bar chart.
+class TVideoResults : public QDialog {
+    Q_OBJECT
+public:
+    explicit TVideoResults(QWidget* parent = nullptr);
+};
+
+extern TVideoResults* VideoResults;

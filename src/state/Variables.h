@@ -1,0 +1,207 @@
+// The state that every window shares: the version, the fixed display-mode tables, the
+// description of this computer, the results store, the configuration of the pass in progress
+// and what a pass hands back to the main window; and the routines that several windows use.
+#pragma once
+
+#include "render/DirectXGraphics.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QImage;
+class QPainter;
+
+// ---- Constants ------------------------------------------------------------------------------
+
+inline constexpr std::uint8_t VersionMajor = 1;
+inline constexpr std::uint8_t VersionMinor = 5;
+inline constexpr std::uint8_t TestSet = 1;
+inline constexpr std::uint8_t TextureCount = 6;
+
+struct TModeSize {
+    std::int32_t Width;
+    std::int32_t Height;
+};
+
+inline constexpr int ModeSizeCount = 5;
+inline constexpr int ModeDepthCount = 2;
+inline constexpr TModeSize ModeSizes[ModeSizeCount] = {
+    {640, 480}, {800, 600}, {1024, 768}, {1280, 1024}, {1600, 1200}};
+inline constexpr std::int32_t ModeDepths[ModeDepthCount] = {16, 32};
+
+// The text stored where a value could not be determined.
+inline constexpr std::string_view NotDetermined = "n/d";
+
+// ---- Records --------------------------------------------------------------------------------
+
+// A 256-byte length-prefixed text: byte 0 the length n, bytes 1..n the characters, the rest
+// the tail (zero in memory).
+using TStringSlot = std::array<std::uint8_t, 256>;
+
+// Makes a slot holding text (cut to 255 bytes) with a zero tail; no scrambling.
+TStringSlot MakeStringSlot(std::string_view text);
+// The text of a slot (bytes 1..n), as stored (no unscrambling).
+std::string StringSlotText(const TStringSlot& slot);
+
+#pragma pack(push, 1)
+
+// The configuration of the pass in progress; copied unchanged into bytes 10..22 of a result.
+struct TTestConfig {
+    std::uint16_t Width;
+    std::uint16_t Height;
+    std::uint16_t Depth;
+    std::uint16_t RefreshRate;
+    std::uint8_t HardwareDevice;
+    std::uint8_t HardwareVertexProcessing;
+    std::uint8_t VertexBufferMode;
+    std::uint8_t TextureMode;
+    std::uint8_t DetailLevel;
+};
+
+// One computer: eight scrambled string slots and the adapter's two capability blocks. Two
+// records denote the same computer when all their bytes are equal.
+struct TComputerRecord {
+    TStringSlot Processor;
+    TStringSlot VideoAdapter;
+    TStringSlot Chipset;
+    TStringSlot MemoryMB;
+    TStringSlot OSName;
+    TStringSlot Owner;
+    TStringSlot TimeZone;
+    TStringSlot RecordTag;
+    D3DCAPS8 HalCaps;
+    D3DCAPS8 RefCaps;
+};
+
+// One result of one test configuration of a computer.
+struct TResultRecord {
+    double Timestamp; // days since 30 December 1899, time of day as the fraction
+    std::uint8_t TestSet;
+    std::uint8_t Reserved1;
+    std::uint16_t Width;
+    std::uint16_t Height;
+    std::uint16_t Depth;
+    std::uint16_t RefreshRate;
+    std::uint8_t HardwareDevice;
+    std::uint8_t HardwareVertexProcessing;
+    std::uint8_t VertexBufferMode;
+    std::uint8_t TextureMode;
+    std::uint8_t DetailLevel;
+    std::uint8_t BlackPercent;
+    float SumLogFrameTime;
+    float SumSqLogFrameTime;
+    float TrianglesPerMs;
+    float Fps;
+    float MinFps;
+    float MaxFps;
+    float FrameTimeSpread;
+    std::uint32_t FrameCount;
+    std::int32_t TotalTimeMs;
+    std::uint16_t EmptyFps;
+    std::uint16_t Reserved2;
+    std::uint32_t AvailPhys[4];
+    std::uint32_t AvailTextureMem[4];
+    float FpsSum;
+    float FpsMin;
+    float FpsMax;
+    std::int32_t RunCount;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(TTestConfig) == 13);
+static_assert(offsetof(TTestConfig, Height) == 2);
+static_assert(offsetof(TTestConfig, Depth) == 4);
+static_assert(offsetof(TTestConfig, RefreshRate) == 6);
+static_assert(offsetof(TTestConfig, HardwareDevice) == 8);
+static_assert(offsetof(TTestConfig, HardwareVertexProcessing) == 9);
+static_assert(offsetof(TTestConfig, VertexBufferMode) == 10);
+static_assert(offsetof(TTestConfig, TextureMode) == 11);
+static_assert(offsetof(TTestConfig, DetailLevel) == 12);
+
+static_assert(sizeof(TComputerRecord) == 2472);
+static_assert(offsetof(TComputerRecord, VideoAdapter) == 256);
+static_assert(offsetof(TComputerRecord, Chipset) == 512);
+static_assert(offsetof(TComputerRecord, MemoryMB) == 768);
+static_assert(offsetof(TComputerRecord, OSName) == 1024);
+static_assert(offsetof(TComputerRecord, Owner) == 1280);
+static_assert(offsetof(TComputerRecord, TimeZone) == 1536);
+static_assert(offsetof(TComputerRecord, RecordTag) == 1792);
+static_assert(offsetof(TComputerRecord, HalCaps) == 2048);
+static_assert(offsetof(TComputerRecord, RefCaps) == 2260);
+
+static_assert(sizeof(TResultRecord) == 112);
+static_assert(offsetof(TResultRecord, TestSet) == 8);
+static_assert(offsetof(TResultRecord, Width) == 10);
+static_assert(offsetof(TResultRecord, Height) == 12);
+static_assert(offsetof(TResultRecord, Depth) == 14);
+static_assert(offsetof(TResultRecord, RefreshRate) == 16);
+static_assert(offsetof(TResultRecord, HardwareDevice) == 18);
+static_assert(offsetof(TResultRecord, HardwareVertexProcessing) == 19);
+static_assert(offsetof(TResultRecord, VertexBufferMode) == 20);
+static_assert(offsetof(TResultRecord, TextureMode) == 21);
+static_assert(offsetof(TResultRecord, DetailLevel) == 22);
+static_assert(offsetof(TResultRecord, BlackPercent) == 23);
+static_assert(offsetof(TResultRecord, SumLogFrameTime) == 24);
+static_assert(offsetof(TResultRecord, SumSqLogFrameTime) == 28);
+static_assert(offsetof(TResultRecord, TrianglesPerMs) == 32);
+static_assert(offsetof(TResultRecord, Fps) == 36);
+static_assert(offsetof(TResultRecord, MinFps) == 40);
+static_assert(offsetof(TResultRecord, MaxFps) == 44);
+static_assert(offsetof(TResultRecord, FrameTimeSpread) == 48);
+static_assert(offsetof(TResultRecord, FrameCount) == 52);
+static_assert(offsetof(TResultRecord, TotalTimeMs) == 56);
+static_assert(offsetof(TResultRecord, EmptyFps) == 60);
+static_assert(offsetof(TResultRecord, AvailPhys) == 64);
+static_assert(offsetof(TResultRecord, AvailTextureMem) == 80);
+static_assert(offsetof(TResultRecord, FpsSum) == 96);
+static_assert(offsetof(TResultRecord, FpsMin) == 100);
+static_assert(offsetof(TResultRecord, FpsMax) == 104);
+static_assert(offsetof(TResultRecord, RunCount) == 108);
+
+// ---- Shared variables -----------------------------------------------------------------------
+
+extern TComputerRecord CurrentComputer;
+extern std::int32_t CurrentComputerIndex;
+
+// The results store: three parallel arrays of equal length, one entry per computer, never
+// shrunk.
+extern std::vector<TComputerRecord> Computers;
+extern std::vector<std::vector<TStringSlot>> ComputerDevices;
+extern std::vector<std::vector<TResultRecord>> ComputerResults;
+
+extern std::uint8_t ModeAvailable[ModeSizeCount][ModeDepthCount];
+extern TTestConfig CurrentTest;
+extern bool Direct3DMissing;
+extern bool ResultsChanged;
+extern bool TestFailed;
+extern std::string StatusText;
+
+// ---- Shared routines ------------------------------------------------------------------------
+
+// String scrambling of every stored descriptive text (texts of up to two characters stay).
+TStringSlot ScrambleText(const TStringSlot& text);
+TStringSlot UnscrambleText(const TStringSlot& text);
+
+// Reads the named results file and merges it into the store.
+void LoadResults(const std::string& fileName);
+// Writes the whole store to "Results.bin" in the working directory.
+void SaveResults();
+
+// Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.
+TStringSlot ReadRegistryText(std::string_view keyPath, std::string_view valueName);
+void SetStatusText(std::string_view text);
+// Fills CurrentComputer.VideoAdapter, HalCaps and RefCaps, or sets Direct3DMissing.
+void ReadAdapterInfo();
+// The rounded, shaded blue background of every window and button glyph.
+void PaintBackground(QPainter& canvas, int W, int H, int R, int N);
+// Decodes the program's JPEG resource of that name (any letter case) into bitmap, a 24-bit
+// image; throws std::runtime_error for an unknown name or undecodable data.
+void LoadJpegResource(std::string_view name, QImage& bitmap);
+// Builds texture textureIndex of set setNumber as 1024 x 1024 A8R8G8B8 pixels; any other
+// set or index leaves pixels untouched.
+void PrepareTexture(unsigned setNumber, unsigned textureIndex, std::uint32_t* pixels);
