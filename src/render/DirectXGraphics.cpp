@@ -36,7 +36,9 @@ void FreeDirect3DLibrary() {
     LibraryHandle = nullptr;
 }
 
-void* Direct3DLibraryHandle() { return LibraryHandle; }
+void* Direct3DLibraryHandle() {
+    return LibraryHandle;
+}
 
 IDirect3D8* Direct3DCreate8(UINT SDKVersion) {
     return CreateProc != nullptr ? CreateProc(SDKVersion) : nullptr;

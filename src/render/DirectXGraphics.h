@@ -38,8 +38,12 @@ inline constexpr HRESULT D3DERR_NOTAVAILABLE = static_cast<HRESULT>(0x8876086Au)
 inline constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
 inline constexpr HRESULT D3DERR_INVALIDDEVICE = static_cast<HRESULT>(0x88760867u);
 
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
 
 inline constexpr UINT D3D_SDK_VERSION = 120;
 inline constexpr UINT D3DADAPTER_DEFAULT = 0;
@@ -393,8 +397,8 @@ public:
     // Copies what the screen shows (the last presented picture, at the mode's size) into a
     // D3DFMT_A8R8G8B8 image surface of that size.
     virtual HRESULT GetFrontBuffer(IDirect3DSurface8* pDestSurface) = 0;
-    virtual HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color,
-                          float Z, DWORD Stencil) = 0;
+    virtual HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z,
+                          DWORD Stencil) = 0;
     virtual HRESULT BeginScene() = 0;
     virtual HRESULT EndScene() = 0;
     virtual HRESULT Present(const RECT* pSourceRect, const RECT* pDestRect,
@@ -420,9 +424,8 @@ public:
     virtual HRESULT GetAdapterIdentifier(UINT Adapter, DWORD Flags,
                                          D3DADAPTER_IDENTIFIER8* pIdentifier) = 0;
     virtual HRESULT GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) = 0;
-    virtual HRESULT CheckDeviceType(UINT Adapter, D3DDEVTYPE CheckType,
-                                    D3DFORMAT DisplayFormat, D3DFORMAT BackBufferFormat,
-                                    BOOL Windowed) = 0;
+    virtual HRESULT CheckDeviceType(UINT Adapter, D3DDEVTYPE CheckType, D3DFORMAT DisplayFormat,
+                                    D3DFORMAT BackBufferFormat, BOOL Windowed) = 0;
     virtual HRESULT GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS8* pCaps) = 0;
     virtual HRESULT CreateDevice(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocusWindow,
                                  DWORD BehaviorFlags,

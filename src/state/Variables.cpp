@@ -29,4 +29,6 @@ std::string StringSlotText(const TStringSlot& slot) {
     return std::string(reinterpret_cast<const char*>(slot.data()) + 1, slot[0]);
 }
 
-void SetStatusText(std::string_view text) { StatusText.assign(text); }
+void SetStatusText(std::string_view text) {
+    StatusText.assign(text);
+}
