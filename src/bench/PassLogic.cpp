@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <numbers>
 
@@ -150,6 +151,20 @@ void TFrameStats::AddFrame(std::uint32_t dt) {
     SumMs += dt;
     Shortest = std::min(Shortest, dt);
     Longest = std::max(Longest, dt);
+}
+
+std::string TextureCacheFileName(int set, int index) {
+    return "Data" + std::to_string(set) + "1" + std::to_string(index) + ".dat";
+}
+
+bool ReadTextureCache(const std::string& fileName, void* level) {
+    std::FILE* cache = std::fopen(fileName.c_str(), "rb");
+    if (cache == nullptr)
+        return false;
+    // How much was read does not matter: a short file fills only its bytes.
+    [[maybe_unused]] const std::size_t read = std::fread(level, 1, TextureCacheBytes, cache);
+    std::fclose(cache);
+    return true;
 }
 
 TFrameStats RunFrameLoop(const TFrameLoopHooks& hooks) {

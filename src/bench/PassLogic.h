@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 // ---- Scene ----------------------------------------------------------------------------------
@@ -56,6 +57,14 @@ double LightXAt(int light, std::int64_t elapsedMs);
 double LightZAt(int light, std::int64_t elapsedMs);
 // A point light of the scene at the given position; the rest as the scene wants it.
 D3DLIGHT8 SceneLight(float x, float y, float z);
+
+// Texture cache files: level 0 of a texture as raw A8R8G8B8 rows of 4,096 bytes.
+inline constexpr std::size_t TextureCacheBytes = 1024u * 4096u;
+// "Data" + set + "1" + index + ".dat", in the working directory.
+std::string TextureCacheFileName(int set, int index);
+// Copies the named cache file into level, at most TextureCacheBytes in one read (a short
+// file fills only its bytes). False when the file does not open.
+bool ReadTextureCache(const std::string& fileName, void* level);
 
 // ---- Frame timing ---------------------------------------------------------------------------
 

@@ -1,11 +1,13 @@
 // The pass's logic without a screen: geometry, camera path, the timing loop with a scripted
 // clock, the post-run figures and the recording of results.
 #include "bench/PassLogic.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <numbers>
 #include <utility>
@@ -119,6 +121,35 @@ TEST(SceneGeometry, CameraAndLightsGoRoundTheCorridor) {
     EXPECT_FLOAT_EQ(light.Ambient.r, 0);
     EXPECT_FLOAT_EQ(light.Diffuse.g, 1);
     EXPECT_FLOAT_EQ(light.Position.z, 3);
+}
+
+TEST(TextureCache, FullFileReplacesShortFileFillsItsBytes) {
+    EXPECT_EQ(TextureCacheFileName(1, 0), "Data110.dat");
+    EXPECT_EQ(TextureCacheFileName(1, 5), "Data115.dat");
+
+    TempDir dir(true);
+    // One spare byte past the level: a read must never go beyond 4 MiB.
+    std::vector<std::uint8_t> level(TextureCacheBytes + 1, 0xAA);
+    EXPECT_FALSE(ReadTextureCache("Data110.dat", level.data()));
+    EXPECT_EQ(level[0], 0xAA);
+
+    {
+        std::ofstream full("Data111.dat", std::ios::binary);
+        const std::vector<char> bytes(TextureCacheBytes + 100, 0x11);
+        full.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    EXPECT_TRUE(ReadTextureCache("Data111.dat", level.data()));
+    EXPECT_EQ(level[0], 0x11);
+    EXPECT_EQ(level[TextureCacheBytes - 1], 0x11);
+    EXPECT_EQ(level[TextureCacheBytes], 0xAA);
+
+    {
+        std::ofstream shortFile("Data112.dat", std::ios::binary);
+        shortFile.write("\x22\x22\x22", 3);
+    }
+    EXPECT_TRUE(ReadTextureCache("Data112.dat", level.data()));
+    EXPECT_EQ(level[2], 0x22);
+    EXPECT_EQ(level[3], 0x11);
 }
 
 // ---- Timing loop ----------------------------------------------------------------------------

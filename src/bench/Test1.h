@@ -1,0 +1,75 @@
+// The full-screen test screen and one benchmark pass: device set-up and checks, the timed
+// fly-through, the post-run measurements and the recording of the result.
+#pragma once
+
+#include "bench/PassLogic.h"
+#include "render/DirectXGraphics.h"
+
+#include <QWindow>
+
+#include <cstdint>
+#include <string>
+
+class QKeyEvent;
+
+class TTestScreen : public QWindow {
+public:
+    // Borderless, black, on top, centred on the primary screen at the design size. The
+    // device renders into it full screen during a pass.
+    explicit TTestScreen(QWindow* parent = nullptr);
+    // Releases whatever a pass left.
+    ~TTestScreen() override;
+    TTestScreen(const TTestScreen&) = delete;
+    TTestScreen& operator=(const TTestScreen&) = delete;
+
+    // One whole pass for CurrentTest. On success a result is recorded in
+    // ComputerResults[CurrentComputerIndex]; otherwise TestFailed is set and StatusText says
+    // why. Everything it created is released before it returns.
+    void MainProc();
+    // Esc, whatever the modifiers, stops the pass at its next check.
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+
+    IDirect3D8* Direct3D = nullptr;
+    IDirect3DDevice8* Device = nullptr;
+    IDirect3DVertexBuffer8* VertexBuffer = nullptr;
+    IDirect3DTexture8* Textures[TextureCount] = {};
+    D3DLIGHT8 Lights[LightCount] = {};
+    D3DMATERIAL8 Material = {};
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool CreateDeviceAndCheck();
+    bool BuildScene();
+    bool FillTextures();
+    void ProgressStep();
+    void MemorySnapshot(int k);
+    void DrawFrame(std::uint32_t t0);
+    std::uint8_t SampleScreen();
+    std::uint16_t CountEmptyFrames();
+    void RecordResult();
+    void ReleaseAll();
+};
+
+extern TTestScreen* TestScreen;
+
+// Working state of the pass in progress (one pass at a time).
+extern D3DCAPS8 WorkCaps;
+extern D3DPRESENT_PARAMETERS PresentParams;
+extern std::int32_t ProgressGrey;
+extern std::int32_t WallFirstVertex;
+extern std::int32_t FloorFirstVertex;
+extern std::int32_t TriangleCount;
+extern std::uint32_t AvailPhysReadings[4];
+extern std::uint32_t AvailTextureMemReadings[4];
+extern float CameraX, CameraY, CameraZ, CameraYaw;
+extern D3DMATRIX ViewMatrix;
+extern D3DMATRIX ProjectionMatrix;
+// The statistics of the frame loop; FrameStats.N is zero until the loop has ended.
+extern TFrameStats FrameStats;
+// Frames drawn so far in the pass, warm-up included.
+extern std::uint32_t FramesDrawn;
+// The black-point percentage and empty-frame rate of the last pass.
+extern std::uint8_t LastBlackPercent;
+extern std::uint16_t LastEmptyFps;
