@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace swvp {
@@ -73,13 +74,19 @@ public:
     const Range* Find(std::size_t first, std::size_t count);
 
 private:
+    struct Key {
+        std::size_t first, count;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const noexcept {
+            return k.first * 0x9E3779B97F4A7C15u ^ k.count;
+        }
+    };
     const SourceVertex* buffer_ = nullptr;
     std::size_t vertexCount_ = 0;
-    struct Entry {
-        std::size_t first, count;
-        Range range;
-    };
-    std::vector<Entry> ranges_;
+    // Node-based, so a Range handed out stays where it is while others are added.
+    std::unordered_map<Key, Range, KeyHash> ranges_;
 };
 
 } // namespace swvp
