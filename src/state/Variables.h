@@ -3,6 +3,7 @@
 // and what a pass hands back to the main window; and the routines that several windows use.
 #pragma once
 
+#include "platform/Registry.h"
 #include "render/DirectXGraphics.h"
 
 #include <array>
@@ -193,7 +194,7 @@ void LoadResults(const std::string& fileName);
 void SaveResults();
 
 // Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.
-TStringSlot ReadRegistryText(std::string_view keyPath, std::string_view valueName);
+TStringSlot ReadRegistryText(HKEY root, std::string_view keyPath, std::string_view valueName);
 void SetStatusText(std::string_view text);
 // Fills CurrentComputer.VideoAdapter, HalCaps and RefCaps, or sets Direct3DMissing.
 void ReadAdapterInfo();
@@ -202,6 +203,9 @@ void PaintBackground(QPainter& canvas, int W, int H, int R, int N);
 // Decodes the program's JPEG resource of that name (any letter case) into bitmap, a 24-bit
 // image; throws std::runtime_error for an unknown name or undecodable data.
 void LoadJpegResource(std::string_view name, QImage& bitmap);
+// Decodes JPEG bytes into bitmap as LoadJpegResource does; throws std::runtime_error when
+// they are not a decodable JPEG image.
+void DecodeJpegData(const void* data, std::size_t size, QImage& bitmap);
 // Builds texture textureIndex of set setNumber as 1024 x 1024 A8R8G8B8 pixels; any other
 // set or index leaves pixels untouched.
 void PrepareTexture(unsigned setNumber, unsigned textureIndex, std::uint32_t* pixels);
