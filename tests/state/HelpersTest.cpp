@@ -1,0 +1,181 @@
+// The shared helpers: registry texts with every rule, the adapter's identity through the real
+// runtime (and without it), and the window background's geometry and colours.
+#include "platform/Registry.h"
+#include "state/Variables.h"
+
+#include <QImage>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QPainter>
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+// Installs a registry of the test's own for ReadRegistryText, and takes it away again.
+class InstalledRegistry {
+public:
+    InstalledRegistry() { SetCurrentRegistry(&registry); }
+    ~InstalledRegistry() { SetCurrentRegistry(nullptr); }
+    Registry registry;
+};
+
+std::string Unscrambled(const TStringSlot& slot) {
+    return StringSlotText(UnscrambleText(slot));
+}
+
+bool AllZero(const D3DCAPS8& caps) {
+    static const D3DCAPS8 zero{};
+    return std::memcmp(&caps, &zero, sizeof caps) == 0;
+}
+
+QColor Pixel(const QImage& image, int x, int y) {
+    return image.pixelColor(x, y);
+}
+
+} // namespace
+
+TEST(ReadRegistryText, FollowsTheRulesForEveryKindOfValue) {
+    InstalledRegistry fixture;
+    Registry& registry = fixture.registry;
+    const std::string key = "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    const std::string longText(300, 'x');
+    registry.SetString(HKEY_LOCAL_MACHINE, key, "ProductName", "Debian GNU/Linux 12");
+    registry.SetString(HKEY_LOCAL_MACHINE, key, "Long", longText.substr(0, 254) + "yz" + "tail");
+    registry.SetString(HKEY_LOCAL_MACHINE, key, "Empty", "");
+    registry.SetString(HKEY_LOCAL_MACHINE, key, "Zero", std::string("ab\0cd", 5));
+    registry.SetExpandString(HKEY_LOCAL_MACHINE, key, "Expand", "%SystemRoot%\\x");
+    registry.SetDword(HKEY_LOCAL_MACHINE, key, "DwordZero", 0);
+    registry.SetDword(HKEY_LOCAL_MACHINE, key, "DwordMax", 4294967295u);
+    registry.CreateKey(HKEY_LOCAL_MACHINE, key).SetValue("Binary", {REG_BINARY, "\x01\x02", 0});
+    registry.CreateKey(HKEY_LOCAL_MACHINE, key).SetValue("Multi", {REG_MULTI_SZ, "a", 0});
+
+    const struct {
+        HKEY root;
+        std::string key;
+        const char* value;
+        std::string expected;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, key, "ProductName", "Debian GNU/Linux 12"},
+        {HKEY_LOCAL_MACHINE, "\\software\\MICROSOFT\\windows nt\\currentversion", "productname",
+         "Debian GNU/Linux 12"},
+        {HKEY_LOCAL_MACHINE, key, "Long", longText.substr(0, 254) + "y"}, // cut to 255
+        {HKEY_LOCAL_MACHINE, key, "Empty", "n/d"},
+        {HKEY_LOCAL_MACHINE, key, "Zero", "ab"},
+        {HKEY_LOCAL_MACHINE, key, "Expand", "n/d"},
+        {HKEY_LOCAL_MACHINE, key, "DwordZero", "0"},
+        {HKEY_LOCAL_MACHINE, key, "DwordMax", "4294967295"},
+        {HKEY_LOCAL_MACHINE, key, "Binary", "n/d"},
+        {HKEY_LOCAL_MACHINE, key, "Multi", "n/d"},
+        {HKEY_LOCAL_MACHINE, key, "Missing", "n/d"},
+        {HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProductName",
+         "n/d"},
+        {HKEY_CURRENT_USER, key, "ProductName", "n/d"},
+    };
+    for (const auto& c : cases) {
+        const TStringSlot slot = ReadRegistryText(c.root, c.key, c.value);
+        EXPECT_EQ(slot, ScrambleText(MakeStringSlot(c.expected))) << c.value;
+        EXPECT_EQ(Unscrambled(slot), c.expected) << c.value;
+    }
+    // Scrambled, not plain: the stored bytes are not the text itself.
+    EXPECT_NE(StringSlotText(ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ProductName")),
+              "Debian GNU/Linux 12");
+}
+
+TEST(ReadRegistryText, TheSystemViewHasNo9xKey) {
+    SetCurrentRegistry(nullptr);
+    EXPECT_EQ(Unscrambled(ReadRegistryText(HKEY_LOCAL_MACHINE,
+                                           "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                           "ProductName")),
+              "n/d");
+}
+
+// Needs OpenGL: run under Xvfb.
+TEST(ReadAdapterInfo, FillsTheAdapterFromTheRuntimeOnThisMachine) {
+    // The renderer's own description, asked of OpenGL directly.
+    QOpenGLContext context;
+    ASSERT_TRUE(context.create());
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    ASSERT_TRUE(context.makeCurrent(&surface));
+    const std::string renderer =
+        reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+    context.doneCurrent();
+
+    LoadDirect3DLibrary();
+    CurrentComputer = TComputerRecord{};
+    Direct3DMissing = false;
+    ReadAdapterInfo();
+    FreeDirect3DLibrary();
+
+    EXPECT_FALSE(Direct3DMissing);
+    EXPECT_EQ(Unscrambled(CurrentComputer.VideoAdapter), renderer.substr(0, 255));
+    EXPECT_EQ(CurrentComputer.RefCaps.DeviceType, D3DDEVTYPE_REF);
+    if (renderer.find("llvmpipe") != std::string::npos ||
+        renderer.find("softpipe") != std::string::npos) {
+        EXPECT_TRUE(AllZero(CurrentComputer.HalCaps)) << "a software renderer is no HAL";
+    }
+}
+
+TEST(ReadAdapterInfo, WithoutTheRuntimeSetsDirect3DMissingAndTouchesNothing) {
+    LoadDirect3DLibrary("/nonexistent/libd3d8.so");
+    CurrentComputer = TComputerRecord{};
+    Direct3DMissing = false;
+    ReadAdapterInfo();
+    FreeDirect3DLibrary();
+    EXPECT_TRUE(Direct3DMissing);
+    EXPECT_EQ(CurrentComputer.VideoAdapter, TStringSlot{});
+    EXPECT_TRUE(AllZero(CurrentComputer.HalCaps));
+    EXPECT_TRUE(AllZero(CurrentComputer.RefCaps));
+    Direct3DMissing = false;
+}
+
+TEST(PaintBackground, RingsCornersAndCentreAt200By100) {
+    QImage image(200, 100, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing); // the routine must switch it off
+        PaintBackground(painter, 200, 100, 35, 12);
+    }
+    // Step r's colour: round(16 + 79 t), round(32 + 127 t), 255, t = ln r / ln 12.
+    const QColor step[13] = {{16, 32, 255},  {16, 32, 255},  {38, 67, 255},  {51, 88, 255},
+                             {60, 103, 255}, {67, 114, 255}, {73, 124, 255}, {78, 131, 255},
+                             {82, 138, 255}, {86, 144, 255}, {89, 150, 255}, {92, 155, 255},
+                             {95, 159, 255}};
+    const QColor base(16, 32, 255), last(95, 159, 255);
+    EXPECT_EQ(Pixel(image, 0, 0), base);
+    EXPECT_EQ(Pixel(image, 100, 12), step[12]);
+    EXPECT_EQ(Pixel(image, 100, 50), last);
+    EXPECT_EQ(Pixel(image, 0, 99), QColor(Qt::black));
+
+    // Down the top band every row is one step further in; the outermost row keeps the base.
+    EXPECT_EQ(Pixel(image, 100, 0), base);
+    for (int y = 1; y <= 12; ++y)
+        EXPECT_EQ(Pixel(image, 100, y), step[y]) << "row " << y;
+    EXPECT_EQ(Pixel(image, 100, 30), last);
+    // The other three sides, one and two pixels in.
+    const struct {
+        int x, y;
+        QColor colour;
+    } sides[] = {{199, 50, base}, {198, 50, step[1]}, {197, 50, step[2]}, // right band
+                 {100, 99, base}, {100, 98, step[1]}, {100, 97, step[2]}, // bottom band
+                 {0, 50, base},   {1, 50, step[1]},   {2, 50, step[2]},   // left band
+                 {3, 3, base},    {196, 3, base},     {3, 96, base},      // rounded corners
+                 {196, 96, base}, {20, 20, last},     {180, 80, last}};
+    for (const auto& side : sides)
+        EXPECT_EQ(Pixel(image, side.x, side.y), side.colour) << side.x << "," << side.y;
+    // Nothing outside the area's palette: no antialiased blends, no white left.
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x) {
+            const QColor c = Pixel(image, x, y);
+            bool known = c == QColor(Qt::black);
+            for (const QColor& s : step)
+                known = known || c == s;
+            ASSERT_TRUE(known) << x << "," << y << " is " << c.red() << "," << c.green();
+        }
+}
