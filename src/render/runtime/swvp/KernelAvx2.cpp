@@ -9,29 +9,21 @@
 
 namespace {
 
-// A vertex is eight floats in and (nearly) eight floats out, so a block of eight vertices is an
-// 8 x 8 transpose either way.
-inline void Transpose(__m256 r[8]) {
-    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
-    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
-    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
-    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
-    const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
-    r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
-    r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
-    r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
-    r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
-    r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
-    r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
-    r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
-    r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+// A 4 x 4 transpose within each 128-bit lane.
+inline void TransposeLanes(__m256& r0, __m256& r1, __m256& r2, __m256& r3) {
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);
+    r0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+    r1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+    r2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+    r3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+}
+
+// Vertices i and i + 4 share a register, one per 128-bit lane; then in-lane transposes give
+// the fields with vertices 0..3 in the low lane and 4..7 in the high one. Only 128-bit memory
+// accesses: split unaligned 256-bit ones cost more than they save.
+inline __m256 Pair(const float* low, const float* high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
 }
 
 struct Avx2 {
@@ -68,18 +60,32 @@ struct Avx2 {
     }
     static void Load(const swvp::SourceVertex* source, V soa[8]) {
         const float* f = &source->x;
-        for (int i = 0; i < 8; ++i)
-            soa[i] = _mm256_loadu_ps(f + 8 * i);
-        Transpose(soa);
+        for (int i = 0; i < 4; ++i) {
+            soa[i] = Pair(f + 8 * i, f + 8 * (i + 4));
+            soa[4 + i] = Pair(f + 8 * i + 4, f + 8 * (i + 4) + 4);
+        }
+        TransposeLanes(soa[0], soa[1], soa[2], soa[3]);
+        TransposeLanes(soa[4], soa[5], soa[6], soa[7]);
     }
-    // Each output vertex is 28 bytes: the 32-byte stores overlap the next vertex, which is
-    // written afterwards, and the last one is cut to seven floats.
+    // Each output vertex is 28 bytes, written as two 16-byte halves in vertex order: the second
+    // half overlaps the next vertex, which is written afterwards, and the last vertex's is cut
+    // to twelve bytes.
     static void Store(V soa[8], swvp::LitVertex* out) {
-        Transpose(soa);
+        TransposeLanes(soa[0], soa[1], soa[2], soa[3]);
+        TransposeLanes(soa[4], soa[5], soa[6], soa[7]);
         float* f = &out->x;
-        for (int i = 0; i < 7; ++i)
-            _mm256_storeu_ps(f + 7 * i, soa[i]);
-        _mm256_maskstore_ps(f + 49, _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, -1, 0), soa[7]);
+        for (int i = 0; i < 4; ++i) {
+            _mm_storeu_ps(f + 7 * i, _mm256_castps256_ps128(soa[i]));
+            _mm_storeu_ps(f + 7 * i + 4, _mm256_castps256_ps128(soa[4 + i]));
+        }
+        for (int i = 0; i < 3; ++i) {
+            _mm_storeu_ps(f + 7 * (i + 4), _mm256_extractf128_ps(soa[i], 1));
+            _mm_storeu_ps(f + 7 * (i + 4) + 4, _mm256_extractf128_ps(soa[4 + i], 1));
+        }
+        _mm_storeu_ps(f + 49, _mm256_extractf128_ps(soa[3], 1));
+        const __m128 last = _mm256_extractf128_ps(soa[7], 1);
+        _mm_storel_pi(reinterpret_cast<__m64*>(f + 53), last);
+        _mm_store_ss(f + 55, _mm_movehl_ps(last, last));
     }
 };
 
