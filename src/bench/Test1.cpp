@@ -106,8 +106,11 @@ void TTestScreen::MainProc() {
     LastEmptyFps = 0;
 
     PumpMessages();
-    SetStatusText(std::to_string(CurrentTest.Width) + " x " + std::to_string(CurrentTest.Height) +
-                  " pixels, " + std::to_string(CurrentTest.Depth) + " bits.");
+    // An Esc seen at that pump has already said why the pass stops; keep its message.
+    if (!TestFailed)
+        SetStatusText(std::to_string(CurrentTest.Width) + " x " +
+                      std::to_string(CurrentTest.Height) + " pixels, " +
+                      std::to_string(CurrentTest.Depth) + " bits.");
 
     if (CreateDeviceAndCheck() && BuildScene() && FillTextures()) {
         PumpMessages();
