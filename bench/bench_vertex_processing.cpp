@@ -6,7 +6,8 @@
 // Both device paths count 2400 x 512 lit vertices a frame, the work the frame asks for; the
 // software path gets there by lighting each tile's 441 distinct vertices once.
 //
-// Usage: bench_vertex_processing [seconds per measurement] [width height]
+// Usage: bench_vertex_processing [--only=kernel|hardware|software] [seconds per measurement]
+//                                [width height]
 // Run it under a real X server (Xvfb on machines without a display).
 #include "render/DXGUtils.h"
 #include "render/DirectXGraphics.h"
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <numbers>
+#include <string>
 #include <vector>
 
 namespace {
@@ -297,16 +299,28 @@ double MeasureDevice(IDirect3D8* d3d, bool software, const Frame& f,
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-    const int width = argc > 3 ? std::atoi(argv[2]) : 640;
-    const int height = argc > 3 ? std::atoi(argv[3]) : 480;
+    std::string only;
+    std::vector<const char*> args;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--only=", 7) == 0)
+            only = argv[i] + 7;
+        else
+            args.push_back(argv[i]);
+    }
+    const auto wanted = [&](const char* part) { return only.empty() || only == part; };
+    const double seconds = args.size() > 0 ? std::atof(args[0]) : 3.0;
+    const int width = args.size() > 2 ? std::atoi(args[1]) : 640;
+    const int height = args.size() > 2 ? std::atoi(args[2]) : 480;
 
     const std::vector<swvp::SourceVertex> scene = SceneVertices();
     const Frame frame = MakeFrame();
     std::printf("Load: floor block, detail %d (%d vertices, %d triangles) drawn %d times a "
                 "frame, 8 point lights; a frame asks for %.0f lit vertices.\n\n",
                 Detail, FloorVertices, FloorTriangles, DrawsPerFrame, LitVerticesPerFrame);
-    MeasureKernel(frame, scene, seconds);
+    if (wanted("kernel"))
+        MeasureKernel(frame, scene, seconds);
+    if (!wanted("hardware") && !wanted("software"))
+        return 0;
 
     LoadDirect3DLibrary();
     if (auto* treat = reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(
@@ -321,13 +335,17 @@ int main(int argc, char** argv) {
     d3d->GetAdapterIdentifier(0, 0, &id);
     std::printf("\nThrough the runtime on \"%s\", %d x %d x 32, textured, per frame:\n",
                 id.Description, width, height);
-    const double hw = MeasureDevice(d3d.get(), false, frame, scene, width, height, seconds);
-    const double sw = MeasureDevice(d3d.get(), true, frame, scene, width, height, seconds);
+    const double hw = wanted("hardware")
+                          ? MeasureDevice(d3d.get(), false, frame, scene, width, height, seconds)
+                          : 0;
+    const double sw = wanted("software")
+                          ? MeasureDevice(d3d.get(), true, frame, scene, width, height, seconds)
+                          : 0;
     for (const auto& [name, fps] : {std::pair{"GL vertex shader (hardware vertex processing)", hw},
                                     std::pair{"ours (software vertex processing)", sw}}) {
         if (fps < 0)
             std::printf("  %-47s device not available\n", name);
-        else
+        else if (fps > 0)
             std::printf("  %-47s %7.2f frames/s = %8.2f M lit vertices/s\n", name, fps,
                         fps * LitVerticesPerFrame / 1e6);
     }

@@ -82,17 +82,17 @@ Variant ChooseVariant() {
     return detail::ProcessSse2;
 }
 
-const Variant Process = ChooseVariant();
-
 } // namespace
 
 void ProcessVertices(const SourceVertex* source, std::size_t count, const DrawState& state,
                      LitVertex* out) {
     if (count == 0)
         return;
+    // Chosen on first use, so callers in other static initialisers find it ready.
+    static const Variant process = ChooseVariant();
     Prepared p;
     detail::Prepare(state, p);
-    Process(p, source, count, out);
+    process(p, source, count, out);
 }
 
 void DistinctVertices::Reset(const SourceVertex* buffer, std::size_t vertexCount) {
