@@ -392,6 +392,72 @@ TEST(SoftwareVertexProcessing, LightingCases) {
         }
 }
 
+// ---- KeepVisibleTriangles ----------------------------------------------------------------------
+
+TEST(KeepVisibleTriangles, DropsOnlyTrianglesOutsideOneClipPlane) {
+    auto at = [](float x, float y, float z, float w) { return LitVertex{x, y, z, w, 0, 0, 0}; };
+    const std::vector<LitVertex> v = {
+        at(0, 0, 0, 1),       // 0 inside
+        at(0.5f, 0.5f, 0, 1), // 1 inside
+        at(-2, 0, 0, 1),      // 2 left
+        at(-3, 1, 0, 1),      // 3 left
+        at(-4, -1, 0, 1),     // 4 left
+        at(2, 0, 0, 1),       // 5 right
+        at(0, 2, 0, 1),       // 6 above
+        at(0, 0, -2, 1),      // 7 before the near plane
+        at(1, 1, -3, 1),      // 8 before the near plane
+        at(0, 0, -5, 1),      // 9 before the near plane
+        at(0, 0, 0, -1),      // 10 behind the eye
+        at(1, 2, 3, -2),      // 11 behind the eye
+        at(-1, 0, 0, -0.5f),  // 12 behind the eye
+        at(0, 0, 3, 2),       // 13 beyond the far plane
+        at(1, 1, 4, 3),       // 14 beyond the far plane
+        at(0, 0, 9, 1),       // 15 beyond the far plane
+        at(1, 1, 1, 1),       // 16 on the corner of the volume: inside
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint32_t> indices;
+        std::vector<std::uint32_t> kept;
+    };
+    const Case cases[] = {
+        {"inside", {0, 1, 16}, {0, 1, 16}},
+        {"all left", {2, 3, 4}, {}},
+        {"straddling the left plane", {2, 3, 0}, {2, 3, 0}},
+        {"outside different planes can still cross the screen", {2, 5, 6}, {2, 5, 6}},
+        {"all before the near plane", {7, 8, 9}, {}},
+        {"all behind the eye", {10, 11, 12}, {}},
+        {"all beyond the far plane", {13, 14, 15}, {}},
+        {"one behind the eye", {0, 1, 10}, {0, 1, 10}},
+        {"mixed list keeps order", {2, 3, 4, 0, 1, 16, 7, 8, 9, 5, 6, 2}, {0, 1, 16, 5, 6, 2}},
+        {"trailing partial triangle", {0, 1, 16, 0, 1}, {0, 1, 16}},
+        {"index past the vertices", {0, 1, 17, 0, 1, 16, 4000000000u, 0, 1}, {0, 1, 16}},
+        {"empty", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint32_t> out(c.indices.size() + 1, 0xDEADBEEF);
+        const std::size_t n = KeepVisibleTriangles(v.data(), v.size(), c.indices.data(),
+                                                   c.indices.size(), out.data());
+        ASSERT_EQ(n, c.kept.size());
+        EXPECT_TRUE(std::equal(c.kept.begin(), c.kept.end(), out.begin()));
+        EXPECT_EQ(out[n], 0xDEADBEEFu);
+    }
+}
+
+TEST(KeepVisibleTriangles, ManyVerticesGiveTheSameAnswer) {
+    // More vertices than the outcode table holds: the same triangles survive.
+    std::vector<LitVertex> v(5000, LitVertex{-5, 0, 0, 1, 0, 0, 0});
+    v[4990] = v[4991] = v[4992] = LitVertex{0, 0, 0, 1, 0, 0, 0};
+    const std::vector<std::uint32_t> indices = {0, 1, 2, 4990, 4991, 4992, 4990, 0, 1};
+    std::vector<std::uint32_t> out(indices.size());
+    for (std::size_t count : {std::size_t(4096), std::size_t(5000)}) {
+        SCOPED_TRACE(count);
+        ASSERT_EQ(KeepVisibleTriangles(v.data(), count, indices.data(), indices.size(), out.data()),
+                  count > 4992 ? 6u : 0u);
+    }
+}
+
 // ---- DistinctVertices ------------------------------------------------------------------------
 
 TEST(DistinctVertices, BenchmarkBlocksShareTheirGridPoints) {

@@ -95,6 +95,44 @@ void ProcessVertices(const SourceVertex* source, std::size_t count, const DrawSt
     process(p, source, count, out);
 }
 
+namespace {
+
+// One bit per clip plane the vertex lies outside of.
+inline unsigned Outcode(const LitVertex& v) {
+    return unsigned(v.x < -v.w) | unsigned(v.x > v.w) << 1 | unsigned(v.y < -v.w) << 2 |
+           unsigned(v.y > v.w) << 3 | unsigned(v.z < -v.w) << 4 | unsigned(v.z > v.w) << 5;
+}
+
+} // namespace
+
+std::size_t KeepVisibleTriangles(const LitVertex* vertices, std::size_t vertexCount,
+                                 const std::uint32_t* indices, std::size_t count,
+                                 std::uint32_t* out) {
+    // Outcodes once per vertex where a small table holds them, else per use.
+    constexpr std::size_t TableSize = 4096;
+    std::uint8_t table[TableSize];
+    const bool tabled = vertexCount <= TableSize;
+    if (tabled)
+        for (std::size_t i = 0; i < vertexCount; ++i)
+            table[i] = static_cast<std::uint8_t>(Outcode(vertices[i]));
+    const auto code = [&](std::uint32_t i) {
+        return tabled ? unsigned(table[i]) : Outcode(vertices[i]);
+    };
+    std::size_t written = 0;
+    for (std::size_t t = 0; t + 3 <= count; t += 3) {
+        const std::uint32_t a = indices[t], b = indices[t + 1], c = indices[t + 2];
+        if (a >= vertexCount || b >= vertexCount || c >= vertexCount)
+            continue;
+        if ((code(a) & code(b) & code(c)) != 0)
+            continue;
+        out[written] = a;
+        out[written + 1] = b;
+        out[written + 2] = c;
+        written += 3;
+    }
+    return written;
+}
+
 void DistinctVertices::Reset(const SourceVertex* buffer, std::size_t vertexCount) {
     buffer_ = buffer;
     vertexCount_ = buffer != nullptr ? vertexCount : 0;

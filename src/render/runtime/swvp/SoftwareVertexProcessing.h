@@ -57,6 +57,16 @@ struct DrawState {
 void ProcessVertices(const SourceVertex* source, std::size_t count, const DrawState& state,
                      LitVertex* out);
 
+// Frustum rejection for a triangle list over processed vertices: copies to `out` the three
+// indices of every triangle that can reach the screen, dropping those whose three vertices lie
+// outside the same plane of OpenGL's clip volume (-w <= x, y, z <= w). Nothing else is
+// dropped: clipping and face culling stay OpenGL's. `out` needs room for `count` indices;
+// returns how many were written. A trailing partial triangle is dropped, as OpenGL would, and
+// so is a triangle with an index not below `vertexCount`. Allocates nothing.
+std::size_t KeepVisibleTriangles(const LitVertex* vertices, std::size_t vertexCount,
+                                 const std::uint32_t* indices, std::size_t count,
+                                 std::uint32_t* out);
+
 // A static vertex buffer's triangle lists repeat the same vertices many times (a grid of
 // cells shares every corner with up to six triangles). ProcessVertices then only needs to run
 // on the distinct vertices of a draw, and OpenGL draws them indexed.
