@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -192,6 +193,24 @@ TStringSlot UnscrambleText(const TStringSlot& text);
 void LoadResults(const std::string& fileName);
 // Writes the whole store to "Results.bin" in the working directory.
 void SaveResults();
+
+class FolderLock;
+// Holds Results.bin against other copies of the program for a whole merge and rewrite, so
+// that no copy rewrites the file between another's merge and save:
+//     { ResultsFileLock lock; LoadResults("Results.bin"); SaveResults(); }
+// Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog).
+// If the user chooses Ignore, LoadResults and SaveResults give up at once while it lives.
+class ResultsFileLock {
+public:
+    ResultsFileLock();
+    ~ResultsFileLock();
+    ResultsFileLock(const ResultsFileLock&) = delete;
+    ResultsFileLock& operator=(const ResultsFileLock&) = delete;
+    bool Held() const;
+
+private:
+    std::unique_ptr<FolderLock> lock_;
+};
 
 // Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.
 TStringSlot ReadRegistryText(HKEY root, std::string_view keyPath, std::string_view valueName);

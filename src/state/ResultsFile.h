@@ -1,0 +1,65 @@
+// The byte form of Results.bin: building a whole file from the store and merging the bytes of
+// a file into it. Pure byte work, no files and no clock (ResultsStore.cpp does those), so that
+// the reader can be fuzzed on its own.
+//
+// Layout: a 256-byte header slot, the version bytes (VersionMajor, VersionMinor), an int32
+// count M, M computer blocks, an int32 total file size. A block is a TComputerRecord, an
+// int32 count and that many device-description slots, an int32 count and that many
+// TResultRecords. All little-endian; string tails in the file are random.
+#pragma once
+
+#include "state/Variables.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+inline constexpr std::size_t ResultsHeaderSlotSize = 256;
+inline constexpr std::size_t ResultsVersionOffset = 256;
+inline constexpr std::size_t ResultsCountOffset = 258;
+inline constexpr std::size_t ResultsFirstBlockOffset = 262;
+
+// The header slot: length 77, the text naming the program and its version, then spaces up to
+// offset 255.
+TStringSlot ResultsHeaderSlot();
+
+// Zeroes the bytes after the text of a slot, as every slot is held in memory.
+void ZeroStringTail(TStringSlot& slot);
+void ZeroStringTails(TComputerRecord& computer);
+
+// Two results of one computer describe the same test configuration: offsets 8 and 10..22 are
+// equal, except the refresh rate at 16..17.
+bool SameResultKey(const TResultRecord& a, const TResultRecord& b);
+
+// Whether a read result replaces a stored one of the same configuration: only when it is
+// strictly later. A NaN timestamp counts as earlier than any other, so that a damaged record
+// can still be superseded and never supersedes anything.
+bool IsLaterTimestamp(double read, double stored);
+
+// The whole content of Results.bin for this store, string tails filled from a generator
+// seeded with tailSeed. Entries missing from devices or results (arrays shorter than
+// computers) are written as empty lists. Nothing when the file would not fit its int32 size
+// field.
+std::optional<std::vector<std::uint8_t>>
+EncodeResultsFile(const std::vector<TComputerRecord>& computers,
+                  const std::vector<std::vector<TStringSlot>>& devices,
+                  const std::vector<std::vector<TResultRecord>>& results, std::uint32_t tailSeed);
+
+enum class TMergeOutcome {
+    Merged,  // every block up to M or up to the trailing size field was merged
+    Ignored, // too short, another version, or the trailing size is not the file size
+    Stopped, // a block's counts ran past the trailing size field: the blocks before it are
+             // merged, that block and the rest are not
+};
+
+// Merges the bytes of a results file into the store: a new computer is appended to all three
+// arrays with its device lines; a known one (the last entry equal in all 2472 bytes) keeps its
+// device list; a result replaces the stored one of its configuration only when it is later,
+// and is appended when there is none. Any bytes at all are safe: nothing is read past the end,
+// and no count is trusted beyond the bytes left.
+TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
+                               std::vector<TComputerRecord>& computers,
+                               std::vector<std::vector<TStringSlot>>& devices,
+                               std::vector<std::vector<TResultRecord>>& results);

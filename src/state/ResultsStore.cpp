@@ -1,0 +1,311 @@
+// LoadResults and SaveResults: the files, the lock between copies of the program, the timed
+// retries and the Retry/Ignore dialog around the byte work of ResultsFile.cpp.
+//
+// Every access holds a flock() on the file's folder (see FolderLock). SaveResults never writes
+// Results.bin in place: it writes a temporary file in the same folder, syncs it and renames it
+// over Results.bin, so a crash at any moment leaves the old file or the new one, whole.
+#include "platform/Clock.h"
+#include "platform/FileLock.h"
+#include "platform/RetryDialog.h"
+#include "state/ResultsFile.h"
+#include "state/Variables.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits>
+#include <random>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* ResultsFileName = "Results.bin";
+// Temporary files of a save are named this plus six characters. They start with a dot and do
+// not end in ".bin", so the merge offer never lists them.
+constexpr std::string_view TempPrefix = ".Results.bin.tmp";
+constexpr std::uint32_t AttemptSeriesMs = 2000;
+constexpr std::uint32_t AttemptPauseMs = 100;
+
+// While a ResultsFileLock whose taking the user ignored lives, loads and saves give up at once.
+int IgnoredLocks = 0;
+
+// Repeats attempt every 100 ms until it succeeds or a series of 2000 ms is over; then asks
+// whether to try another series. True when an attempt succeeded.
+template <typename Attempt> bool AttemptWithRetry(const std::string& failureText, Attempt attempt) {
+    for (;;) {
+        const std::uint32_t start = GetTickCount();
+        for (;;) {
+            if (attempt())
+                return true;
+            if (GetTickCount() - start > AttemptSeriesMs)
+                break;
+            Sleep(AttemptPauseMs);
+        }
+        if (!AskRetry(failureText))
+            return false;
+    }
+}
+
+std::string FolderOf(const std::string& fileName) {
+    const auto slash = fileName.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool ReadAt(int fd, void* buffer, std::size_t size, off_t offset) {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t got = pread(fd, out, size, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        size -= static_cast<std::size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Reads an opened results file and merges it; a file that cannot be a results file of this
+// version is left alone before the whole of it is read.
+void MergeOpenedFile(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    // A valid file states its size in an int32, so nothing larger needs reading.
+    if (info.st_size < static_cast<off_t>(ResultsFirstBlockOffset + 4) ||
+        info.st_size > std::numeric_limits<std::int32_t>::max())
+        return;
+    const auto size = static_cast<std::size_t>(info.st_size);
+    std::uint8_t version[2];
+    std::int32_t trailingSize = 0;
+    if (!ReadAt(fd, version, 2, ResultsVersionOffset) ||
+        !ReadAt(fd, &trailingSize, 4, static_cast<off_t>(size - 4)))
+        return;
+    if (version[0] != VersionMajor || version[1] != VersionMinor ||
+        static_cast<std::size_t>(trailingSize) != size)
+        return;
+    std::vector<std::uint8_t> content(size);
+    if (!ReadAt(fd, content.data(), size, 0))
+        return;
+    MergeResultsFile(content, Computers, ComputerDevices, ComputerResults);
+}
+
+// The clock seeds the tails, with its nanoseconds, so two saves in one millisecond differ.
+std::uint32_t TailSeed() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+    std::seed_seq seeds{static_cast<std::uint32_t>(now), static_cast<std::uint32_t>(now >> 32),
+                        GetTickCount()};
+    std::uint32_t seed = 0;
+    seeds.generate(&seed, &seed + 1);
+    return seed;
+}
+
+// Temporary files of saves that were killed before their rename. Only called under the
+// folder lock, when no other copy can be writing one.
+void RemoveStaleTempFiles(int folderFd) {
+    const int fd = dup(folderFd);
+    if (fd < 0)
+        return;
+    DIR* folder = fdopendir(fd);
+    if (folder == nullptr) {
+        close(fd);
+        return;
+    }
+    rewinddir(folder);
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() == TempPrefix.size() + 6 && name.starts_with(TempPrefix))
+            stale.emplace_back(name);
+    }
+    for (const auto& name : stale)
+        unlinkat(folderFd, name.c_str(), 0);
+    closedir(folder);
+}
+
+// A fresh temporary name in the folder.
+std::string TempName() {
+    static std::mt19937 engine(TailSeed());
+    static constexpr char letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string name(TempPrefix);
+    for (int i = 0; i < 6; ++i)
+        name += letters[engine() % (sizeof letters - 1)];
+    return name;
+}
+
+// Some file systems have no unnamed temporary files (O_TMPFILE); then a named one is used.
+bool UnnamedTempFiles = true;
+
+// One attempt to replace Results.bin by content, holding the folder lock throughout. On any
+// failure Results.bin is as it was and no temporary file stays.
+bool TryReplaceResultsFile(const std::vector<std::uint8_t>& content) {
+    FolderLock lock;
+    if (!lock.TryLock("."))
+        return false;
+    const int folderFd = lock.FolderDescriptor();
+
+    // A write-protected Results.bin stays protected, although the rename could replace it.
+    struct stat old {};
+    const bool exists = fstatat(folderFd, ResultsFileName, &old, 0) == 0;
+    if (!exists && errno != ENOENT)
+        return false;
+    if (exists && (!S_ISREG(old.st_mode) || faccessat(folderFd, ResultsFileName, W_OK, 0) != 0))
+        return false;
+
+    RemoveStaleTempFiles(folderFd);
+
+    // An unnamed file vanishes by itself if the program dies while writing it; it gets a name
+    // only for the instant before the rename.
+    std::string tempName;
+    int fd = -1;
+    if (UnnamedTempFiles) {
+        fd = openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
+            UnnamedTempFiles = false;
+    }
+    const bool unnamed = fd >= 0;
+    if (!unnamed && !UnnamedTempFiles) {
+        for (int tries = 0; tries < 16 && fd < 0; ++tries) {
+            tempName = TempName();
+            fd = openat(folderFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+    }
+    if (fd < 0)
+        return false;
+    Descriptor file(fd);
+    struct Cleanup {
+        int FolderFd;
+        std::string Name;
+        ~Cleanup() {
+            if (!Name.empty())
+                unlinkat(FolderFd, Name.c_str(), 0);
+        }
+    } cleanup{folderFd, unnamed ? std::string() : tempName};
+
+    if (exists)
+        fchmod(fd, old.st_mode & 07777);
+    if (!WriteAll(fd, content.data(), content.size()) || fsync(fd) != 0)
+        return false;
+
+    if (unnamed) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int tries = 0; tries < 16 && cleanup.Name.empty(); ++tries) {
+            const std::string name = TempName();
+            if (linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                cleanup.Name = name;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (cleanup.Name.empty()) {
+            // No /proc, or links refused: the next attempt writes a named file instead.
+            UnnamedTempFiles = false;
+            return false;
+        }
+    }
+    if (renameat(folderFd, cleanup.Name.c_str(), folderFd, ResultsFileName) != 0)
+        return false;
+    cleanup.Name.clear();
+    // The rename itself is durable only once the folder is synced.
+    fsync(folderFd);
+    return true;
+}
+
+} // namespace
+
+void LoadResults(const std::string& fileName) {
+    if (IgnoredLocks > 0)
+        return;
+    const std::string folder = FolderOf(fileName);
+    bool missing = false;
+    FolderLock lock;
+    Descriptor file;
+    const bool opened = AttemptWithRetry("Файл " + fileName + " не доступен для чтения.", [&] {
+        struct stat info {};
+        if (stat(fileName.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            missing = true;
+            return true;
+        }
+        if (!lock.TryLock(folder))
+            return false;
+        // Non-blocking, so that a FIFO of that name cannot hang the program.
+        const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            lock.Unlock();
+            return false;
+        }
+        file.Reset(fd);
+        return true;
+    });
+    if (!opened || missing)
+        return;
+    MergeOpenedFile(file.Get());
+}
+
+void SaveResults() {
+    if (IgnoredLocks > 0)
+        return;
+    // A store too large for the file's size field cannot be written; the attempts fail and
+    // the user is asked like for any other failure.
+    const auto content = EncodeResultsFile(Computers, ComputerDevices, ComputerResults, TailSeed());
+    AttemptWithRetry("Файл Results.bin не доступен для записи.",
+                     [&] { return content && TryReplaceResultsFile(*content); });
+}
+
+ResultsFileLock::ResultsFileLock() : lock_(std::make_unique<FolderLock>()) {
+    const bool held = AttemptWithRetry("Файл Results.bin не доступен для чтения.",
+                                       [this] { return lock_->TryLock("."); });
+    if (!held)
+        ++IgnoredLocks;
+}
+
+ResultsFileLock::~ResultsFileLock() {
+    if (!lock_->Held())
+        --IgnoredLocks;
+}
+
+bool ResultsFileLock::Held() const {
+    return lock_->Held();
+}

@@ -1,0 +1,313 @@
+// LoadResults and SaveResults against real files: the timed retries and the Retry/Ignore
+// dialog, the lock between copies of the program, and saves killed at random moments.
+#include "StoreFixture.h"
+#include "platform/Clock.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string ReadFailure = "Файл Results.bin не доступен для чтения.";
+const std::string WriteFailure = "Файл Results.bin не доступен для записи.";
+
+// The folder locked as another copy of the program would lock it.
+class ForeignLock {
+public:
+    explicit ForeignLock(const std::filesystem::path& folder)
+        : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        EXPECT_GE(fd_, 0);
+        EXPECT_EQ(flock(fd_, LOCK_EX | LOCK_NB), 0);
+    }
+    ~ForeignLock() { Release(); }
+    void Release() {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// Whether another copy could take the folder's lock right now.
+bool FolderFree(const std::filesystem::path& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return free;
+}
+
+StoreImage OneComputer(const std::string& tag, int results) {
+    StoreImage store;
+    std::vector<TResultRecord> list;
+    for (int i = 0; i < results; ++i)
+        list.push_back(
+            MakeResult(1000 + i, static_cast<std::uint16_t>(640 + i), 480, 16, 10.0f + i));
+    store.Add(MakeComputer(tag), {"  chip", "bridge " + tag, "  video"}, list);
+    return store;
+}
+
+} // namespace
+
+using ResultsStoreFiles = StoreTest;
+
+TEST_F(ResultsStoreFiles, MissingFileReturnsAtOnceWithoutMessage) {
+    const std::uint32_t start = GetTickCount();
+    LoadResults("Results.bin");
+    LoadResults("nowhere/Other.bin");
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_TRUE(Computers.empty());
+}
+
+// A locked file is retried for about two seconds, then the dialog asks; Ignore gives up and
+// leaves store and file as they were.
+TEST_F(ResultsStoreFiles, LockedFileIgnoredAfterRetries) {
+    const StoreImage onDisk = OneComputer("disk", 2);
+    WriteBytes(dir_ / "Results.bin", onDisk.Encode());
+    const auto before = ReadBytes(dir_ / "Results.bin");
+    const StoreImage inMemory = OneComputer("memory", 1);
+    inMemory.ToGlobals();
+
+    std::vector<std::string> asked;
+    SetRetryAsker([&](const std::string& text) {
+        asked.push_back(text);
+        return false;
+    });
+    ForeignLock other(dir_.path());
+
+    struct Case {
+        const char* Name;
+        std::function<void()> Call;
+        std::string Text;
+    } const cases[] = {
+        {"load", [] { LoadResults("Results.bin"); }, ReadFailure},
+        {"save", [] { SaveResults(); }, WriteFailure},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        asked.clear();
+        const std::uint32_t start = GetTickCount();
+        c.Call();
+        const std::uint32_t elapsed = GetTickCount() - start;
+        EXPECT_GE(elapsed, 2000u);
+        EXPECT_LT(elapsed, 3500u);
+        EXPECT_EQ(asked, std::vector<std::string>{c.Text});
+        EXPECT_TRUE(SameStore(StoreImage::FromGlobals(), inMemory));
+        EXPECT_EQ(ReadBytes(dir_ / "Results.bin"), before);
+        EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+    }
+}
+
+// Retry starts a new series, which succeeds once the other copy has let go.
+TEST_F(ResultsStoreFiles, RetryTriesAgain) {
+    const StoreImage onDisk = OneComputer("disk", 2);
+    WriteBytes(dir_ / "Other.bin", onDisk.Encode());
+    ForeignLock other(dir_.path());
+    std::vector<std::string> asked;
+    SetRetryAsker([&](const std::string& text) {
+        asked.push_back(text);
+        other.Release();
+        return true;
+    });
+
+    LoadResults("Other.bin");
+    EXPECT_EQ(asked, std::vector<std::string>{"Файл Other.bin не доступен для чтения."});
+    EXPECT_TRUE(SameStore(StoreImage::FromGlobals(), onDisk));
+
+    ForeignLock again(dir_.path());
+    asked.clear();
+    SetRetryAsker([&](const std::string& text) {
+        asked.push_back(text);
+        again.Release();
+        return true;
+    });
+    SaveResults();
+    EXPECT_EQ(asked, std::vector<std::string>{WriteFailure});
+    StoreTest::Clear();
+    LoadResults("Results.bin");
+    EXPECT_TRUE(SameStore(StoreImage::FromGlobals(), onDisk));
+}
+
+// The lock is held for the whole merge and save; nested loads and saves inside it do not wait,
+// and nothing of it stays in the folder.
+TEST_F(ResultsStoreFiles, ResultsFileLockSpansLoadAndSave) {
+    OneComputer("x", 3).ToGlobals();
+    {
+        ResultsFileLock lock;
+        EXPECT_TRUE(lock.Held());
+        const std::uint32_t start = GetTickCount();
+        LoadResults("Results.bin");
+        SaveResults();
+        {
+            ResultsFileLock inner;
+            EXPECT_TRUE(inner.Held());
+            LoadResults("Results.bin");
+        }
+        EXPECT_LT(GetTickCount() - start, 1000u);
+        EXPECT_FALSE(FolderFree(dir_.path())); // the inner holder let go, the outer still holds
+    }
+    EXPECT_TRUE(FolderFree(dir_.path()));
+    EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+}
+
+// Ignoring the wait for the lock gives up the whole merge and save: one question, not three.
+TEST_F(ResultsStoreFiles, IgnoredLockSkipsTheMergeAndSave) {
+    WriteBytes(dir_ / "Results.bin", OneComputer("disk", 1).Encode());
+    const auto before = ReadBytes(dir_ / "Results.bin");
+    ForeignLock other(dir_.path());
+    int asked = 0;
+    SetRetryAsker([&](const std::string& text) {
+        ++asked;
+        EXPECT_EQ(text, ReadFailure);
+        return false;
+    });
+    {
+        ResultsFileLock lock;
+        EXPECT_FALSE(lock.Held());
+        const std::uint32_t start = GetTickCount();
+        LoadResults("Results.bin");
+        SaveResults();
+        EXPECT_LT(GetTickCount() - start, 500u);
+    }
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(Computers.empty());
+    EXPECT_EQ(ReadBytes(dir_ / "Results.bin"), before);
+}
+
+// A save keeps a write-protected Results.bin's permissions, and leaves only Results.bin.
+TEST_F(ResultsStoreFiles, SaveReplacesWholeFileAndKeepsItsMode) {
+    WriteBytes(dir_ / "Results.bin", std::vector<std::uint8_t>(100000, 0xEE));
+    std::filesystem::permissions(dir_ / "Results.bin", std::filesystem::perms(0640));
+    const StoreImage store = OneComputer("x", 2);
+    store.ToGlobals();
+    SaveResults();
+    EXPECT_EQ(ReadBytes(dir_ / "Results.bin").size(), store.Encode().size());
+    EXPECT_EQ(std::filesystem::status(dir_ / "Results.bin").permissions(),
+              std::filesystem::perms(0640));
+    EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+}
+
+// Stale temporary files of a killed save are swept by the next save.
+TEST_F(ResultsStoreFiles, NextSaveRemovesStaleTempFiles) {
+    WriteBytes(dir_ / ".Results.bin.tmpAbC123", {1, 2, 3});
+    WriteBytes(dir_ / "Keep.bin", {1, 2, 3});
+    SaveResults();
+    EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{"Keep.bin", "Results.bin"}));
+}
+
+// A copy saving in a loop is killed at random moments; Results.bin is then always the old
+// store or the new one, whole.
+TEST_F(ResultsStoreFiles, KilledSaveLeavesOldOrNewFile) {
+    StoreImage first, second;
+    for (int i = 0; i < 40; ++i) {
+        first.Add(MakeComputer("first " + std::to_string(i)), {"  chip", "  video"},
+                  {MakeResult(i, 640, 480, 16, 1.0f * i)});
+        second.Add(MakeComputer("second " + std::to_string(i)), {"  chip"},
+                   {MakeResult(i, 800, 600, 32, 2.0f * i), MakeResult(i, 640, 480, 16, 3)});
+    }
+    first.ToGlobals();
+    SaveResults();
+
+    std::mt19937 random(7);
+    int sawFirst = 0, sawSecond = 0;
+    for (int kill = 0; kill < 200; ++kill) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (bool which = kill % 2 == 0;; which = !which) {
+                (which ? first : second).ToGlobals();
+                SaveResults();
+            }
+        }
+        usleep(std::uniform_int_distribution<useconds_t>(0, 40000)(random));
+        ASSERT_EQ(::kill(child, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        StoreTest::Clear();
+        LoadResults("Results.bin");
+        const StoreImage loaded = StoreImage::FromGlobals();
+        const bool isFirst = SameStore(loaded, first), isSecond = SameStore(loaded, second);
+        ASSERT_TRUE(isFirst || isSecond) << "after kill " << kill;
+        sawFirst += isFirst;
+        sawSecond += isSecond;
+    }
+    // The kills did land in the middle of the loop, not all before its first save.
+    EXPECT_GT(sawSecond, 10);
+    EXPECT_GT(sawFirst, 10);
+
+    // Nothing a killed save may have left behind survives the next save.
+    first.ToGlobals();
+    SaveResults();
+    EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+}
+
+// Two copies record results and merge-and-save against one file at the same time. Each
+// publishes how many rounds it has saved; a copy's merge must always find at least that many
+// results of the other, and the file ends with every result of both.
+TEST_F(ResultsStoreFiles, TwoCopiesMergingLoseNoResult) {
+    constexpr int Rounds = 100;
+    auto* saved = static_cast<std::atomic<int>*>(mmap(nullptr, 2 * sizeof(std::atomic<int>),
+                                                      PROT_READ | PROT_WRITE,
+                                                      MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(saved, MAP_FAILED);
+    new (&saved[0]) std::atomic<int>(0);
+    new (&saved[1]) std::atomic<int>(0);
+    const TComputerRecord computers[2] = {MakeComputer("one"), MakeComputer("two")};
+
+    const auto copy = [&](int self) {
+        SetRetryAsker([](const std::string&) { return true; });
+        StoreTest::Clear();
+        Computers.push_back(computers[self]);
+        ComputerDevices.push_back({Scrambled("  chip")});
+        ComputerResults.emplace_back();
+        for (int round = 0; round < Rounds; ++round) {
+            // The computer is entry 0: merges only append after it.
+            ComputerResults[0].push_back(
+                MakeResult(round, static_cast<std::uint16_t>(round + 1), 480, 16, 1));
+            ResultsFileLock lock;
+            LoadResults("Results.bin");
+            const int otherSaved = saved[1 - self].load();
+            std::size_t otherHave = 0;
+            for (std::size_t i = 0; i < Computers.size(); ++i)
+                if (std::memcmp(&Computers[i], &computers[1 - self], sizeof(TComputerRecord)) == 0)
+                    otherHave = ComputerResults[i].size();
+            EXPECT_GE(otherHave, static_cast<std::size_t>(otherSaved)) << "round " << round;
+            usleep(500); // the launch code's work between merge and save
+            SaveResults();
+            saved[self] = round + 1;
+        }
+    };
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            copy(c);
+            _exit(testing::Test::HasFailure() ? 1 : 0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    munmap(saved, 2 * sizeof(std::atomic<int>));
+
+    LoadResults("Results.bin");
+    ASSERT_EQ(Computers.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(ComputerResults[i].size(), static_cast<std::size_t>(Rounds));
+        for (int round = 0; round < Rounds; ++round)
+            EXPECT_EQ(ComputerResults[i][round].Width, round + 1);
+    }
+    EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+}
