@@ -1,0 +1,964 @@
+#include "render/runtime/Device.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLShaderProgram>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace d3d8rt {
+
+namespace {
+
+constexpr DWORD kFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+constexpr UINT kFvfSize = 32;
+constexpr DWORD kKnownUsage = 0x8 | 0x10 | 0x20 | 0x200; // write-only, software, no clip, dynamic
+constexpr int kExposeWaitMs = 2000;
+
+// Locations shared by both programs, so one attribute layout per path is enough.
+constexpr GLuint kPosition = 0, kSecond = 1, kTexcoord = 2;
+
+const char* const kHardwareVertexShader = R"(#version 120
+attribute vec3 a_position;
+attribute vec3 a_normal;
+attribute vec2 a_texcoord;
+uniform mat4 u_clipFromObject;
+uniform mat4 u_cameraFromObject;
+uniform mat3 u_normalMatrix;
+uniform bool u_lighting;
+uniform vec3 u_globalAmbient;
+uniform vec4 u_materialDiffuse;
+uniform vec3 u_materialAmbient;
+uniform vec3 u_materialEmissive;
+uniform int u_lightCount;
+uniform vec3 u_lightPosition[8];
+uniform vec3 u_lightDiffuse[8];
+uniform vec3 u_lightAmbient[8];
+uniform vec4 u_lightAttenuation[8]; // range, a0, a1, a2
+varying vec4 v_color;
+varying vec2 v_texcoord;
+void main() {
+    vec4 position = vec4(a_position, 1.0);
+    gl_Position = u_clipFromObject * position;
+    v_texcoord = a_texcoord;
+    if (!u_lighting) {
+        v_color = vec4(1.0);
+        return;
+    }
+    // Direct3D's fixed-function lighting in camera space; normals are not renormalised.
+    vec3 p = (u_cameraFromObject * position).xyz;
+    vec3 n = u_normalMatrix * a_normal;
+    vec3 color = u_materialEmissive + u_materialAmbient * u_globalAmbient;
+    for (int i = 0; i < 8; ++i) {
+        if (i >= u_lightCount)
+            break;
+        vec3 toLight = u_lightPosition[i] - p;
+        float d = length(toLight);
+        vec4 a = u_lightAttenuation[i];
+        if (d > a.x)
+            continue;
+        float attenuation = 1.0 / (a.y + a.z * d + a.w * d * d);
+        float nDotL = d > 0.0 ? max(0.0, dot(n, toLight / d)) : 0.0;
+        color += attenuation * (u_materialDiffuse.rgb * u_lightDiffuse[i] * nDotL +
+                                u_materialAmbient * u_lightAmbient[i]);
+    }
+    v_color = vec4(clamp(color, 0.0, 1.0), clamp(u_materialDiffuse.a, 0.0, 1.0));
+}
+)";
+
+const char* const kSoftwareVertexShader = R"(#version 120
+attribute vec4 a_position;
+attribute vec4 a_color;
+attribute vec2 a_texcoord;
+varying vec4 v_color;
+varying vec2 v_texcoord;
+void main() {
+    gl_Position = a_position;
+    v_color = a_color;
+    v_texcoord = a_texcoord;
+}
+)";
+
+// Texture stage 0; colour operations: 0 diffuse only, 1 modulate, 2 texture only.
+const char* const kFragmentShader = R"(#version 120
+uniform sampler2D u_texture;
+uniform bool u_hasTexture;
+uniform int u_colorOp;
+varying vec4 v_color;
+varying vec2 v_texcoord;
+void main() {
+    vec4 t = u_hasTexture ? texture2D(u_texture, v_texcoord) : vec4(1.0);
+    vec4 result = v_color;
+    if (u_colorOp == 1)
+        result = vec4(t.rgb * v_color.rgb, t.a);
+    else if (u_colorOp == 2)
+        result = t;
+    gl_FragColor = result;
+}
+)";
+
+D3DMATRIX Identity() {
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1.0f;
+    return m;
+}
+
+D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
+    D3DMATRIX r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] +
+                        a.m[i][3] * b.m[3][j];
+    return r;
+}
+
+// Normals of row vectors go through the inverse transpose of the upper 3 x 3, which is the
+// cofactor matrix over the determinant.
+void NormalMatrix(const D3DMATRIX& m, float out[9]) {
+    const float a = m._11, b = m._12, c = m._13, d = m._21, e = m._22, f = m._23, g = m._31,
+                h = m._32, i = m._33;
+    const float cof[9] = {e * i - f * h,    -(d * i - f * g), d * h - e * g,
+                          -(b * i - c * h), a * i - c * g,    -(a * h - b * g),
+                          b * f - c * e,    -(a * f - c * d), a * e - b * d};
+    const float det = a * cof[0] + b * cof[1] + c * cof[2];
+    const float scale = det != 0.0f ? 1.0f / det : 0.0f;
+    for (int k = 0; k < 9; ++k)
+        out[k] = cof[k] * scale;
+}
+
+void ColorToFloats(D3DCOLOR c, float out[3]) {
+    out[0] = float((c >> 16) & 0xFF) / 255.0f;
+    out[1] = float((c >> 8) & 0xFF) / 255.0f;
+    out[2] = float(c & 0xFF) / 255.0f;
+}
+
+bool IsBackBufferFormat(D3DFORMAT f) {
+    return f == D3DFMT_R5G6B5 || f == D3DFMT_X8R8G8B8;
+}
+
+bool ValidPool(D3DPOOL pool) {
+    return pool == D3DPOOL_DEFAULT || pool == D3DPOOL_MANAGED || pool == D3DPOOL_SYSTEMMEM;
+}
+
+} // namespace
+
+// ---- Creation and teardown ----------------------------------------------------------------
+
+Device::Device(Direct3D* owner, D3DDEVTYPE type, QWindow* window, bool software,
+               const D3DPRESENT_PARAMETERS& params)
+    : owner_(owner), type_(type), window_(window), software_(software), params_(params),
+      adapter_(owner->adapter()) {
+    owner_->AddRef();
+    world_ = view_ = projection_ = Identity();
+    zEnable_ = params.EnableAutoDepthStencil != 0;
+    width_ = int(params.BackBufferWidth);
+    height_ = int(params.BackBufferHeight);
+}
+
+HRESULT Device::Create(Direct3D* owner, D3DDEVTYPE type, QWindow* window, bool software,
+                       D3DPRESENT_PARAMETERS& params, Device** out) {
+    *out = nullptr;
+    const int maxSize =
+        std::min(owner->adapter().maxRenderbufferSize, owner->adapter().maxTextureSize);
+    if (params.BackBufferWidth == 0 || params.BackBufferHeight == 0 ||
+        params.BackBufferWidth > UINT(maxSize) || params.BackBufferHeight > UINT(maxSize) ||
+        !IsBackBufferFormat(params.BackBufferFormat) || params.BackBufferCount > 1 ||
+        params.MultiSampleType != D3DMULTISAMPLE_NONE ||
+        params.SwapEffect < D3DSWAPEFFECT_DISCARD || params.SwapEffect > D3DSWAPEFFECT_COPY_VSYNC)
+        return D3DERR_INVALIDCALL;
+    if (params.EnableAutoDepthStencil && params.AutoDepthStencilFormat != D3DFMT_D16)
+        return D3DERR_INVALIDCALL;
+    const UINT interval = params.FullScreen_PresentationInterval;
+    if (interval != D3DPRESENT_INTERVAL_DEFAULT && interval != D3DPRESENT_INTERVAL_ONE &&
+        interval != D3DPRESENT_INTERVAL_IMMEDIATE)
+        return D3DERR_INVALIDCALL;
+    if (params.Windowed)
+        return D3DERR_NOTAVAILABLE; // only full-screen devices are offered
+    if (params.BackBufferCount == 0)
+        params.BackBufferCount = 1;
+
+    auto* device = new (std::nothrow) Device(owner, type, window, software, params);
+    if (device == nullptr)
+        return E_OUTOFMEMORY;
+    if (!device->Initialise()) {
+        device->Release();
+        return D3DERR_NOTAVAILABLE;
+    }
+    *out = device;
+    return D3D_OK;
+}
+
+bool Device::TakeOverWindow() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr || window_.isNull())
+        return false;
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setSwapInterval(
+        params_.FullScreen_PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
+    QWindow* window = window_.data();
+    // The surface type and swap interval are fixed when the platform window is made.
+    const bool suitable = window->surfaceType() == QSurface::OpenGLSurface &&
+                          window->requestedFormat().swapInterval() == format.swapInterval() &&
+                          window->requestedFormat().profile() == format.profile();
+    if (!suitable) {
+        if (window->handle() != nullptr)
+            window->destroy();
+        window->setSurfaceType(QSurface::OpenGLSurface);
+        window->setFormat(format);
+    }
+    window->setFlags(window->flags() | Qt::FramelessWindowHint);
+    window->setScreen(screen);
+    window->setGeometry(screen->geometry());
+    window->showFullScreen();
+    window->requestActivate();
+    // Let the window appear; the program's own keys stay queued for its message pump.
+    QElapsedTimer timer;
+    timer.start();
+    while (!window_.isNull() && !window_->isExposed() && timer.elapsed() < kExposeWaitMs)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    if (window_.isNull() || window_->handle() == nullptr)
+        return false;
+
+    context_ = new QOpenGLContext;
+    context_->setFormat(format);
+    context_->setScreen(screen);
+    fallbackSurface_ = new QOffscreenSurface(screen);
+    fallbackSurface_->setFormat(format);
+    fallbackSurface_->create();
+    return context_->create() && MakeCurrent();
+}
+
+bool Device::Initialise() {
+    if (!TakeOverWindow())
+        return false;
+    gl_ = context_->extraFunctions();
+    if (gl_ == nullptr || context_->format().majorVersion() < 3)
+        return false;
+    if (!BuildPrograms() || !BuildFramebuffers())
+        return false;
+    ApplyFixedState();
+    gl_->glGenBuffers(1, &litBuffer_);
+    return gl_->glGetError() == GL_NO_ERROR;
+}
+
+bool Device::BuildPrograms() {
+    hardwareProgram_ = new QOpenGLShaderProgram;
+    softwareProgram_ = new QOpenGLShaderProgram;
+    struct {
+        QOpenGLShaderProgram* program;
+        const char* vertex;
+        const char* second;
+    } builds[] = {{hardwareProgram_, kHardwareVertexShader, "a_normal"},
+                  {softwareProgram_, kSoftwareVertexShader, "a_color"}};
+    for (const auto& b : builds) {
+        if (!b.program->addShaderFromSourceCode(QOpenGLShader::Vertex, b.vertex) ||
+            !b.program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader))
+            return false;
+        b.program->bindAttributeLocation("a_position", kPosition);
+        b.program->bindAttributeLocation(b.second, kSecond);
+        b.program->bindAttributeLocation("a_texcoord", kTexcoord);
+        if (!b.program->link())
+            return false;
+    }
+    QOpenGLShaderProgram& h = *hardwareProgram_;
+    hw_ = {h.uniformLocation("u_clipFromObject"),  h.uniformLocation("u_cameraFromObject"),
+           h.uniformLocation("u_normalMatrix"),    h.uniformLocation("u_lighting"),
+           h.uniformLocation("u_globalAmbient"),   h.uniformLocation("u_materialDiffuse"),
+           h.uniformLocation("u_materialAmbient"), h.uniformLocation("u_materialEmissive"),
+           h.uniformLocation("u_lightCount"),      h.uniformLocation("u_lightPosition"),
+           h.uniformLocation("u_lightDiffuse"),    h.uniformLocation("u_lightAmbient"),
+           h.uniformLocation("u_lightAttenuation")};
+    for (auto [program, uniforms] :
+         {std::pair{hardwareProgram_, &hwFragment_}, std::pair{softwareProgram_, &swFragment_}}) {
+        uniforms->colorOp = program->uniformLocation("u_colorOp");
+        uniforms->hasTexture = program->uniformLocation("u_hasTexture");
+        uniforms->sampler = program->uniformLocation("u_texture");
+        program->bind();
+        gl_->glUniform1i(uniforms->sampler, 0);
+    }
+    gl_->glUseProgram(0);
+    return true;
+}
+
+bool Device::BuildFramebuffers() {
+    const GLenum colorFormat = params_.BackBufferFormat == D3DFMT_R5G6B5 ? GL_RGB565 : GL_RGB8;
+    hasDepth_ = params_.EnableAutoDepthStencil != 0;
+    gl_->glGenRenderbuffers(2, colorBuffers_);
+    gl_->glGenFramebuffers(2, framebuffers_);
+    if (hasDepth_) {
+        gl_->glGenRenderbuffers(1, &depthBuffer_);
+        gl_->glBindRenderbuffer(GL_RENDERBUFFER, depthBuffer_);
+        gl_->glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width_, height_);
+    }
+    for (int i = 0; i < 2; ++i) {
+        gl_->glBindRenderbuffer(GL_RENDERBUFFER, colorBuffers_[i]);
+        gl_->glRenderbufferStorage(GL_RENDERBUFFER, colorFormat, width_, height_);
+        gl_->glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[i]);
+        gl_->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                       colorBuffers_[i]);
+        if (hasDepth_)
+            gl_->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                           depthBuffer_);
+        if (gl_->glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+            return false;
+        gl_->glClearColor(0, 0, 0, 1);
+        gl_->glClearDepthf(1.0f);
+        gl_->glClear(GL_COLOR_BUFFER_BIT | (hasDepth_ ? GL_DEPTH_BUFFER_BIT : 0));
+    }
+    back_ = 0;
+    gl_->glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[back_]);
+    return true;
+}
+
+void Device::ApplyFixedState() {
+    gl_->glViewport(0, 0, width_, height_);
+    gl_->glDisable(GL_DITHER); // D3DRS_DITHERENABLE is off by default
+    gl_->glDepthFunc(GL_LEQUAL);
+    gl_->glFrontFace(GL_CW); // Direct3D's front faces are clockwise as seen on screen
+    gl_->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl_->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl_->glActiveTexture(GL_TEXTURE0);
+}
+
+Device::~Device() {
+    if (context_ != nullptr && MakeCurrent()) {
+        if (gl_ != nullptr) {
+            gl_->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+            gl_->glDeleteFramebuffers(2, framebuffers_);
+            gl_->glDeleteRenderbuffers(2, colorBuffers_);
+            if (depthBuffer_ != 0)
+                gl_->glDeleteRenderbuffers(1, &depthBuffer_);
+            if (litBuffer_ != 0)
+                gl_->glDeleteBuffers(1, &litBuffer_);
+        }
+        delete hardwareProgram_;
+        delete softwareProgram_;
+        context_->doneCurrent();
+    } else {
+        delete hardwareProgram_;
+        delete softwareProgram_;
+    }
+    delete context_;
+    delete fallbackSurface_;
+    owner_->Release();
+}
+
+bool Device::MakeCurrent() {
+    QSurface* surface = nullptr;
+    if (!window_.isNull() && window_->handle() != nullptr)
+        surface = window_.data();
+    else if (fallbackSurface_ != nullptr && fallbackSurface_->isValid())
+        surface = fallbackSurface_;
+    if (surface == nullptr)
+        return false;
+    if (QOpenGLContext::currentContext() == context_ && context_->surface() == surface)
+        return true;
+    const bool ok = context_->makeCurrent(surface);
+    if (ok && gl_ != nullptr && framebuffers_[back_] != 0)
+        gl_->glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[back_]);
+    return ok;
+}
+
+void Device::Forget(Texture* texture) {
+    if (texture_ == texture)
+        texture_ = nullptr;
+    if (texture != nullptr && boundTexture_ == texture->texture())
+        boundTexture_ = 0;
+}
+
+void Device::Forget(VertexBuffer* buffer) {
+    if (stream_ == buffer)
+        stream_ = nullptr;
+    if (buffer != nullptr && layoutBuffer_ == buffer->buffer())
+        layoutBuffer_ = ~0u;
+}
+
+void Device::BindTextureForUpload(GLuint texture) {
+    if (boundTexture_ != texture) {
+        gl_->glBindTexture(GL_TEXTURE_2D, texture);
+        boundTexture_ = texture;
+    }
+}
+
+void Device::BindArrayBufferForUpload(GLuint buffer) {
+    gl_->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+}
+
+// ---- Resources ----------------------------------------------------------------------------
+
+UINT Device::GetAvailableTextureMem() {
+    const std::int64_t total = std::int64_t(ReportableMemory(adapter_.memoryBytes));
+    return UINT(std::max<std::int64_t>(0, total - allocated_));
+}
+
+HRESULT Device::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
+                                   IDirect3DVertexBuffer8** ppVertexBuffer) {
+    if (ppVertexBuffer == nullptr)
+        return D3DERR_INVALIDCALL;
+    *ppVertexBuffer = nullptr;
+    if (Length == 0 || (Usage & ~kKnownUsage) != 0 || (FVF != 0 && FVF != kFvf) ||
+        (FVF != 0 && Length < kFvfSize) || !ValidPool(Pool) || Length > 0x7FFFFFFFu)
+        return D3DERR_INVALIDCALL;
+    if (!MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[Length]);
+    if (!data)
+        return E_OUTOFMEMORY;
+    std::memset(data.get(), 0, Length);
+    while (gl_->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint buffer = 0;
+    gl_->glGenBuffers(1, &buffer);
+    gl_->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    gl_->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(Length), data.get(), GL_STATIC_DRAW);
+    if (gl_->glGetError() != GL_NO_ERROR) {
+        gl_->glDeleteBuffers(1, &buffer);
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *ppVertexBuffer = new VertexBuffer(this, Length, Pool, std::move(data), buffer);
+    return D3D_OK;
+}
+
+HRESULT Device::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
+                              D3DPOOL Pool, IDirect3DTexture8** ppTexture) {
+    if (ppTexture == nullptr)
+        return D3DERR_INVALIDCALL;
+    *ppTexture = nullptr;
+    const UINT maxSize = UINT(adapter_.maxTextureSize);
+    if (Width == 0 || Height == 0 || Width > maxSize || Height > maxSize || Usage != 0 ||
+        (Format != D3DFMT_A8R8G8B8 && Format != D3DFMT_X8R8G8B8) || !ValidPool(Pool))
+        return D3DERR_INVALIDCALL;
+    UINT fullChain = 1;
+    while ((std::max(Width, Height) >> fullChain) != 0)
+        ++fullChain;
+    if (Levels > fullChain)
+        return D3DERR_INVALIDCALL;
+    const UINT levels = Levels == 0 ? fullChain : Levels;
+    if (!MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    while (gl_->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint texture = 0;
+    gl_->glGenTextures(1, &texture);
+    BindTextureForUpload(texture);
+    std::uint64_t bytes = 0;
+    const GLint internal = Format == D3DFMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8;
+    for (UINT level = 0; level < levels; ++level) {
+        const UINT w = std::max<UINT>(1, Width >> level), h = std::max<UINT>(1, Height >> level);
+        gl_->glTexImage2D(GL_TEXTURE_2D, GLint(level), internal, GLsizei(w), GLsizei(h), 0, GL_BGRA,
+                          GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+        bytes += std::uint64_t(w) * h * 4;
+    }
+    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(levels - 1));
+    if (gl_->glGetError() != GL_NO_ERROR) {
+        boundTexture_ = 0;
+        gl_->glDeleteTextures(1, &texture);
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *ppTexture = new Texture(this, Width, Height, levels, Format, Pool, texture, bytes);
+    return D3D_OK;
+}
+
+HRESULT Device::CreateImageSurface(UINT Width, UINT Height, D3DFORMAT Format,
+                                   IDirect3DSurface8** ppSurface) {
+    if (ppSurface == nullptr)
+        return D3DERR_INVALIDCALL;
+    *ppSurface = nullptr;
+    if (Width == 0 || Height == 0 || Width > 16384 || Height > 16384 ||
+        (Format != D3DFMT_A8R8G8B8 && Format != D3DFMT_X8R8G8B8))
+        return D3DERR_INVALIDCALL;
+    const std::size_t size = std::size_t(Width) * Height * 4;
+    std::unique_ptr<BYTE[]> pixels(new (std::nothrow) BYTE[size]);
+    if (!pixels)
+        return E_OUTOFMEMORY;
+    std::memset(pixels.get(), 0, size);
+    *ppSurface = new Surface(this, Width, Height, Format, std::move(pixels));
+    return D3D_OK;
+}
+
+// ---- Frames -------------------------------------------------------------------------------
+
+HRESULT Device::GetFrontBuffer(IDirect3DSurface8* pDestSurface) {
+    auto* surface = dynamic_cast<Surface*>(pDestSurface);
+    if (surface == nullptr || surface->device() != this || surface->format() != D3DFMT_A8R8G8B8 ||
+        surface->width() != UINT(width_) || surface->height() != UINT(height_) ||
+        surface->locked() || !MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    const int front = 1 - back_;
+    gl_->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[front]);
+    BYTE* pixels = surface->pixels();
+    gl_->glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    gl_->glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[back_]);
+    // GL's rows run bottom-up; the surface's run top-down like the screen.
+    const std::size_t pitch = std::size_t(width_) * 4;
+    for (int top = 0, bottom = height_ - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(pixels + top * pitch, pixels + (top + 1) * pitch, pixels + bottom * pitch);
+    for (std::size_t i = 3; i < pitch * std::size_t(height_); i += 4)
+        pixels[i] = 0xFF;
+    return D3D_OK;
+}
+
+HRESULT Device::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z,
+                      DWORD Stencil) {
+    (void)Stencil;
+    if (Flags == 0 || (Flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0 ||
+        (Flags & D3DCLEAR_STENCIL) != 0 || ((Flags & D3DCLEAR_ZBUFFER) != 0 && !hasDepth_) ||
+        (Count > 0 && pRects == nullptr) || !(Z >= 0.0f && Z <= 1.0f) || !MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    GLbitfield mask = 0;
+    if (Flags & D3DCLEAR_TARGET) {
+        float rgb[3];
+        ColorToFloats(Color, rgb);
+        gl_->glClearColor(rgb[0], rgb[1], rgb[2], 1.0f);
+        mask |= GL_COLOR_BUFFER_BIT;
+    }
+    if (Flags & D3DCLEAR_ZBUFFER) {
+        gl_->glClearDepthf(Z);
+        mask |= GL_DEPTH_BUFFER_BIT;
+    }
+    if (Count == 0) {
+        gl_->glClear(mask);
+        return D3D_OK;
+    }
+    gl_->glEnable(GL_SCISSOR_TEST);
+    for (DWORD i = 0; i < Count; ++i) {
+        const LONG x1 = std::max<LONG>(0, pRects[i].x1), y1 = std::max<LONG>(0, pRects[i].y1);
+        const LONG x2 = std::min<LONG>(width_, pRects[i].x2);
+        const LONG y2 = std::min<LONG>(height_, pRects[i].y2);
+        if (x1 >= x2 || y1 >= y2)
+            continue;
+        gl_->glScissor(x1, height_ - y2, x2 - x1, y2 - y1); // rectangles are y-down
+        gl_->glClear(mask);
+    }
+    gl_->glDisable(GL_SCISSOR_TEST);
+    return D3D_OK;
+}
+
+HRESULT Device::BeginScene() {
+    if (inScene_)
+        return D3DERR_INVALIDCALL;
+    inScene_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::EndScene() {
+    if (!inScene_)
+        return D3DERR_INVALIDCALL;
+    inScene_ = false;
+    return D3D_OK;
+}
+
+HRESULT Device::Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
+                        const RGNDATA* pDirtyRegion) {
+    // A full-screen device presents the whole back buffer on its own window.
+    if (pSourceRect != nullptr || pDestRect != nullptr || hDestWindowOverride != nullptr ||
+        pDirtyRegion != nullptr || !MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    if (!window_.isNull() && window_->isExposed()) {
+        const qreal ratio = window_->devicePixelRatio();
+        const int ww = int(std::lround(window_->width() * ratio));
+        const int wh = int(std::lround(window_->height() * ratio));
+        // Scaled with the aspect kept; black bars fill the rest.
+        int dw = ww, dh = int(std::lround(double(ww) * height_ / width_));
+        if (dh > wh) {
+            dh = wh;
+            dw = int(std::lround(double(wh) * width_ / height_));
+        }
+        const int dx = (ww - dw) / 2, dy = (wh - dh) / 2;
+        gl_->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context_->defaultFramebufferObject());
+        gl_->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[back_]);
+        gl_->glClearColor(0, 0, 0, 1);
+        gl_->glClear(GL_COLOR_BUFFER_BIT);
+        gl_->glBlitFramebuffer(0, 0, width_, height_, dx, dy, dx + dw, dy + dh, GL_COLOR_BUFFER_BIT,
+                               GL_LINEAR);
+        context_->swapBuffers(window_.data());
+    } else {
+        gl_->glFlush();
+    }
+    if (params_.SwapEffect == D3DSWAPEFFECT_DISCARD) {
+        // The presented buffer becomes the front picture; the other one is drawn next.
+        back_ = 1 - back_;
+    } else {
+        // Flip and copy keep the back buffer as it was.
+        gl_->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[back_]);
+        gl_->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffers_[1 - back_]);
+        gl_->glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
+                               GL_NEAREST);
+    }
+    gl_->glBindFramebuffer(GL_FRAMEBUFFER, framebuffers_[back_]);
+    return D3D_OK;
+}
+
+// ---- State --------------------------------------------------------------------------------
+
+HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) {
+    if (pMatrix == nullptr)
+        return D3DERR_INVALIDCALL;
+    switch (State) {
+    case D3DTS_WORLD:
+        world_ = *pMatrix;
+        break;
+    case D3DTS_VIEW:
+        view_ = *pMatrix;
+        lightsDirty_ = true; // lights live in camera space
+        break;
+    case D3DTS_PROJECTION:
+        projection_ = *pMatrix;
+        break;
+    default:
+        return D3DERR_INVALIDCALL;
+    }
+    matricesDirty_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
+    switch (State) {
+    case D3DRS_ZENABLE:
+        if (Value > 2)
+            return D3DERR_INVALIDCALL;
+        zEnable_ = Value != D3DZB_FALSE; // w-buffering falls back to z
+        return D3D_OK;
+    case D3DRS_CULLMODE:
+        if (Value < D3DCULL_NONE || Value > D3DCULL_CCW)
+            return D3DERR_INVALIDCALL;
+        cullMode_ = Value;
+        return D3D_OK;
+    case D3DRS_LIGHTING:
+        lighting_ = Value != 0;
+        lightsDirty_ = true;
+        return D3D_OK;
+    case D3DRS_AMBIENT:
+        ambient_ = Value;
+        lightsDirty_ = true;
+        return D3D_OK;
+    }
+    return D3DERR_INVALIDCALL;
+}
+
+HRESULT Device::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) {
+    if (Stage >= 8)
+        return D3DERR_INVALIDCALL;
+    switch (Type) {
+    case D3DTSS_COLOROP:
+        if (Value < D3DTOP_DISABLE || Value > D3DTOP_MODULATE)
+            return D3DERR_INVALIDCALL;
+        if (Stage == 0)
+            colorOp_ = Value;
+        return D3D_OK;
+    case D3DTSS_MAGFILTER:
+    case D3DTSS_MINFILTER:
+        if (Value != D3DTEXF_POINT && Value != D3DTEXF_LINEAR)
+            return D3DERR_INVALIDCALL;
+        break;
+    case D3DTSS_MIPFILTER:
+        if (Value > D3DTEXF_LINEAR)
+            return D3DERR_INVALIDCALL;
+        break;
+    default:
+        return D3DERR_INVALIDCALL;
+    }
+    if (Stage != 0)
+        return D3D_OK; // one texture stage draws; the others only keep their values
+    if (Type == D3DTSS_MAGFILTER)
+        magFilter_ = Value;
+    else if (Type == D3DTSS_MINFILTER)
+        minFilter_ = Value;
+    else
+        mipFilter_ = Value;
+    return D3D_OK;
+}
+
+HRESULT Device::SetMaterial(const D3DMATERIAL8* pMaterial) {
+    if (pMaterial == nullptr)
+        return D3DERR_INVALIDCALL;
+    material_ = *pMaterial;
+    lightsDirty_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::SetLight(DWORD Index, const D3DLIGHT8* pLight) {
+    if (pLight == nullptr || Index >= lights_.size() || pLight->Type != D3DLIGHT_POINT)
+        return D3DERR_INVALIDCALL;
+    if (!(pLight->Range >= 0.0f) || !(pLight->Attenuation0 >= 0.0f) ||
+        !(pLight->Attenuation1 >= 0.0f) || !(pLight->Attenuation2 >= 0.0f))
+        return D3DERR_INVALIDCALL;
+    lights_[Index] = *pLight;
+    lightSet_[Index] = true;
+    lightsDirty_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::LightEnable(DWORD Index, BOOL Enable) {
+    // Only point lights are drawn, so a light must be set before it is switched on.
+    if (Index >= lights_.size() || (Enable && !lightSet_[Index]))
+        return D3DERR_INVALIDCALL;
+    lightEnabled_[Index] = Enable != 0;
+    lightsDirty_ = true;
+    return D3D_OK;
+}
+
+HRESULT Device::SetTexture(DWORD Stage, IDirect3DTexture8* pTexture) {
+    if (Stage >= 8)
+        return D3DERR_INVALIDCALL;
+    Texture* texture = nullptr;
+    if (pTexture != nullptr) {
+        texture = dynamic_cast<Texture*>(pTexture);
+        if (texture == nullptr || texture->device() != this || Stage != 0)
+            return D3DERR_INVALIDCALL;
+    }
+    if (Stage == 0)
+        texture_ = texture;
+    return D3D_OK;
+}
+
+HRESULT Device::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer8* pStreamData,
+                                UINT Stride) {
+    if (StreamNumber != 0 || Stride > 255)
+        return D3DERR_INVALIDCALL;
+    VertexBuffer* buffer = nullptr;
+    if (pStreamData != nullptr) {
+        buffer = dynamic_cast<VertexBuffer*>(pStreamData);
+        if (buffer == nullptr || buffer->device() != this)
+            return D3DERR_INVALIDCALL;
+    }
+    if (buffer != stream_ || Stride != stride_)
+        layoutBuffer_ = ~0u;
+    stream_ = buffer;
+    stride_ = Stride;
+    return D3D_OK;
+}
+
+HRESULT Device::SetVertexShader(DWORD Handle) {
+    if (Handle != kFvf)
+        return D3DERR_INVALIDCALL; // the one vertex format this runtime draws
+    fvf_ = Handle;
+    return D3D_OK;
+}
+
+// ---- Drawing ------------------------------------------------------------------------------
+
+void Device::ComputeMatrices() {
+    // Direct3D clip space has z in 0..w and pixel centres on integers; GL has z in -w..w and
+    // centres on halves. One matrix after the projection moves one onto the other.
+    D3DMATRIX fix = Identity();
+    fix._33 = 2.0f;
+    fix._43 = -1.0f;
+    fix._41 = 1.0f / float(width_);
+    fix._42 = -1.0f / float(height_);
+    const D3DMATRIX cameraFromObject = Multiply(world_, view_);
+    drawState_.cameraFromObject = cameraFromObject;
+    drawState_.clipFromObject = Multiply(Multiply(cameraFromObject, projection_), fix);
+    NormalMatrix(cameraFromObject, normalMatrix_);
+    matricesDirty_ = false;
+}
+
+void Device::UpdateLights() {
+    swvp::DrawState& s = drawState_;
+    s.lighting = lighting_;
+    ColorToFloats(ambient_, s.globalAmbient);
+    s.materialDiffuse = material_.Diffuse;
+    s.materialAmbient = material_.Ambient;
+    s.materialEmissive = material_.Emissive;
+    s.lightCount = 0;
+    for (std::size_t i = 0; i < lights_.size(); ++i) {
+        if (!lightEnabled_[i])
+            continue;
+        const D3DLIGHT8& l = lights_[i];
+        swvp::PointLight& p = s.lights[s.lightCount++];
+        const D3DMATRIX& v = view_;
+        const float x = l.Position.x, y = l.Position.y, z = l.Position.z;
+        p.position[0] = x * v._11 + y * v._21 + z * v._31 + v._41;
+        p.position[1] = x * v._12 + y * v._22 + z * v._32 + v._42;
+        p.position[2] = x * v._13 + y * v._23 + z * v._33 + v._43;
+        p.diffuse[0] = l.Diffuse.r, p.diffuse[1] = l.Diffuse.g, p.diffuse[2] = l.Diffuse.b;
+        p.ambient[0] = l.Ambient.r, p.ambient[1] = l.Ambient.g, p.ambient[2] = l.Ambient.b;
+        p.range = l.Range;
+        p.attenuation0 = l.Attenuation0;
+        p.attenuation1 = l.Attenuation1;
+        p.attenuation2 = l.Attenuation2;
+    }
+    lightsDirty_ = false;
+    hwUniformsDirty_ = true;
+}
+
+void Device::ApplyRasterState() {
+    const int depth = zEnable_ && hasDepth_ ? 1 : 0;
+    if (depth != appliedDepth_) {
+        depth ? gl_->glEnable(GL_DEPTH_TEST) : gl_->glDisable(GL_DEPTH_TEST);
+        appliedDepth_ = depth;
+    }
+    if (int(cullMode_) != appliedCull_) {
+        // GL's back faces are Direct3D's counter-clockwise ones.
+        if (cullMode_ == D3DCULL_NONE) {
+            gl_->glDisable(GL_CULL_FACE);
+        } else {
+            gl_->glEnable(GL_CULL_FACE);
+            gl_->glCullFace(cullMode_ == D3DCULL_CCW ? GL_BACK : GL_FRONT);
+        }
+        appliedCull_ = int(cullMode_);
+    }
+}
+
+void Device::ApplyTexture(GLuint program) {
+    FragmentUniforms& f = program == hardwareProgram_->programId() ? hwFragment_ : swFragment_;
+    const int hasTexture = texture_ != nullptr ? 1 : 0;
+    const int op = colorOp_ == D3DTOP_MODULATE ? 1 : colorOp_ == D3DTOP_SELECTARG1 ? 2 : 0;
+    if (hasTexture != f.appliedHasTexture) {
+        gl_->glUniform1i(f.hasTexture, hasTexture);
+        f.appliedHasTexture = hasTexture;
+    }
+    if (op != f.appliedColorOp) {
+        gl_->glUniform1i(f.colorOp, op);
+        f.appliedColorOp = op;
+    }
+    if (texture_ == nullptr)
+        return;
+    BindTextureForUpload(texture_->texture());
+    const GLint mag = magFilter_ == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+    GLint min = minFilter_ == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+    if (mipFilter_ == D3DTEXF_POINT)
+        min = minFilter_ == D3DTEXF_LINEAR ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+    else if (mipFilter_ == D3DTEXF_LINEAR)
+        min = minFilter_ == D3DTEXF_LINEAR ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+    if (texture_->appliedMag != mag) {
+        gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag);
+        texture_->appliedMag = mag;
+    }
+    if (texture_->appliedMin != min) {
+        gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min);
+        texture_->appliedMin = min;
+    }
+}
+
+HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
+                              UINT PrimitiveCount) {
+    if (!inScene_ || PrimitiveType != D3DPT_TRIANGLELIST || stream_ == nullptr ||
+        stride_ != kFvfSize || fvf_ != kFvf || stream_->locked() || PrimitiveCount > 0xFFFFFu)
+        return D3DERR_INVALIDCALL;
+    const std::uint64_t end = std::uint64_t(StartVertex) + std::uint64_t(PrimitiveCount) * 3;
+    if (end * kFvfSize > stream_->length())
+        return D3DERR_INVALIDCALL;
+    if (PrimitiveCount == 0)
+        return D3D_OK;
+    if (!MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    if (matricesDirty_)
+        ComputeMatrices();
+    if (lightsDirty_)
+        UpdateLights();
+    ApplyRasterState();
+    return software_ ? DrawSoftware(StartVertex, PrimitiveCount * 3)
+                     : DrawHardware(StartVertex, PrimitiveCount * 3);
+}
+
+HRESULT Device::DrawHardware(UINT start, UINT count) {
+    const GLuint program = hardwareProgram_->programId();
+    if (currentProgram_ != program) {
+        gl_->glUseProgram(program);
+        currentProgram_ = program;
+        layoutBuffer_ = ~0u;
+    }
+    const swvp::DrawState& s = drawState_;
+    gl_->glUniformMatrix4fv(hw_.clipFromObject, 1, GL_FALSE, &s.clipFromObject.m[0][0]);
+    gl_->glUniformMatrix4fv(hw_.cameraFromObject, 1, GL_FALSE, &s.cameraFromObject.m[0][0]);
+    gl_->glUniformMatrix3fv(hw_.normalMatrix, 1, GL_FALSE, normalMatrix_);
+    if (hwUniformsDirty_) {
+        float position[8][3], diffuse[8][3], ambient[8][3], attenuation[8][4];
+        for (int i = 0; i < s.lightCount; ++i) {
+            const swvp::PointLight& l = s.lights[i];
+            std::copy(l.position, l.position + 3, position[i]);
+            std::copy(l.diffuse, l.diffuse + 3, diffuse[i]);
+            std::copy(l.ambient, l.ambient + 3, ambient[i]);
+            attenuation[i][0] = l.range;
+            attenuation[i][1] = l.attenuation0;
+            attenuation[i][2] = l.attenuation1;
+            attenuation[i][3] = l.attenuation2;
+        }
+        gl_->glUniform1i(hw_.lighting, s.lighting ? 1 : 0);
+        gl_->glUniform3fv(hw_.globalAmbient, 1, s.globalAmbient);
+        gl_->glUniform4fv(hw_.materialDiffuse, 1, &s.materialDiffuse.r);
+        gl_->glUniform3fv(hw_.materialAmbient, 1, &s.materialAmbient.r);
+        gl_->glUniform3fv(hw_.materialEmissive, 1, &s.materialEmissive.r);
+        gl_->glUniform1i(hw_.lightCount, s.lightCount);
+        if (s.lightCount > 0) {
+            gl_->glUniform3fv(hw_.lightPosition, s.lightCount, position[0]);
+            gl_->glUniform3fv(hw_.lightDiffuse, s.lightCount, diffuse[0]);
+            gl_->glUniform3fv(hw_.lightAmbient, s.lightCount, ambient[0]);
+            gl_->glUniform4fv(hw_.lightAttenuation, s.lightCount, attenuation[0]);
+        }
+        hwUniformsDirty_ = false;
+    }
+    ApplyTexture(program);
+    if (layoutBuffer_ != stream_->buffer()) {
+        gl_->glBindBuffer(GL_ARRAY_BUFFER, stream_->buffer());
+        gl_->glEnableVertexAttribArray(kPosition);
+        gl_->glEnableVertexAttribArray(kSecond);
+        gl_->glEnableVertexAttribArray(kTexcoord);
+        gl_->glVertexAttribPointer(kPosition, 3, GL_FLOAT, GL_FALSE, GLsizei(stride_), nullptr);
+        gl_->glVertexAttribPointer(kSecond, 3, GL_FLOAT, GL_FALSE, GLsizei(stride_),
+                                   reinterpret_cast<void*>(12));
+        gl_->glVertexAttribPointer(kTexcoord, 2, GL_FLOAT, GL_FALSE, GLsizei(stride_),
+                                   reinterpret_cast<void*>(24));
+        layoutBuffer_ = stream_->buffer();
+    }
+    gl_->glDrawArrays(GL_TRIANGLES, GLint(start), GLsizei(count));
+    return D3D_OK;
+}
+
+HRESULT Device::DrawSoftware(UINT start, UINT count) {
+    GLuint indices = 0;
+    const swvp::DistinctVertices::Range* range = stream_->DistinctRange(start, count, indices);
+    if (range == nullptr || indices == 0)
+        return D3DERR_INVALIDCALL;
+    const std::size_t n = range->vertices.size();
+    if (n > litCapacity_) {
+        std::unique_ptr<swvp::LitVertex[]> grown(new (std::nothrow) swvp::LitVertex[n]);
+        if (!grown)
+            return E_OUTOFMEMORY;
+        litScratch_ = std::move(grown);
+        litCapacity_ = n;
+        gl_->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
+        gl_->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(n * sizeof(swvp::LitVertex)), nullptr,
+                          GL_STREAM_DRAW);
+        layoutBuffer_ = ~0u;
+    }
+    swvp::ProcessVertices(range->vertices.data(), n, drawState_, litScratch_.get());
+
+    const GLuint program = softwareProgram_->programId();
+    if (currentProgram_ != program) {
+        gl_->glUseProgram(program);
+        currentProgram_ = program;
+        layoutBuffer_ = ~0u;
+    }
+    ApplyTexture(program);
+    gl_->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
+    gl_->glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(n * sizeof(swvp::LitVertex)),
+                         litScratch_.get());
+    if (layoutBuffer_ != litBuffer_) {
+        constexpr GLsizei stride = sizeof(swvp::LitVertex);
+        gl_->glEnableVertexAttribArray(kPosition);
+        gl_->glEnableVertexAttribArray(kSecond);
+        gl_->glEnableVertexAttribArray(kTexcoord);
+        gl_->glVertexAttribPointer(kPosition, 4, GL_FLOAT, GL_FALSE, stride, nullptr);
+        gl_->glVertexAttribPointer(kSecond, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                                   reinterpret_cast<void*>(offsetof(swvp::LitVertex, color)));
+        gl_->glVertexAttribPointer(kTexcoord, 2, GL_FLOAT, GL_FALSE, stride,
+                                   reinterpret_cast<void*>(offsetof(swvp::LitVertex, tu)));
+        layoutBuffer_ = litBuffer_;
+    }
+    gl_->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indices);
+    gl_->glDrawElements(GL_TRIANGLES, GLsizei(count), GL_UNSIGNED_INT, nullptr);
+    return D3D_OK;
+}
+
+} // namespace d3d8rt

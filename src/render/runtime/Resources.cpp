@@ -1,0 +1,223 @@
+#include "render/runtime/Device.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace d3d8rt {
+
+// ---- Vertex buffer ------------------------------------------------------------------------
+
+VertexBuffer::VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::unique_ptr<BYTE[]> data,
+                           GLuint buffer)
+    : device_(device), length_(length), pool_(pool), data_(std::move(data)), buffer_(buffer) {
+    device_->AddRef(); // a resource keeps its device, as in Direct3D
+    device_->Allocated(std::int64_t(length_));
+    if (device_->softwareVertexProcessing())
+        distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
+                        length_ / sizeof(swvp::SourceVertex));
+}
+
+VertexBuffer::~VertexBuffer() {
+    device_->Forget(this);
+    if (device_->MakeCurrent()) {
+        ForgetRanges();
+        device_->gl()->glDeleteBuffers(1, &buffer_);
+    }
+    device_->Allocated(-std::int64_t(length_));
+    device_->Release();
+}
+
+HRESULT VertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, BYTE** ppbData, DWORD Flags) {
+    (void)Flags;
+    if (ppbData == nullptr)
+        return D3DERR_INVALIDCALL;
+    *ppbData = nullptr;
+    if (OffsetToLock >= length_)
+        return D3DERR_INVALIDCALL;
+    const UINT size = SizeToLock == 0 ? length_ - OffsetToLock : SizeToLock;
+    if (size > length_ - OffsetToLock)
+        return D3DERR_INVALIDCALL;
+    if (lockCount_ == 0) {
+        dirtyBegin_ = OffsetToLock;
+        dirtyEnd_ = OffsetToLock + size;
+    } else {
+        dirtyBegin_ = std::min(dirtyBegin_, OffsetToLock);
+        dirtyEnd_ = std::max(dirtyEnd_, OffsetToLock + size);
+    }
+    ++lockCount_;
+    *ppbData = data_.get() + OffsetToLock;
+    return D3D_OK;
+}
+
+HRESULT VertexBuffer::Unlock() {
+    if (lockCount_ == 0)
+        return D3DERR_INVALIDCALL;
+    if (--lockCount_ > 0)
+        return D3D_OK;
+    if (!device_->MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    device_->BindArrayBufferForUpload(buffer_);
+    device_->gl()->glBufferSubData(GL_ARRAY_BUFFER, GLintptr(dirtyBegin_),
+                                   GLsizeiptr(dirtyEnd_ - dirtyBegin_), data_.get() + dirtyBegin_);
+    if (device_->softwareVertexProcessing()) {
+        ForgetRanges();
+        distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
+                        length_ / sizeof(swvp::SourceVertex));
+    }
+    return D3D_OK;
+}
+
+void VertexBuffer::ForgetRanges() {
+    for (const IndexBuffer& b : indexBuffers_)
+        device_->gl()->glDeleteBuffers(1, &b.buffer);
+    indexBuffers_.clear();
+}
+
+const swvp::DistinctVertices::Range* VertexBuffer::DistinctRange(UINT first, UINT count,
+                                                                 GLuint& indices) {
+    const swvp::DistinctVertices::Range* range = distinct_.Find(first, count);
+    indices = 0;
+    if (range == nullptr)
+        return nullptr;
+    for (const IndexBuffer& b : indexBuffers_)
+        if (b.first == first && b.count == count) {
+            indices = b.buffer;
+            return range;
+        }
+    // First draw of this range: its indices go to GL once.
+    GLuint buffer = 0;
+    QOpenGLExtraFunctions* gl = device_->gl();
+    gl->glGenBuffers(1, &buffer);
+    gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
+    gl->glBufferData(GL_ELEMENT_ARRAY_BUFFER,
+                     GLsizeiptr(range->indices.size() * sizeof(std::uint32_t)),
+                     range->indices.data(), GL_STATIC_DRAW);
+    indexBuffers_.push_back({first, count, buffer});
+    indices = buffer;
+    return range;
+}
+
+// ---- Texture ------------------------------------------------------------------------------
+
+Texture::Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format,
+                 D3DPOOL pool, GLuint texture, std::uint64_t bytes)
+    : device_(device), width_(width), height_(height), levels_(levels), format_(format),
+      pool_(pool), texture_(texture), bytes_(bytes), levelData_(levels) {
+    device_->AddRef();
+    device_->Allocated(std::int64_t(bytes_));
+}
+
+Texture::~Texture() {
+    device_->Forget(this);
+    if (device_->MakeCurrent())
+        device_->gl()->glDeleteTextures(1, &texture_);
+    device_->Allocated(-std::int64_t(bytes_));
+    device_->Release();
+}
+
+HRESULT Texture::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
+    (void)Flags;
+    if (pLockedRect == nullptr)
+        return D3DERR_INVALIDCALL;
+    pLockedRect->pBits = nullptr;
+    pLockedRect->Pitch = 0;
+    if (Level >= levels_ || levelData_[Level].locked)
+        return D3DERR_INVALIDCALL;
+    const UINT w = LevelWidth(Level), h = LevelHeight(Level);
+    if (pRect != nullptr &&
+        (pRect->left < 0 || pRect->top < 0 || pRect->left >= pRect->right ||
+         pRect->top >= pRect->bottom || UINT(pRect->right) > w || UINT(pRect->bottom) > h))
+        return D3DERR_INVALIDCALL;
+    LevelData& level = levelData_[Level];
+    if (!level.pixels) {
+        const std::size_t size = std::size_t(w) * h * 4;
+        level.pixels.reset(new (std::nothrow) BYTE[size]);
+        if (!level.pixels)
+            return E_OUTOFMEMORY;
+        std::memset(level.pixels.get(), 0, size);
+    }
+    level.locked = true;
+    const std::size_t pitch = std::size_t(w) * 4;
+    std::size_t offset = 0;
+    if (pRect != nullptr)
+        offset = std::size_t(pRect->top) * pitch + std::size_t(pRect->left) * 4;
+    pLockedRect->Pitch = INT(pitch);
+    pLockedRect->pBits = level.pixels.get() + offset;
+    return D3D_OK;
+}
+
+HRESULT Texture::UnlockRect(UINT Level) {
+    if (Level >= levels_ || !levelData_[Level].locked)
+        return D3DERR_INVALIDCALL;
+    LevelData& level = levelData_[Level];
+    level.locked = false;
+    if (!device_->MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    device_->BindTextureForUpload(texture_);
+    // Memory row 0 is v = 0, which is GL's first row too: no flip.
+    device_->gl()->glTexSubImage2D(GL_TEXTURE_2D, GLint(Level), 0, 0, GLsizei(LevelWidth(Level)),
+                                   GLsizei(LevelHeight(Level)), GL_BGRA,
+                                   GL_UNSIGNED_INT_8_8_8_8_REV, level.pixels.get());
+    // Managed and system-memory textures keep their copy, as Direct3D does; a default-pool
+    // texture's lives in GL only.
+    if (pool_ == D3DPOOL_DEFAULT)
+        level.pixels.reset();
+    return D3D_OK;
+}
+
+// ---- Image surface ------------------------------------------------------------------------
+
+Surface::Surface(Device* device, UINT width, UINT height, D3DFORMAT format,
+                 std::unique_ptr<BYTE[]> pixels)
+    : device_(device), width_(width), height_(height), format_(format), pixels_(std::move(pixels)) {
+    device_->AddRef();
+}
+
+Surface::~Surface() {
+    device_->Release();
+}
+
+HRESULT Surface::GetDesc(D3DSURFACE_DESC* pDesc) {
+    if (pDesc == nullptr)
+        return D3DERR_INVALIDCALL;
+    std::memset(pDesc, 0, sizeof *pDesc);
+    pDesc->Format = format_;
+    pDesc->Type = D3DRTYPE_SURFACE;
+    pDesc->Pool = D3DPOOL_SYSTEMMEM;
+    pDesc->Size = width_ * height_ * 4;
+    pDesc->MultiSampleType = D3DMULTISAMPLE_NONE;
+    pDesc->Width = width_;
+    pDesc->Height = height_;
+    return D3D_OK;
+}
+
+HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
+    (void)Flags;
+    if (pLockedRect == nullptr)
+        return D3DERR_INVALIDCALL;
+    pLockedRect->pBits = nullptr;
+    pLockedRect->Pitch = 0;
+    if (locked_ ||
+        (pRect != nullptr && (pRect->left < 0 || pRect->top < 0 || pRect->left >= pRect->right ||
+                              pRect->top >= pRect->bottom || UINT(pRect->right) > width_ ||
+                              UINT(pRect->bottom) > height_)))
+        return D3DERR_INVALIDCALL;
+    const std::size_t pitch = std::size_t(width_) * 4;
+    std::size_t offset = 0;
+    if (pRect != nullptr)
+        offset = std::size_t(pRect->top) * pitch + std::size_t(pRect->left) * 4;
+    locked_ = true;
+    pLockedRect->Pitch = INT(pitch);
+    pLockedRect->pBits = pixels_.get() + offset;
+    return D3D_OK;
+}
+
+HRESULT Surface::UnlockRect() {
+    if (!locked_)
+        return D3DERR_INVALIDCALL;
+    locked_ = false;
+    return D3D_OK;
+}
+
+} // namespace d3d8rt
