@@ -1,5 +1,7 @@
 #include "render/runtime/Device.h"
 
+#include "render/runtime/DriverAllocations.h"
+
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
@@ -911,6 +913,7 @@ HRESULT Device::DrawHardware(UINT start, UINT count) {
                                    reinterpret_cast<void*>(24));
         layoutBuffer_ = stream_->buffer();
     }
+    const DriverAllocations guard;
     gl_->glDrawArrays(GL_TRIANGLES, GLint(start), GLsizei(count));
     return D3D_OK;
 }
@@ -957,6 +960,7 @@ HRESULT Device::DrawSoftware(UINT start, UINT count) {
         layoutBuffer_ = litBuffer_;
     }
     gl_->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indices);
+    const DriverAllocations guard;
     gl_->glDrawElements(GL_TRIANGLES, GLsizei(count), GL_UNSIGNED_INT, nullptr);
     return D3D_OK;
 }
