@@ -198,8 +198,7 @@ int main(int argc, char** argv) {
     }
     scene.gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_0>(&context);
     if (scene.gl == nullptr || !scene.gl->initializeOpenGLFunctions()) {
-        std::fprintf(stderr, "OpenGL 3.0 compatibility functions are missing (context %d.%d, profile %d)\n",
-                     context.format().majorVersion(), context.format().minorVersion(), int(context.format().profile()));
+        std::fprintf(stderr, "OpenGL 3.0 compatibility functions are missing\n");
         return 1;
     }
     QOpenGLFunctions_3_0* gl = scene.gl;
