@@ -17,6 +17,9 @@ struct DriverAllocations {
 } // namespace d3d8rt
 #else
 namespace d3d8rt {
-struct DriverAllocations {};
+struct DriverAllocations {
+    DriverAllocations() {}
+    ~DriverAllocations() {}
+};
 } // namespace d3d8rt
 #endif
