@@ -16,7 +16,6 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <functional>
-#include <link.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,19 +51,6 @@ void ReadCaps(D3DCAPS8& hal, D3DCAPS8& ref) {
     d3d->Release();
 }
 
-void PinLoadedLibraries() {
-    std::vector<std::string> names;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void* data) {
-            if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0')
-                static_cast<std::vector<std::string>*>(data)->push_back(info->dlpi_name);
-            return 0;
-        },
-        &names);
-    for (const std::string& name : names)
-        dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
 enum class Kind { Ref, HalHardware, HalSoftware };
 
 TTestConfig Config(int width, int height, int depth, Kind kind, int detail) {
@@ -84,10 +70,6 @@ TTestConfig Config(int width, int height, int depth, Kind kind, int detail) {
 class Pass : public testing::Test {
 protected:
     static void SetUpTestSuite() { LoadDirect3DLibrary(); }
-    // The system's graphics drivers are unloaded when the display closes at exit, after which
-    // the leak checker can no longer name them and its suppressions of their leaks miss. Keep
-    // every loaded library loaded.
-    static void TearDownTestSuite() { PinLoadedLibraries(); }
 
     void SetUp() override {
         savedComputer_ = CurrentComputer;
