@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     {
         QApplication application(argc, argv);
-        QApplication::setApplicationDisplayName("Стендограф");
+        QApplication::setApplicationName("Стендограф");
 
         // Creation order matters: the main window identifies the computer and fills the
         // store that the results window reads when it is created.

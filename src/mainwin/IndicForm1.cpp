@@ -1,5 +1,9 @@
 #include "mainwin/IndicForm1.h"
 
+#include "state/Variables.h"
+
+#include <QPainter>
+
 TIndicForm* IndicForm = nullptr;
 
 TIndicForm::TIndicForm(QWidget* parent) : QDialog(parent) {
@@ -8,4 +12,13 @@ TIndicForm::TIndicForm(QWidget* parent) : QDialog(parent) {
     setFixedSize(266, 75);
     // A dialog frame without any border icons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+}
+
+void TIndicForm::FormPaint() {
+    QPainter canvas(this);
+    PaintBackground(canvas, width(), height(), 35, 12);
+}
+
+void TIndicForm::paintEvent(QPaintEvent*) {
+    FormPaint();
 }

@@ -7,6 +7,10 @@ class TIndicForm : public QDialog {
     Q_OBJECT
 public:
     explicit TIndicForm(QWidget* parent = nullptr);
+    void FormPaint();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 extern TIndicForm* IndicForm;

@@ -2,6 +2,8 @@
 
 #include "state/Variables.h"
 
+#include <QPainter>
+
 TVideoMain* VideoMain = nullptr;
 
 TVideoMain::TVideoMain(QWidget* parent) : QWidget(parent) {
@@ -15,4 +17,13 @@ TVideoMain::TVideoMain(QWidget* parent) : QWidget(parent) {
 
 void TVideoMain::FormCreate() {
     setWindowTitle(QString("Стендограф %1.%2").arg(VersionMajor).arg(VersionMinor));
+}
+
+void TVideoMain::FormPaint() {
+    QPainter canvas(this);
+    PaintBackground(canvas, width(), height(), 35, 12);
+}
+
+void TVideoMain::paintEvent(QPaintEvent*) {
+    FormPaint();
 }

@@ -11,6 +11,10 @@ public:
 
     // Start-up of the whole program run; called once while the main block creates the window.
     void FormCreate();
+    void FormPaint();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 extern TVideoMain* VideoMain;

@@ -1,5 +1,9 @@
 #include "results/VideoResults1.h"
 
+#include "state/Variables.h"
+
+#include <QPainter>
+
 TVideoResults* VideoResults = nullptr;
 
 TVideoResults::TVideoResults(QWidget* parent) : QDialog(parent) {
@@ -8,4 +12,13 @@ TVideoResults::TVideoResults(QWidget* parent) : QDialog(parent) {
     setFixedSize(648, 537);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+}
+
+void TVideoResults::FormPaint() {
+    QPainter canvas(this);
+    PaintBackground(canvas, width(), height(), 35, 12);
+}
+
+void TVideoResults::paintEvent(QPaintEvent*) {
+    FormPaint();
 }

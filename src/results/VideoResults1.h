@@ -7,6 +7,10 @@ class TVideoResults : public QDialog {
     Q_OBJECT
 public:
     explicit TVideoResults(QWidget* parent = nullptr);
+    void FormPaint();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 extern TVideoResults* VideoResults;

@@ -87,15 +87,17 @@ void PaintBackground(QPainter& canvas, int W, int H, int R, int N) {
             canvas.drawPie(QRect(W - R - radius, H - R - radius, d, d), 270 * 16, 90 * 16);
         }
         // Bands between the sectors; every range includes its lower and excludes its upper
-        // bound.
+        // bound. The side bands reach down to row H - R - 1 too: the lower sectors start
+        // at row H - R, and a band stopping a row short would leave a line of the base colour
+        // across the ring on either side.
         const auto band = [&](int x0, int x1, int y0, int y1) {
             if (x1 > x0 && y1 > y0)
                 canvas.fillRect(QRect(x0, y0, x1 - x0, y1 - y0), colour);
         };
         band(R, W - R, r, R);
         band(R, W - R, H - R - 1, H - r);
-        band(r, R, R, H - R - 1);
-        band(W - R - 1, W - r, R, H - R - 1);
+        band(r, R, R, H - R);
+        band(W - R - 1, W - r, R, H - R);
     }
     if (W - 2 * R > 0 && H - 2 * R > 0)
         canvas.fillRect(QRect(R, R, W - 2 * R, H - 2 * R), colour);

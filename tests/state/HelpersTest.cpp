@@ -169,6 +169,11 @@ TEST(PaintBackground, RingsCornersAndCentreAt200By100) {
                  {196, 96, base}, {20, 20, last},     {180, 80, last}};
     for (const auto& side : sides)
         EXPECT_EQ(Pixel(image, side.x, side.y), side.colour) << side.x << "," << side.y;
+    // The row just above the lower sectors continues the side rings without a seam.
+    for (int x = 1; x <= 12; ++x) {
+        EXPECT_EQ(Pixel(image, x, 100 - 35 - 1), step[x]) << "left, column " << x;
+        EXPECT_EQ(Pixel(image, 199 - x, 100 - 35 - 1), step[x]) << "right, column " << x;
+    }
     // Nothing outside the area's palette: no antialiased blends, no white left.
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 200; ++x) {
