@@ -26,55 +26,68 @@ constexpr int kExposeWaitMs = 2000;
 // Locations shared by both programs, so one attribute layout per path is enough.
 constexpr GLuint kPosition = 0, kSecond = 1, kTexcoord = 2;
 
-const char* const kHardwareVertexShader = R"(#version 120
+// The shaders are specialised by #defines prepended to these sources, one program per state
+// combination: llvmpipe runs a shader on every vertex or pixel as written, so uniform branches
+// and a loop over a uniform light count cost on every vertex, and constant-indexed uniform
+// arrays are much cheaper than indexed ones.
+//   LIGHTING       0 or 1
+//   LIGHT_COUNT    0..8, the enabled lights in order
+//   LIGHT_AMBIENT  0 when no light adds ambient (its term is then exactly zero)
+const char* const kHardwareVertexShader = R"(
 attribute vec3 a_position;
 attribute vec3 a_normal;
 attribute vec2 a_texcoord;
 uniform mat4 u_clipFromObject;
-uniform mat4 u_cameraFromObject;
-uniform mat3 u_normalMatrix;
-uniform bool u_lighting;
-uniform vec3 u_globalAmbient;
-uniform vec4 u_materialDiffuse;
-uniform vec3 u_materialAmbient;
-uniform vec3 u_materialEmissive;
-uniform int u_lightCount;
-uniform vec3 u_lightPosition[8];
-uniform vec3 u_lightDiffuse[8];
-uniform vec3 u_lightAmbient[8];
-uniform vec4 u_lightAttenuation[8]; // range, a0, a1, a2
 varying vec4 v_color;
 varying vec2 v_texcoord;
+#if LIGHTING
+uniform mat4 u_cameraFromObject;
+uniform mat3 u_normalMatrix;
+uniform vec4 u_base; // emissive + material ambient x global ambient; material diffuse alpha
+#if LIGHT_COUNT > 0
+uniform vec3 u_lightPosition[LIGHT_COUNT]; // camera space
+uniform vec3 u_lightDiffuse[LIGHT_COUNT];  // material diffuse x light diffuse
+#if LIGHT_AMBIENT
+uniform vec3 u_lightAmbient[LIGHT_COUNT];  // material ambient x light ambient
+#endif
+uniform vec4 u_lightAttenuation[LIGHT_COUNT]; // range, a0, a1, a2
+#endif
+#endif
 void main() {
     vec4 position = vec4(a_position, 1.0);
     gl_Position = u_clipFromObject * position;
     v_texcoord = a_texcoord;
-    if (!u_lighting) {
-        v_color = vec4(1.0);
-        return;
-    }
+#if LIGHTING
     // Direct3D's fixed-function lighting in camera space; normals are not renormalised.
     vec3 p = (u_cameraFromObject * position).xyz;
     vec3 n = u_normalMatrix * a_normal;
-    vec3 color = u_materialEmissive + u_materialAmbient * u_globalAmbient;
-    for (int i = 0; i < 8; ++i) {
-        if (i >= u_lightCount)
-            break;
+    vec3 color = u_base.rgb;
+#if LIGHT_COUNT > 0
+    for (int i = 0; i < LIGHT_COUNT; ++i) {
         vec3 toLight = u_lightPosition[i] - p;
-        float d = length(toLight);
+        // Kept off zero, so a light on the vertex or all-zero attenuation gives a huge but
+        // finite light rather than infinities and NaNs.
+        float d2 = max(dot(toLight, toLight), 1e-30);
+        float invD = inversesqrt(d2);
+        float d = d2 * invD;
         vec4 a = u_lightAttenuation[i];
-        if (d > a.x)
-            continue;
-        float attenuation = 1.0 / (a.y + a.z * d + a.w * d * d);
-        float nDotL = d > 0.0 ? max(0.0, dot(n, toLight / d)) : 0.0;
-        color += attenuation * (u_materialDiffuse.rgb * u_lightDiffuse[i] * nDotL +
-                                u_materialAmbient * u_lightAmbient[i]);
+        // step() cuts the light off beyond its range, ambient included.
+        float attenuation = step(d, a.x) / max(a.y + a.z * d + a.w * d2, 1e-30);
+        float nDotL = max(dot(n, toLight) * invD, 0.0);
+        color += (attenuation * nDotL) * u_lightDiffuse[i];
+#if LIGHT_AMBIENT
+        color += attenuation * u_lightAmbient[i];
+#endif
     }
-    v_color = vec4(clamp(color, 0.0, 1.0), clamp(u_materialDiffuse.a, 0.0, 1.0));
+#endif
+    v_color = vec4(clamp(color, 0.0, 1.0), u_base.a);
+#else
+    v_color = vec4(1.0);
+#endif
 }
 )";
 
-const char* const kSoftwareVertexShader = R"(#version 120
+const char* const kSoftwareVertexShader = R"(
 attribute vec4 a_position;
 attribute vec4 a_color;
 attribute vec2 a_texcoord;
@@ -87,21 +100,26 @@ void main() {
 }
 )";
 
-// Texture stage 0; colour operations: 0 diffuse only, 1 modulate, 2 texture only.
-const char* const kFragmentShader = R"(#version 120
+// Texture stage 0, specialised like the vertex shader:
+//   HAS_TEXTURE  0 or 1; without a texture the stage reads opaque white
+//   COLOR_OP     0 diffuse only, 1 modulate, 2 texture only
+const char* const kFragmentShader = R"(
 uniform sampler2D u_texture;
-uniform bool u_hasTexture;
-uniform int u_colorOp;
 varying vec4 v_color;
 varying vec2 v_texcoord;
 void main() {
-    vec4 t = u_hasTexture ? texture2D(u_texture, v_texcoord) : vec4(1.0);
-    vec4 result = v_color;
-    if (u_colorOp == 1)
-        result = vec4(t.rgb * v_color.rgb, t.a);
-    else if (u_colorOp == 2)
-        result = t;
-    gl_FragColor = result;
+#if HAS_TEXTURE
+    vec4 t = texture2D(u_texture, v_texcoord);
+#else
+    vec4 t = vec4(1.0);
+#endif
+#if COLOR_OP == 1
+    gl_FragColor = vec4(t.rgb * v_color.rgb, t.a);
+#elif COLOR_OP == 2
+    gl_FragColor = t;
+#else
+    gl_FragColor = v_color;
+#endif
 }
 )";
 
@@ -252,43 +270,68 @@ bool Device::Initialise() {
     return gl_->glGetError() == GL_NO_ERROR;
 }
 
-bool Device::BuildPrograms() {
-    hardwareProgram_ = new QOpenGLShaderProgram;
-    softwareProgram_ = new QOpenGLShaderProgram;
-    struct {
-        QOpenGLShaderProgram* program;
-        const char* vertex;
-        const char* second;
-    } builds[] = {{hardwareProgram_, kHardwareVertexShader, "a_normal"},
-                  {softwareProgram_, kSoftwareVertexShader, "a_color"}};
-    for (const auto& b : builds) {
-        if (!b.program->addShaderFromSourceCode(QOpenGLShader::Vertex, b.vertex) ||
-            !b.program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader))
-            return false;
-        b.program->bindAttributeLocation("a_position", kPosition);
-        b.program->bindAttributeLocation(b.second, kSecond);
-        b.program->bindAttributeLocation("a_texcoord", kTexcoord);
-        if (!b.program->link())
-            return false;
+bool Device::BuildProgram(int vertexVariant, int fragmentVariant, Program& out) {
+    const bool software = vertexVariant == 0;
+    const int lit = vertexVariant - 2; // below 0 when unlit
+    const QByteArray vertex =
+        QByteArray("#version 120\n") +
+        (software
+             ? QByteArray()
+             : QByteArrayLiteral("#define LIGHTING ") + QByteArray::number(lit >= 0) +
+                   "\n#define LIGHT_COUNT " + QByteArray::number(lit >= 0 ? lit / 2 : 0) +
+                   "\n#define LIGHT_AMBIENT " + QByteArray::number(lit >= 0 && lit % 2) + "\n") +
+        (software ? kSoftwareVertexShader : kHardwareVertexShader);
+    const QByteArray fragment = QByteArrayLiteral("#version 120\n#define HAS_TEXTURE ") +
+                                QByteArray::number(fragmentVariant / 3) + "\n#define COLOR_OP " +
+                                QByteArray::number(fragmentVariant % 3) + "\n" + kFragmentShader;
+    auto program = std::make_unique<QOpenGLShaderProgram>();
+    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertex) ||
+        !program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment))
+        return false;
+    program->bindAttributeLocation("a_position", kPosition);
+    program->bindAttributeLocation(software ? "a_color" : "a_normal", kSecond);
+    program->bindAttributeLocation("a_texcoord", kTexcoord);
+    if (!program->link())
+        return false;
+    Program p;
+    p.id = program->programId();
+    p.clipFromObject = program->uniformLocation("u_clipFromObject");
+    p.cameraFromObject = program->uniformLocation("u_cameraFromObject");
+    p.normalMatrix = program->uniformLocation("u_normalMatrix");
+    p.base = program->uniformLocation("u_base");
+    p.lightPosition = program->uniformLocation("u_lightPosition");
+    p.lightDiffuse = program->uniformLocation("u_lightDiffuse");
+    p.lightAmbient = program->uniformLocation("u_lightAmbient");
+    p.lightAttenuation = program->uniformLocation("u_lightAttenuation");
+    const GLint sampler = program->uniformLocation("u_texture");
+    if (sampler >= 0) {
+        gl_->glUseProgram(p.id);
+        gl_->glUniform1i(sampler, 0);
+        gl_->glUseProgram(currentProgram_);
     }
-    QOpenGLShaderProgram& h = *hardwareProgram_;
-    hw_ = {h.uniformLocation("u_clipFromObject"),  h.uniformLocation("u_cameraFromObject"),
-           h.uniformLocation("u_normalMatrix"),    h.uniformLocation("u_lighting"),
-           h.uniformLocation("u_globalAmbient"),   h.uniformLocation("u_materialDiffuse"),
-           h.uniformLocation("u_materialAmbient"), h.uniformLocation("u_materialEmissive"),
-           h.uniformLocation("u_lightCount"),      h.uniformLocation("u_lightPosition"),
-           h.uniformLocation("u_lightDiffuse"),    h.uniformLocation("u_lightAmbient"),
-           h.uniformLocation("u_lightAttenuation")};
-    for (auto [program, uniforms] :
-         {std::pair{hardwareProgram_, &hwFragment_}, std::pair{softwareProgram_, &swFragment_}}) {
-        uniforms->colorOp = program->uniformLocation("u_colorOp");
-        uniforms->hasTexture = program->uniformLocation("u_hasTexture");
-        uniforms->sampler = program->uniformLocation("u_texture");
-        program->bind();
-        gl_->glUniform1i(uniforms->sampler, 0);
-    }
-    gl_->glUseProgram(0);
+    p.program = program.release();
+    out = p;
     return true;
+}
+
+bool Device::BuildPrograms() {
+    // The programs of the default state, which also shows that this driver takes our GLSL.
+    const int vertexVariant = software_ ? 0 : 2;
+    return BuildProgram(vertexVariant, 1, programs_[vertexVariant * kFragmentVariants + 1]);
+}
+
+// The program for this vertex variant and the current texture stage, made current.
+Device::Program* Device::UseProgram(int vertexVariant) {
+    const int op = colorOp_ == D3DTOP_MODULATE ? 1 : colorOp_ == D3DTOP_SELECTARG1 ? 2 : 0;
+    const int fragmentVariant = (texture_ != nullptr ? 3 : 0) + op;
+    Program& p = programs_[std::size_t(vertexVariant * kFragmentVariants + fragmentVariant)];
+    if (p.program == nullptr && !BuildProgram(vertexVariant, fragmentVariant, p))
+        return nullptr;
+    if (currentProgram_ != p.id) {
+        gl_->glUseProgram(p.id);
+        currentProgram_ = p.id;
+    }
+    return &p;
 }
 
 bool Device::BuildFramebuffers() {
@@ -342,12 +385,12 @@ Device::~Device() {
             if (litBuffer_ != 0)
                 gl_->glDeleteBuffers(1, &litBuffer_);
         }
-        delete hardwareProgram_;
-        delete softwareProgram_;
+        for (Program& p : programs_)
+            delete p.program;
         context_->doneCurrent();
     } else {
-        delete hardwareProgram_;
-        delete softwareProgram_;
+        for (Program& p : programs_)
+            delete p.program;
     }
     delete context_;
     delete fallbackSurface_;
@@ -762,6 +805,7 @@ void Device::ComputeMatrices() {
     drawState_.clipFromObject = Multiply(Multiply(cameraFromObject, projection_), fix);
     NormalMatrix(cameraFromObject, normalMatrix_);
     matricesDirty_ = false;
+    ++matrixGeneration_;
 }
 
 void Device::UpdateLights() {
@@ -790,7 +834,38 @@ void Device::UpdateLights() {
         p.attenuation2 = l.Attenuation2;
     }
     lightsDirty_ = false;
-    hwUniformsDirty_ = true;
+    ++lightGeneration_;
+    if (!software_)
+        PrepareHardwareLights();
+}
+
+void Device::PrepareHardwareLights() {
+    // The material's products are made here once rather than per vertex, in double as the
+    // software path makes them.
+    const swvp::DrawState& s = drawState_;
+    HardwareLights& h = hwLights_;
+    const D3DCOLORVALUE& md = s.materialDiffuse;
+    const D3DCOLORVALUE& ma = s.materialAmbient;
+    const D3DCOLORVALUE& me = s.materialEmissive;
+    const double diffuse[3] = {md.r, md.g, md.b}, ambient[3] = {ma.r, ma.g, ma.b};
+    const double emissive[3] = {me.r, me.g, me.b};
+    for (int c = 0; c < 3; ++c)
+        h.base[c] = float(emissive[c] + ambient[c] * s.globalAmbient[c]);
+    h.base[3] = std::clamp(md.a, 0.0f, 1.0f);
+    h.anyAmbient = false;
+    for (int i = 0; i < s.lightCount; ++i) {
+        const swvp::PointLight& l = s.lights[i];
+        for (int c = 0; c < 3; ++c) {
+            h.position[i][c] = l.position[c];
+            h.diffuse[i][c] = float(diffuse[c] * l.diffuse[c]);
+            h.ambient[i][c] = float(ambient[c] * l.ambient[c]);
+            h.anyAmbient = h.anyAmbient || h.ambient[i][c] != 0.0f;
+        }
+        h.attenuation[i][0] = l.range;
+        h.attenuation[i][1] = l.attenuation0;
+        h.attenuation[i][2] = l.attenuation1;
+        h.attenuation[i][3] = l.attenuation2;
+    }
 }
 
 void Device::ApplyRasterState() {
@@ -811,18 +886,7 @@ void Device::ApplyRasterState() {
     }
 }
 
-void Device::ApplyTexture(GLuint program) {
-    FragmentUniforms& f = program == hardwareProgram_->programId() ? hwFragment_ : swFragment_;
-    const int hasTexture = texture_ != nullptr ? 1 : 0;
-    const int op = colorOp_ == D3DTOP_MODULATE ? 1 : colorOp_ == D3DTOP_SELECTARG1 ? 2 : 0;
-    if (hasTexture != f.appliedHasTexture) {
-        gl_->glUniform1i(f.hasTexture, hasTexture);
-        f.appliedHasTexture = hasTexture;
-    }
-    if (op != f.appliedColorOp) {
-        gl_->glUniform1i(f.colorOp, op);
-        f.appliedColorOp = op;
-    }
+void Device::ApplyTexture() {
     if (texture_ == nullptr)
         return;
     BindTextureForUpload(texture_->texture());
@@ -864,43 +928,32 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
 }
 
 HRESULT Device::DrawHardware(UINT start, UINT count) {
-    const GLuint program = hardwareProgram_->programId();
-    if (currentProgram_ != program) {
-        gl_->glUseProgram(program);
-        currentProgram_ = program;
-        layoutBuffer_ = ~0u;
-    }
     const swvp::DrawState& s = drawState_;
-    gl_->glUniformMatrix4fv(hw_.clipFromObject, 1, GL_FALSE, &s.clipFromObject.m[0][0]);
-    gl_->glUniformMatrix4fv(hw_.cameraFromObject, 1, GL_FALSE, &s.cameraFromObject.m[0][0]);
-    gl_->glUniformMatrix3fv(hw_.normalMatrix, 1, GL_FALSE, normalMatrix_);
-    if (hwUniformsDirty_) {
-        float position[8][3], diffuse[8][3], ambient[8][3], attenuation[8][4];
-        for (int i = 0; i < s.lightCount; ++i) {
-            const swvp::PointLight& l = s.lights[i];
-            std::copy(l.position, l.position + 3, position[i]);
-            std::copy(l.diffuse, l.diffuse + 3, diffuse[i]);
-            std::copy(l.ambient, l.ambient + 3, ambient[i]);
-            attenuation[i][0] = l.range;
-            attenuation[i][1] = l.attenuation0;
-            attenuation[i][2] = l.attenuation1;
-            attenuation[i][3] = l.attenuation2;
+    const HardwareLights& h = hwLights_;
+    const int vertexVariant = s.lighting ? 2 + 2 * s.lightCount + (h.anyAmbient ? 1 : 0) : 1;
+    Program* p = UseProgram(vertexVariant);
+    if (p == nullptr)
+        return D3DERR_INVALIDCALL;
+    if (p->matrices != matrixGeneration_) {
+        gl_->glUniformMatrix4fv(p->clipFromObject, 1, GL_FALSE, &s.clipFromObject.m[0][0]);
+        if (s.lighting) {
+            gl_->glUniformMatrix4fv(p->cameraFromObject, 1, GL_FALSE, &s.cameraFromObject.m[0][0]);
+            gl_->glUniformMatrix3fv(p->normalMatrix, 1, GL_FALSE, normalMatrix_);
         }
-        gl_->glUniform1i(hw_.lighting, s.lighting ? 1 : 0);
-        gl_->glUniform3fv(hw_.globalAmbient, 1, s.globalAmbient);
-        gl_->glUniform4fv(hw_.materialDiffuse, 1, &s.materialDiffuse.r);
-        gl_->glUniform3fv(hw_.materialAmbient, 1, &s.materialAmbient.r);
-        gl_->glUniform3fv(hw_.materialEmissive, 1, &s.materialEmissive.r);
-        gl_->glUniform1i(hw_.lightCount, s.lightCount);
-        if (s.lightCount > 0) {
-            gl_->glUniform3fv(hw_.lightPosition, s.lightCount, position[0]);
-            gl_->glUniform3fv(hw_.lightDiffuse, s.lightCount, diffuse[0]);
-            gl_->glUniform3fv(hw_.lightAmbient, s.lightCount, ambient[0]);
-            gl_->glUniform4fv(hw_.lightAttenuation, s.lightCount, attenuation[0]);
-        }
-        hwUniformsDirty_ = false;
+        p->matrices = matrixGeneration_;
     }
-    ApplyTexture(program);
+    if (s.lighting && p->lights != lightGeneration_) {
+        gl_->glUniform4fv(p->base, 1, h.base);
+        if (s.lightCount > 0) {
+            gl_->glUniform3fv(p->lightPosition, s.lightCount, h.position[0]);
+            gl_->glUniform3fv(p->lightDiffuse, s.lightCount, h.diffuse[0]);
+            if (h.anyAmbient)
+                gl_->glUniform3fv(p->lightAmbient, s.lightCount, h.ambient[0]);
+            gl_->glUniform4fv(p->lightAttenuation, s.lightCount, h.attenuation[0]);
+        }
+        p->lights = lightGeneration_;
+    }
+    ApplyTexture();
     if (layoutBuffer_ != stream_->buffer()) {
         gl_->glBindBuffer(GL_ARRAY_BUFFER, stream_->buffer());
         gl_->glEnableVertexAttribArray(kPosition);
@@ -937,13 +990,9 @@ HRESULT Device::DrawSoftware(UINT start, UINT count) {
     }
     swvp::ProcessVertices(range->vertices.data(), n, drawState_, litScratch_.get());
 
-    const GLuint program = softwareProgram_->programId();
-    if (currentProgram_ != program) {
-        gl_->glUseProgram(program);
-        currentProgram_ = program;
-        layoutBuffer_ = ~0u;
-    }
-    ApplyTexture(program);
+    if (UseProgram(0) == nullptr)
+        return D3DERR_INVALIDCALL;
+    ApplyTexture();
     gl_->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
     gl_->glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(n * sizeof(swvp::LitVertex)),
                          litScratch_.get());

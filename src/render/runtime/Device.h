@@ -63,11 +63,15 @@ private:
     bool Initialise();
     bool TakeOverWindow();
     bool BuildPrograms();
+    struct Program;
+    Program* UseProgram(int vertexVariant);
+    bool BuildProgram(int vertexVariant, int fragmentVariant, Program& out);
     bool BuildFramebuffers();
     void ApplyFixedState();
     void UpdateLights();
+    void PrepareHardwareLights();
     void ApplyRasterState();
-    void ApplyTexture(GLuint program);
+    void ApplyTexture();
     void ComputeMatrices();
     HRESULT DrawHardware(UINT start, UINT count);
     HRESULT DrawSoftware(UINT start, UINT count);
@@ -93,18 +97,19 @@ private:
     bool hasDepth_ = false;
     int width_ = 0, height_ = 0;
 
-    QOpenGLShaderProgram* hardwareProgram_ = nullptr;
-    QOpenGLShaderProgram* softwareProgram_ = nullptr;
-    struct HardwareUniforms {
-        GLint clipFromObject, cameraFromObject, normalMatrix, lighting, globalAmbient,
-            materialDiffuse, materialAmbient, materialEmissive, lightCount, lightPosition,
-            lightDiffuse, lightAmbient, lightAttenuation;
-    } hw_{};
-    struct FragmentUniforms {
-        GLint colorOp, hasTexture, sampler;
-        int appliedColorOp = -1, appliedHasTexture = -1;
+    // One linked program per combination of the state the shaders are specialised on, built on
+    // first use. Vertex variants: 0 software, 1 hardware unlit, 2 + 2 x lights + (any light
+    // ambient) hardware lit. Fragment variants: 3 x (texture present) + colour operation.
+    static constexpr int kVertexVariants = 2 + 2 * 9, kFragmentVariants = 2 * 3;
+    struct Program {
+        QOpenGLShaderProgram* program = nullptr;
+        GLuint id = 0;
+        GLint clipFromObject = -1, cameraFromObject = -1, normalMatrix = -1, base = -1,
+              lightPosition = -1, lightDiffuse = -1, lightAmbient = -1, lightAttenuation = -1;
+        // Generations of the matrices and lights its uniforms hold (0 = none yet).
+        std::uint64_t matrices = 0, lights = 0;
     };
-    FragmentUniforms hwFragment_{}, swFragment_{};
+    std::array<Program, kVertexVariants * kFragmentVariants> programs_{};
     GLuint litBuffer_ = 0;
     std::size_t litCapacity_ = 0; // vertices
     std::unique_ptr<swvp::LitVertex[]> litScratch_;
@@ -130,7 +135,13 @@ private:
     bool matricesDirty_ = true, lightsDirty_ = true;
     swvp::DrawState drawState_{};
     float normalMatrix_[9] = {};
-    bool hwUniformsDirty_ = true; // lights, material and ambient of the GL program
+    std::uint64_t matrixGeneration_ = 0, lightGeneration_ = 0;
+    // The lights as the hardware vertex shader takes them, products with the material made.
+    struct HardwareLights {
+        float base[4];
+        float position[8][3], diffuse[8][3], ambient[8][3], attenuation[8][4];
+        bool anyAmbient;
+    } hwLights_{};
 
     // What GL has now, so a draw only changes what differs.
     GLuint currentProgram_ = 0;
