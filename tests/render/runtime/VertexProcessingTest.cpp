@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 using namespace rttest;
 
@@ -105,5 +106,136 @@ TEST_F(VertexProcessingTest, HardwareAndSoftwareDrawTheSamePicture) {
         EXPECT_GT(lit, hardware[f].size() / 10) << "the walls cover the screen";
         EXPECT_GE(double(close), 0.99 * double(hardware[f].size()));
         EXPECT_LE(worst, 8);
+    }
+}
+
+namespace {
+
+// One frame of small quads side by side, each drawn in its own state: lighting on or off,
+// 0, 3 or 8 lights with and without light ambient, a range cutting through the quad, with and
+// without a texture, each colour operation. The same state twice with other lights and
+// another world matrix must not draw with the first draw's values.
+class StateChangeTest : public RuntimeTest {
+protected:
+    static constexpr D3DCOLOR kTexel = 0xFFC86432;
+
+    struct Cell {
+        const char* name;
+        bool lighting;
+        int lights;
+        bool lightAmbient;
+        bool texture;
+        DWORD colorOp;
+        int expected; // -1: compared between the paths only; else 0 grey 51, 1 the texel,
+                      // 2 the texel x 0.2
+    };
+    static constexpr Cell kCells[] = {
+        {"unlit", false, 0, false, true, D3DTOP_MODULATE, 1},
+        {"no lights", true, 0, false, true, D3DTOP_MODULATE, 2},
+        {"no texture", true, 0, false, false, D3DTOP_MODULATE, 0},
+        {"texture only", true, 0, false, true, D3DTOP_SELECTARG1, 1},
+        {"diffuse only", true, 0, false, true, D3DTOP_DISABLE, 0},
+        {"three lights, light ambient", true, 3, true, true, D3DTOP_MODULATE, -1},
+        {"eight lights", true, 8, false, true, D3DTOP_MODULATE, -1},
+        {"three lights again, moved", true, 3, true, true, D3DTOP_MODULATE, -1},
+    };
+
+    static void CellCentre(int i, float& x, float& y) {
+        x = -4.5f + 3.0f * float(i % 4);
+        y = i < 4 ? 2.0f : -2.0f;
+    }
+
+    std::vector<std::vector<std::uint32_t>> Render(DWORD processing) {
+        std::vector<std::vector<std::uint32_t>> frames;
+        if (!CreateDevice(D3DDEVTYPE_HAL, processing, 640, 480, D3DFMT_X8R8G8B8))
+            return frames;
+        IDirect3DVertexBuffer8* grid = MakeBuffer(Grid(-1, -1, 1, 1, 0, 6));
+        const D3DCOLOR texels[4] = {kTexel, kTexel, kTexel, kTexel};
+        IDirect3DTexture8* texture = MakeQuadrantTexture(texels);
+        if (grid == nullptr || texture == nullptr)
+            return frames;
+        D3DMATERIAL8 material{};
+        material.Diffuse = material.Ambient = {1, 1, 1, 1};
+        // Two frames from slightly different eyes, so every program sees new matrices.
+        for (int frame = 0; frame < 2; ++frame) {
+            BeginFrame();
+            const D3DMATRIX view = Translation(0.1f * float(frame), 0, 0);
+            device_->SetTransform(D3DTS_VIEW, &view);
+            device_->SetRenderState(D3DRS_AMBIENT, 0x00333333); // dim: lights stay unsaturated
+            device_->SetMaterial(&material);
+            for (int i = 0; i < int(std::size(kCells)); ++i) {
+                const Cell& c = kCells[i];
+                float x = 0, y = 0;
+                CellCentre(i, x, y);
+                for (int l = 0; l < 8; ++l) {
+                    const float a = 0.9f * float(l + i);
+                    D3DLIGHT8 light{};
+                    light.Type = D3DLIGHT_POINT;
+                    light.Diffuse = {0.3f, 0.25f, 0.2f, 1};
+                    const float ambient = c.lightAmbient && l == 0 ? 0.3f : 0.0f;
+                    light.Ambient = {ambient, ambient, ambient, 1};
+                    light.Position = {x + std::cos(a), y + std::sin(a), 3.5f};
+                    light.Range = l == 1 ? 2.0f : 100.0f; // cuts through the quad
+                    light.Attenuation0 = 0.2f;
+                    light.Attenuation1 = 0.5f;
+                    light.Attenuation2 = 0.05f * float(l);
+                    device_->SetLight(DWORD(l), &light);
+                    device_->LightEnable(DWORD(l), l < c.lights ? D3D_TRUE_ALL_BITS : FALSE_);
+                }
+                device_->SetRenderState(D3DRS_LIGHTING, c.lighting ? 1 : 0);
+                device_->SetTexture(0, c.texture ? texture : nullptr);
+                device_->SetTextureStageState(0, D3DTSS_COLOROP, c.colorOp);
+                const D3DMATRIX world = Translation(x, y, 5);
+                device_->SetTransform(D3DTS_WORLD, &world);
+                Draw(grid, 0, 6 * 6 * 2);
+            }
+            EndFrameAndPresent();
+            frames.push_back(ReadFront());
+        }
+        ReleaseAll();
+        return frames;
+    }
+};
+
+} // namespace
+
+TEST_F(StateChangeTest, EachDrawUsesItsOwnState) {
+    TreatSoftwareAsHardware(true);
+    const auto hardware = Render(D3DCREATE_HARDWARE_VERTEXPROCESSING);
+    const auto software = Render(D3DCREATE_SOFTWARE_VERTEXPROCESSING);
+    ASSERT_EQ(hardware.size(), 2u);
+    ASSERT_EQ(software.size(), 2u);
+    const int texel[3] = {0xC8, 0x64, 0x32};
+    for (std::size_t f = 0; f < hardware.size(); ++f) {
+        for (int i = 0; i < int(std::size(kCells)); ++i) {
+            const Cell& c = kCells[i];
+            SCOPED_TRACE(testing::Message() << "frame " << f << ", " << c.name);
+            float x = 0, y = 0;
+            CellCentre(i, x, y);
+            // The cell's 2 x 2 units at z = 5 cover 96 x 96 pixels; its inner 80 x 80 are
+            // compared, clear of the edges that move with the eye.
+            const int cx = 320 + int(std::lround((x - 0.1f * float(f)) * 48)),
+                      cy = 240 - int(std::lround(y * 48));
+            int worst = 0;
+            for (int py = cy - 40; py < cy + 40; ++py)
+                for (int px = cx - 40; px < cx + 40; ++px) {
+                    const Pixel h = At(hardware[f], px, py), s = At(software[f], px, py);
+                    worst = std::max(
+                        {worst, std::abs(h.r - s.r), std::abs(h.g - s.g), std::abs(h.b - s.b)});
+                }
+            EXPECT_LE(worst, 2) << "hardware against software";
+            if (c.expected < 0)
+                continue;
+            for (const auto& picture : {hardware[f], software[f]}) {
+                const Pixel p = At(picture, cx - 20, cy - 20);
+                const int got[3] = {p.r, p.g, p.b};
+                for (int k = 0; k < 3; ++k) {
+                    const int want = c.expected == 0   ? 51
+                                     : c.expected == 1 ? texel[k]
+                                                       : int(std::lround(texel[k] * 0.2));
+                    EXPECT_LE(std::abs(got[k] - want), 1) << "channel " << k;
+                }
+            }
+        }
     }
 }
