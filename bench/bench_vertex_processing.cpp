@@ -1,14 +1,17 @@
-// Lit vertices per second of the software vertex processing against GL's own vertex
-// processing (the hardware path's GLSL vertex shader) on the same renderer, on the benchmark's
-// real load: the floor block (detail 4, 2400 vertices) drawn as the 256 floor and 256 ceiling
-// tiles of one frame, lit by the eight point lights of the fly-through. Also the kernel alone.
+// Lit vertices per second of the software vertex processing against GL doing the vertex work
+// on the same renderer, on the benchmark's real load: the floor block (detail 4, 2400
+// vertices) drawn as the 256 floor and 256 ceiling tiles of one frame, lit by the eight point
+// lights of the fly-through. GL does it two ways: its own fixed function with no runtime in
+// between, and the runtime's hardware vertex processing (its GLSL vertex shader). Also the
+// kernel alone.
 //
-// Both device paths count 2400 x 512 lit vertices a frame, the work the frame asks for; the
+// Every path counts 2400 x 512 lit vertices a frame, the work the frame asks for; the
 // software path gets there by lighting each tile's 441 distinct vertices once.
 //
-// Usage: bench_vertex_processing [--only=kernel|hardware|software] [seconds per measurement]
-//                                [width height]
+// Usage: bench_vertex_processing [--only=kernel|fixed|hardware|software]
+//                                [seconds per measurement] [width height]
 // Run it under a real X server (Xvfb on machines without a display).
+#include "RawGlScene.h"
 #include "render/DXGUtils.h"
 #include "render/DirectXGraphics.h"
 #include "render/runtime/swvp/Kernel.h"
@@ -18,6 +21,7 @@
 #include <QWindow>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +112,17 @@ Frame MakeFrame() {
             MatrixMultiply(move, turn, f.worlds[k++]);
         }
     return f;
+}
+
+// A floor-like texture, so the pixels cost what they cost in the run.
+constexpr int TextureSize = 1024;
+std::vector<std::uint32_t> FloorTexture() {
+    std::vector<std::uint32_t> pixels(std::size_t(TextureSize) * TextureSize);
+    for (int y = 0; y < TextureSize; ++y)
+        for (int x = 0; x < TextureSize; ++x)
+            pixels[std::size_t(y) * TextureSize + x] =
+                ((x / 64 + y / 64) & 1) ? 0xFF8C7853u : 0xFFB4A078u;
+    return pixels;
 }
 
 // Runs `step` (one frame) for about `seconds` after a short warm-up; frames per second.
@@ -214,6 +229,43 @@ void MeasureKernel(const Frame& f, const std::vector<swvp::SourceVertex>& scene,
                 cullFps * LitVerticesPerFrame / 1e6);
 }
 
+// ---- GL's own fixed function, no runtime ----------------------------------------------------
+
+// Frames per second of the same floor and ceiling drawn with plain OpenGL fixed function, set
+// up and presented as the runtime does it; negative when there is no such context.
+double MeasureFixedFunction(const Frame& f, const std::vector<swvp::SourceVertex>& scene, int width,
+                            int height, double seconds, std::string& renderer) {
+    rawgl::Screen screen;
+    if (!screen.Open(width, height, 32, false))
+        return -1;
+    QOpenGLFunctions_3_0* gl = screen.gl;
+    renderer = screen.Renderer();
+    const GLuint vertices = rawgl::UploadVertices(gl, scene.data(), scene.size());
+    const GLuint texture = rawgl::UploadTexture(gl, FloorTexture().data(), TextureSize);
+    rawgl::ApplySceneState(gl, 8);
+    rawgl::Cull(gl, D3DCULL_CW);
+
+    const auto frame = [&] {
+        screen.BeginFrame();
+        rawgl::LoadProjection(gl, f.projection);
+        gl->glLoadMatrixf(&f.view._11);
+        for (int s = 0; s < 8; ++s) {
+            const D3DVECTOR& p = f.lights[s].Position;
+            rawgl::PositionLight(gl, s, p.x, p.y, p.z);
+        }
+        gl->glBindTexture(GL_TEXTURE_2D, texture);
+        for (const D3DMATRIX& world : f.worlds) {
+            rawgl::LoadWorldView(gl, f.view, world);
+            gl->glDrawArrays(GL_TRIANGLES, FloorFirstVertex, FloorVertices);
+        }
+        screen.Present();
+    };
+    const double fps = FramesPerSecond(seconds, frame);
+    gl->glDeleteTextures(1, &texture);
+    gl->glDeleteBuffers(1, &vertices);
+    return fps;
+}
+
 // ---- Through the runtime -------------------------------------------------------------------
 
 struct Released {
@@ -258,20 +310,18 @@ double MeasureDevice(IDirect3D8* d3d, bool software, const Frame& f,
     std::memcpy(data, scene.data(), bytes);
     buffer->Unlock();
 
-    // A floor-like texture, so the pixels cost what they cost in the run.
     IDirect3DTexture8* tex = nullptr;
     std::unique_ptr<IDirect3DTexture8, Released> texture;
-    if (SUCCEEDED(
-            device->CreateTexture(1024, 1024, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex))) {
+    if (SUCCEEDED(device->CreateTexture(TextureSize, TextureSize, 0, 0, D3DFMT_A8R8G8B8,
+                                        D3DPOOL_MANAGED, &tex))) {
         texture.reset(tex);
         D3DLOCKED_RECT rect;
         if (SUCCEEDED(texture->LockRect(0, &rect, nullptr, 0))) {
-            for (int y = 0; y < 1024; ++y) {
-                auto* row = reinterpret_cast<std::uint32_t*>(static_cast<BYTE*>(rect.pBits) +
-                                                             std::ptrdiff_t(y) * rect.Pitch);
-                for (int x = 0; x < 1024; ++x)
-                    row[x] = ((x / 64 + y / 64) & 1) ? 0xFF8C7853u : 0xFFB4A078u;
-            }
+            const std::vector<std::uint32_t> pixels = FloorTexture();
+            for (int y = 0; y < TextureSize; ++y)
+                std::memcpy(static_cast<BYTE*>(rect.pBits) + std::ptrdiff_t(y) * rect.Pitch,
+                            pixels.data() + std::size_t(y) * TextureSize,
+                            TextureSize * sizeof(std::uint32_t));
             texture->UnlockRect(0);
         }
     }
@@ -338,39 +388,55 @@ int main(int argc, char** argv) {
                 Detail, FloorVertices, FloorTriangles, DrawsPerFrame, LitVerticesPerFrame);
     if (wanted("kernel"))
         MeasureKernel(frame, scene, seconds);
-    if (!wanted("hardware") && !wanted("software"))
+    if (!wanted("fixed") && !wanted("hardware") && !wanted("software"))
         return 0;
 
-    LoadDirect3DLibrary();
-    if (auto* treat = reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(
-            dlsym(Direct3DLibraryHandle(), Direct3DTestSoftwareAsHardwareSymbol)))
-        treat(1);
-    std::unique_ptr<IDirect3D8, Released> d3d(Direct3DCreate8(D3D_SDK_VERSION));
-    if (!d3d) {
-        std::printf("\nNo Direct3D runtime: device figures skipped.\n");
-        return 1;
+    std::string renderer;
+    const double fixed =
+        wanted("fixed") ? MeasureFixedFunction(frame, scene, width, height, seconds, renderer) : 0;
+
+    double hw = 0, sw = 0;
+    std::unique_ptr<IDirect3D8, Released> d3d;
+    if (wanted("hardware") || wanted("software")) {
+        LoadDirect3DLibrary();
+        if (auto* treat = reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(
+                dlsym(Direct3DLibraryHandle(), Direct3DTestSoftwareAsHardwareSymbol)))
+            treat(1);
+        d3d.reset(Direct3DCreate8(D3D_SDK_VERSION));
+        if (d3d) {
+            D3DADAPTER_IDENTIFIER8 id{};
+            d3d->GetAdapterIdentifier(0, 0, &id);
+            if (renderer.empty())
+                renderer = id.Description;
+            if (wanted("hardware"))
+                hw = MeasureDevice(d3d.get(), false, frame, scene, width, height, seconds);
+            if (wanted("software"))
+                sw = MeasureDevice(d3d.get(), true, frame, scene, width, height, seconds);
+        } else {
+            hw = sw = -1;
+        }
     }
-    D3DADAPTER_IDENTIFIER8 id{};
-    d3d->GetAdapterIdentifier(0, 0, &id);
-    std::printf("\nThrough the runtime on \"%s\", %d x %d x 32, textured, per frame:\n",
-                id.Description, width, height);
-    const double hw = wanted("hardware")
-                          ? MeasureDevice(d3d.get(), false, frame, scene, width, height, seconds)
-                          : 0;
-    const double sw = wanted("software")
-                          ? MeasureDevice(d3d.get(), true, frame, scene, width, height, seconds)
-                          : 0;
-    for (const auto& [name, fps] : {std::pair{"GL vertex shader (hardware vertex processing)", hw},
-                                    std::pair{"ours (software vertex processing)", sw}}) {
+
+    std::printf("\nOn \"%s\", %d x %d x 32, textured; every path draws %d x %d = %.0f lit "
+                "vertices a frame:\n",
+                renderer.c_str(), width, height, FloorVertices, DrawsPerFrame, LitVerticesPerFrame);
+    for (const auto& [name, fps] :
+         {std::pair{"GL fixed function (no runtime)", fixed},
+          std::pair{"runtime, hardware vertex processing (GL vertex shader)", hw},
+          std::pair{"runtime, software vertex processing (ours)", sw}}) {
         if (fps < 0)
-            std::printf("  %-47s device not available\n", name);
+            std::printf("  %-55s not available\n", name);
         else if (fps > 0)
-            std::printf("  %-47s %7.2f frames/s = %8.2f M lit vertices/s\n", name, fps,
+            std::printf("  %-55s %7.2f frames/s = %8.2f M lit vertices/s\n", name, fps,
                         fps * LitVerticesPerFrame / 1e6);
     }
-    if (hw > 0 && sw > 0)
-        std::printf("  software / GL: %.2f\n", sw / hw);
-    d3d.reset();
-    FreeDirect3DLibrary();
-    return 0;
+    if (sw > 0 && fixed > 0)
+        std::printf("  software / GL fixed function:    %.2f\n", sw / fixed);
+    if (sw > 0 && hw > 0)
+        std::printf("  software / runtime hardware path: %.2f\n", sw / hw);
+    if (d3d) {
+        d3d.reset();
+        FreeDirect3DLibrary();
+    }
+    return fixed < 0 || hw < 0 || sw < 0 ? 1 : 0;
 }
