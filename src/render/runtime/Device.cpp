@@ -267,6 +267,7 @@ bool Device::Initialise() {
         return false;
     ApplyFixedState();
     gl_->glGenBuffers(1, &litBuffer_);
+    gl_->glGenBuffers(1, &keptIndexBuffer_);
     return gl_->glGetError() == GL_NO_ERROR;
 }
 
@@ -384,6 +385,8 @@ Device::~Device() {
                 gl_->glDeleteRenderbuffers(1, &depthBuffer_);
             if (litBuffer_ != 0)
                 gl_->glDeleteBuffers(1, &litBuffer_);
+            if (keptIndexBuffer_ != 0)
+                gl_->glDeleteBuffers(1, &keptIndexBuffer_);
         }
         for (Program& p : programs_)
             delete p.program;
@@ -972,9 +975,8 @@ HRESULT Device::DrawHardware(UINT start, UINT count) {
 }
 
 HRESULT Device::DrawSoftware(UINT start, UINT count) {
-    GLuint indices = 0;
-    const swvp::DistinctVertices::Range* range = stream_->DistinctRange(start, count, indices);
-    if (range == nullptr || indices == 0)
+    const swvp::DistinctVertices::Range* range = stream_->DistinctRange(start, count);
+    if (range == nullptr)
         return D3DERR_INVALIDCALL;
     const std::size_t n = range->vertices.size();
     if (n > litCapacity_) {
@@ -988,7 +990,23 @@ HRESULT Device::DrawSoftware(UINT start, UINT count) {
                           GL_STREAM_DRAW);
         layoutBuffer_ = ~0u;
     }
+    if (count > keptCapacity_) {
+        std::unique_ptr<std::uint32_t[]> grown(new (std::nothrow) std::uint32_t[count]);
+        if (!grown)
+            return E_OUTOFMEMORY;
+        keptScratch_ = std::move(grown);
+        keptCapacity_ = count;
+        gl_->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, keptIndexBuffer_);
+        gl_->glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(count * sizeof(std::uint32_t)),
+                          nullptr, GL_STREAM_DRAW);
+    }
     swvp::ProcessVertices(range->vertices.data(), n, drawState_, litScratch_.get());
+    // Most of a draw's triangles lie wholly outside the view; dropping them here spares the
+    // rasteriser their set-up, as a software vertex pipeline clips before rasterising.
+    const std::size_t kept = swvp::KeepVisibleTriangles(litScratch_.get(), n, range->indices.data(),
+                                                        count, keptScratch_.get());
+    if (kept == 0)
+        return D3D_OK;
 
     if (UseProgram(0) == nullptr)
         return D3DERR_INVALIDCALL;
@@ -1008,9 +1026,11 @@ HRESULT Device::DrawSoftware(UINT start, UINT count) {
                                    reinterpret_cast<void*>(offsetof(swvp::LitVertex, tu)));
         layoutBuffer_ = litBuffer_;
     }
-    gl_->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indices);
+    gl_->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, keptIndexBuffer_);
+    gl_->glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, GLsizeiptr(kept * sizeof(std::uint32_t)),
+                         keptScratch_.get());
     const DriverAllocations guard;
-    gl_->glDrawElements(GL_TRIANGLES, GLsizei(count), GL_UNSIGNED_INT, nullptr);
+    gl_->glDrawElements(GL_TRIANGLES, GLsizei(kept), GL_UNSIGNED_INT, nullptr);
     return D3D_OK;
 }
 

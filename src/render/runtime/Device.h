@@ -113,6 +113,10 @@ private:
     GLuint litBuffer_ = 0;
     std::size_t litCapacity_ = 0; // vertices
     std::unique_ptr<swvp::LitVertex[]> litScratch_;
+    // The indices of a software draw's triangles that can reach the screen.
+    GLuint keptIndexBuffer_ = 0;
+    std::size_t keptCapacity_ = 0; // indices
+    std::unique_ptr<std::uint32_t[]> keptScratch_;
 
     // Direct3D state.
     D3DMATRIX world_{}, view_{}, projection_{};

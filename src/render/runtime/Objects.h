@@ -78,13 +78,11 @@ public:
     GLuint buffer() const { return buffer_; }
     const BYTE* data() const { return data_.get(); }
 
-    // Software vertex processing: the distinct vertices of a draw range and the index buffer
-    // that draws them; both kept until the contents change. Null when out of range.
-    const swvp::DistinctVertices::Range* DistinctRange(UINT first, UINT count, GLuint& indices);
+    // Software vertex processing: the distinct vertices of a draw range, kept until the
+    // contents change. Null when out of range.
+    const swvp::DistinctVertices::Range* DistinctRange(UINT first, UINT count);
 
 private:
-    void ForgetRanges();
-
     Device* device_;
     UINT length_;
     D3DPOOL pool_;
@@ -93,11 +91,6 @@ private:
     int lockCount_ = 0;
     UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
     swvp::DistinctVertices distinct_;
-    struct IndexBuffer {
-        UINT first, count;
-        GLuint buffer;
-    };
-    std::vector<IndexBuffer> indexBuffers_;
 };
 
 class Texture final : public RefCounted<IDirect3DTexture8> {

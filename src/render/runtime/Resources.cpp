@@ -21,7 +21,6 @@ VertexBuffer::VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::uniqu
 VertexBuffer::~VertexBuffer() {
     device_->Forget(this);
     if (device_->MakeCurrent()) {
-        ForgetRanges();
         device_->gl()->glDeleteBuffers(1, &buffer_);
     }
     device_->Allocated(-std::int64_t(length_));
@@ -61,41 +60,14 @@ HRESULT VertexBuffer::Unlock() {
     device_->gl()->glBufferSubData(GL_ARRAY_BUFFER, GLintptr(dirtyBegin_),
                                    GLsizeiptr(dirtyEnd_ - dirtyBegin_), data_.get() + dirtyBegin_);
     if (device_->softwareVertexProcessing()) {
-        ForgetRanges();
         distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
                         length_ / sizeof(swvp::SourceVertex));
     }
     return D3D_OK;
 }
 
-void VertexBuffer::ForgetRanges() {
-    for (const IndexBuffer& b : indexBuffers_)
-        device_->gl()->glDeleteBuffers(1, &b.buffer);
-    indexBuffers_.clear();
-}
-
-const swvp::DistinctVertices::Range* VertexBuffer::DistinctRange(UINT first, UINT count,
-                                                                 GLuint& indices) {
-    const swvp::DistinctVertices::Range* range = distinct_.Find(first, count);
-    indices = 0;
-    if (range == nullptr)
-        return nullptr;
-    for (const IndexBuffer& b : indexBuffers_)
-        if (b.first == first && b.count == count) {
-            indices = b.buffer;
-            return range;
-        }
-    // First draw of this range: its indices go to GL once.
-    GLuint buffer = 0;
-    QOpenGLExtraFunctions* gl = device_->gl();
-    gl->glGenBuffers(1, &buffer);
-    gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
-    gl->glBufferData(GL_ELEMENT_ARRAY_BUFFER,
-                     GLsizeiptr(range->indices.size() * sizeof(std::uint32_t)),
-                     range->indices.data(), GL_STATIC_DRAW);
-    indexBuffers_.push_back({first, count, buffer});
-    indices = buffer;
-    return range;
+const swvp::DistinctVertices::Range* VertexBuffer::DistinctRange(UINT first, UINT count) {
+    return distinct_.Find(first, count);
 }
 
 // ---- Texture ------------------------------------------------------------------------------
