@@ -4,6 +4,7 @@
 #pragma once
 
 #include "render/DirectXGraphics.h"
+#include "state/ResultsFile.h"
 #include "state/Variables.h"
 
 #include <cstdint>
@@ -135,8 +136,6 @@ struct TPassMeasurements {
 // The record of a pass of configuration test (aggregates not yet set). Stats.N must be >= 1.
 TResultRecord BuildResultRecord(const TTestConfig& test, const TPassMeasurements& pass,
                                 double timestamp);
-// Whether two records describe the same configuration (RefreshRate is not compared).
-bool SameResultKey(const TResultRecord& a, const TResultRecord& b);
 // Adds the record to the list, or updates the last entry with the same key, keeping the
 // run count, sum, minimum and maximum of Fps over all passes. Returns the entry's index.
 std::size_t StoreResult(std::vector<TResultRecord>& results, const TResultRecord& record);
