@@ -5,6 +5,7 @@
 // this one tells what our runtime costs.
 //
 //     bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--screenshot FILE]
+#include "render/TextureSet.h"
 #include "RawGlScene.h"
 #include "bench/PassLogic.h"
 #include "platform/Clock.h"

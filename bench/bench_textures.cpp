@@ -2,6 +2,7 @@
 // of the same seven pictures: what texture preparation adds to decoding.
 //
 //     bench_textures [rounds]
+#include "render/TextureSet.h"
 #include "state/Variables.h"
 
 #include <QFile>

@@ -2,6 +2,7 @@
 // way up (as it appears in the corridor; the prepared pixels are stored bottom row first).
 //
 //     texture_sheet <file.png>
+#include "render/TextureSet.h"
 #include "state/Variables.h"
 
 #include <QGuiApplication>

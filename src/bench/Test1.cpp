@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/MemoryStatus.h"
 #include "render/DXGUtils.h"
+#include "render/TextureSet.h"
 #include "state/Variables.h"
 
 #include <QCoreApplication>

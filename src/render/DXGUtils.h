@@ -6,7 +6,7 @@
 // here allocates or touches the device.
 #pragma once
 
-#include "render/DirectXGraphics.h"
+#include "d3d8/D3D8.h"
 
 // The two matrices that every matrix builder starts from.
 extern const D3DMATRIX IdentityMatrix;

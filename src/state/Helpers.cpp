@@ -1,5 +1,5 @@
-// Small routines that several windows share: registry texts, the adapter's identity, the
-// common blue background and the decoding of the program's JPEG pictures.
+// Small routines that several windows share: registry texts, the common blue background and
+// the decoding of the program's JPEG pictures.
 #include "state/Variables.h"
 
 #include "platform/Registry.h"
@@ -36,30 +36,6 @@ TStringSlot ReadRegistryText(HKEY root, std::string_view keyPath, std::string_vi
     if (text.empty())
         text = NotDetermined;
     return ScrambleText(MakeStringSlot(text));
-}
-
-// ---- ReadAdapterInfo ----------------------------------------------------------------------
-
-void ReadAdapterInfo() {
-    IDirect3D8* d3d = nullptr;
-    try {
-        d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    } catch (...) {
-        d3d = nullptr; // a runtime that cannot start is the same as none
-    }
-    if (d3d == nullptr) {
-        Direct3DMissing = true;
-        return;
-    }
-    d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &CurrentComputer.HalCaps);
-    d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_REF, &CurrentComputer.RefCaps);
-    D3DADAPTER_IDENTIFIER8 identifier{};
-    if (SUCCEEDED(d3d->GetAdapterIdentifier(D3DADAPTER_DEFAULT, 0, &identifier))) {
-        const std::size_t length = strnlen(identifier.Description, sizeof identifier.Description);
-        CurrentComputer.VideoAdapter =
-            ScrambleText(MakeStringSlot(std::string_view(identifier.Description, length)));
-    }
-    d3d->Release();
 }
 
 // ---- PaintBackground ----------------------------------------------------------------------

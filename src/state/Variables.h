@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/Registry.h"
-#include "render/DirectXGraphics.h"
+#include "d3d8/D3D8.h"
 
 #include <array>
 #include <cstddef>
@@ -215,8 +215,6 @@ private:
 // Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.
 TStringSlot ReadRegistryText(HKEY root, std::string_view keyPath, std::string_view valueName);
 void SetStatusText(std::string_view text);
-// Fills CurrentComputer.VideoAdapter, HalCaps and RefCaps, or sets Direct3DMissing.
-void ReadAdapterInfo();
 // The rounded, shaded blue background of every window and button glyph.
 void PaintBackground(QPainter& canvas, int W, int H, int R, int N);
 // Decodes the program's JPEG resource of that name (any letter case) into bitmap, a 24-bit
@@ -225,6 +223,3 @@ void LoadJpegResource(std::string_view name, QImage& bitmap);
 // Decodes JPEG bytes into bitmap as LoadJpegResource does; throws std::runtime_error when
 // they are not a decodable JPEG image.
 void DecodeJpegData(const void* data, std::size_t size, QImage& bitmap);
-// Builds texture textureIndex of set setNumber as 1024 x 1024 A8R8G8B8 pixels; any other
-// set or index leaves pixels untouched.
-void PrepareTexture(unsigned setNumber, unsigned textureIndex, std::uint32_t* pixels);

@@ -1,15 +1,11 @@
-// The shared helpers: registry texts with every rule, the adapter's identity through the real
-// runtime (and without it), and the window background's geometry and colours.
+// The shared helpers: registry texts with every rule, and the window background's geometry
+// and colours.
 #include "platform/Registry.h"
 #include "state/Variables.h"
 
 #include <QImage>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
 #include <QPainter>
 
-#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -25,11 +21,6 @@ public:
 
 std::string Unscrambled(const TStringSlot& slot) {
     return StringSlotText(UnscrambleText(slot));
-}
-
-bool AllZero(const D3DCAPS8& caps) {
-    static const D3DCAPS8 zero{};
-    return std::memcmp(&caps, &zero, sizeof caps) == 0;
 }
 
 QColor Pixel(const QImage& image, int x, int y) {
@@ -91,47 +82,6 @@ TEST(ReadRegistryText, TheSystemViewHasNo9xKey) {
                                            "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                            "ProductName")),
               "n/d");
-}
-
-// Needs OpenGL: run under Xvfb.
-TEST(ReadAdapterInfo, FillsTheAdapterFromTheRuntimeOnThisMachine) {
-    // The renderer's own description, asked of OpenGL directly.
-    QOpenGLContext context;
-    ASSERT_TRUE(context.create());
-    QOffscreenSurface surface;
-    surface.setFormat(context.format());
-    surface.create();
-    ASSERT_TRUE(context.makeCurrent(&surface));
-    const std::string renderer =
-        reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
-    context.doneCurrent();
-
-    LoadDirect3DLibrary();
-    CurrentComputer = TComputerRecord{};
-    Direct3DMissing = false;
-    ReadAdapterInfo();
-    FreeDirect3DLibrary();
-
-    EXPECT_FALSE(Direct3DMissing);
-    EXPECT_EQ(Unscrambled(CurrentComputer.VideoAdapter), renderer.substr(0, 255));
-    EXPECT_EQ(CurrentComputer.RefCaps.DeviceType, D3DDEVTYPE_REF);
-    if (renderer.find("llvmpipe") != std::string::npos ||
-        renderer.find("softpipe") != std::string::npos) {
-        EXPECT_TRUE(AllZero(CurrentComputer.HalCaps)) << "a software renderer is no HAL";
-    }
-}
-
-TEST(ReadAdapterInfo, WithoutTheRuntimeSetsDirect3DMissingAndTouchesNothing) {
-    LoadDirect3DLibrary("/nonexistent/libd3d8.so");
-    CurrentComputer = TComputerRecord{};
-    Direct3DMissing = false;
-    ReadAdapterInfo();
-    FreeDirect3DLibrary();
-    EXPECT_TRUE(Direct3DMissing);
-    EXPECT_EQ(CurrentComputer.VideoAdapter, TStringSlot{});
-    EXPECT_TRUE(AllZero(CurrentComputer.HalCaps));
-    EXPECT_TRUE(AllZero(CurrentComputer.RefCaps));
-    Direct3DMissing = false;
 }
 
 TEST(PaintBackground, RingsCornersAndCentreAt200By100) {

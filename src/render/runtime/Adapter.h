@@ -1,7 +1,7 @@
 // Adapter 0: what the desktop's OpenGL renderer is and can do, asked once per runtime object.
 #pragma once
 
-#include "render/DirectXGraphics.h"
+#include "d3d8/D3D8.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // owns the QGuiApplication, as Direct3D 8 objects without D3DCREATE_MULTITHREADED do.
 #pragma once
 
-#include "render/DirectXGraphics.h"
+#include "d3d8/D3D8.h"
 #include "render/runtime/Adapter.h"
 #include "render/runtime/swvp/SoftwareVertexProcessing.h"
 

@@ -5,7 +5,7 @@
 // clamped diffuse colours and texture coordinates.
 #pragma once
 
-#include "render/DirectXGraphics.h"
+#include "d3d8/D3D8.h"
 
 #include <cstddef>
 #include <cstdint>
