@@ -1,14 +1,23 @@
-// The main block: the application object, its title, the three windows in their fixed order,
-// the message loop. The Direct3D runtime library is loaded before anything else and freed last.
+// The main block. With a command-line mode (--help, --version, --export, ...) the program runs
+// it without any window and ends with its exit status. Otherwise: the application object, its
+// title, the three windows in their fixed order, the message loop; the Direct3D runtime
+// library is loaded before the windows and freed last.
+#include "cli/CommandLine.h"
+#include "cli/CommandLineRun.h"
+#include "cli/UserFolder.h"
 #include "mainwin/IndicForm1.h"
 #include "mainwin/VideoMain1.h"
+#include "platform/InstallLayout.h"
 #include "render/DirectXGraphics.h"
 #include "results/VideoResults1.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <memory>
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunWindows(int argc, char** argv) {
     LoadDirect3DLibrary();
     int exitCode = 0;
     {
@@ -33,4 +42,37 @@ int main(int argc, char** argv) {
     }
     FreeDirect3DLibrary();
     return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Set before anything asks for the user's data folder, which is named after it.
+    QCoreApplication::setApplicationName("Стендограф");
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const TParsedCommandLine parsed = ParseCommandLine(arguments);
+    if (!parsed.Options) {
+        std::fprintf(stderr, "stendograph: %s\nTry 'stendograph --help'.\n",
+                     parsed.Error.toUtf8().constData());
+        return 2;
+    }
+    TCommandLineOptions options = *parsed.Options;
+
+    const bool informationOnly =
+        options.Mode == TCommandMode::Help || options.Mode == TCommandMode::Version;
+    if (!informationOnly && RunningInstalled()) {
+        const QString error = EnterUserFolder(
+            UserDataFolder(), QString::fromStdString(InstalledDataFolder()), options);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "stendograph: %s\n", error.toUtf8().constData());
+            return 2;
+        }
+    }
+
+    if (options.Mode == TCommandMode::Windows)
+        return RunWindows(argc, argv);
+    return RunCommandLine(options, argc, argv);
 }

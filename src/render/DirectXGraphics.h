@@ -4,14 +4,20 @@
 #pragma once
 
 #include "d3d8/D3D8.h"
+#include "platform/InstallLayout.h"
 
-// The runtime library's file name; it is looked for next to the program's executable.
-inline constexpr const char* Direct3DLibraryName = "libd3d8.so";
+#include <string>
+
+// The runtime library's file name.
+inline constexpr const char* Direct3DLibraryName = RuntimeLibraryName;
 
 // Loads the runtime library and resolves "Direct3DCreate8". A missing library or entry point
-// is not an error here: Direct3DCreate8 then returns nothing. An empty path means the
-// library next to the executable.
+// is not an error here: Direct3DCreate8 then returns nothing. An empty path means the one rule
+// of the program: the library next to the executable (the build tree) if it is there,
+// otherwise the one in the installed library folder beside it (<prefix>/lib/stendograph).
 void LoadDirect3DLibrary(const char* path = nullptr);
+// The file of the loaded runtime library, or empty when none is loaded.
+std::string Direct3DLibraryPath();
 // Frees the library; later calls of Direct3DCreate8 return nothing.
 void FreeDirect3DLibrary();
 // The handle of the loaded library, or null (tests resolve their test-only switches by it).

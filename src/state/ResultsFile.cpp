@@ -249,22 +249,34 @@ EncodeResultsFile(const std::vector<TComputerRecord>& computers,
 TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
                                std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
-                               std::vector<std::vector<TResultRecord>>& results) {
+                               std::vector<std::vector<TResultRecord>>& results,
+                               TMergeReport* report) {
+    TMergeReport unused;
+    TMergeReport& told = report != nullptr ? *report : unused;
+    told = TMergeReport{};
+    const auto ignore = [&told](TIgnoredBecause because) {
+        told.Outcome = TMergeOutcome::Ignored;
+        told.IgnoredBecause = because;
+        return told.Outcome;
+    };
+
     const std::size_t size = file.size();
     // Too short for the version bytes counts as another version; too short for the count as
     // nothing to merge.
     if (size < ResultsFirstBlockOffset + 4)
-        return TMergeOutcome::Ignored;
+        return ignore(TIgnoredBecause::TooShort);
     std::int32_t trailingSize = 0;
     std::memcpy(&trailingSize, file.data() + size - 4, 4);
-    if (file[ResultsVersionOffset] != VersionMajor ||
-        file[ResultsVersionOffset + 1] != VersionMinor ||
-        static_cast<std::int64_t>(trailingSize) != static_cast<std::int64_t>(size))
-        return TMergeOutcome::Ignored;
+    told.FileVersionMajor = file[ResultsVersionOffset];
+    told.FileVersionMinor = file[ResultsVersionOffset + 1];
+    if (told.FileVersionMajor != VersionMajor || told.FileVersionMinor != VersionMinor)
+        return ignore(TIgnoredBecause::OtherVersion);
+    if (static_cast<std::int64_t>(trailingSize) != static_cast<std::int64_t>(size))
+        return ignore(TIgnoredBecause::SizeMismatch);
 
     std::int32_t blockCount = 0;
     std::memcpy(&blockCount, file.data() + ResultsCountOffset, 4);
-
+    told.BlocksDeclared = blockCount;
     // The three arrays are parallel; should another part have broken that, line them up again
     // before anything is appended.
     devices.resize(computers.size());
@@ -287,14 +299,18 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
     for (std::int32_t block = 0; block < blockCount; ++block) {
         // The whole block is checked before any of it is merged, so that a damaged block adds
         // neither a computer without its lines nor stray results.
+        const std::size_t blockStart = cursor.Position();
         const std::uint8_t* computerBytes = nullptr;
         const std::uint8_t* lineBytes = nullptr;
         const std::uint8_t* resultBytes = nullptr;
         std::int32_t lineCount = 0, resultCount = 0;
         if (!cursor.Take(1, ComputerSize, computerBytes) || !cursor.ReadInt32(lineCount) ||
             !cursor.Take(lineCount, SlotSize, lineBytes) || !cursor.ReadInt32(resultCount) ||
-            !cursor.Take(resultCount, ResultSize, resultBytes))
-            return TMergeOutcome::Stopped;
+            !cursor.Take(resultCount, ResultSize, resultBytes)) {
+            told.Outcome = TMergeOutcome::Stopped;
+            told.StopOffset = blockStart;
+            return told.Outcome;
+        }
 
         TComputerRecord computer;
         std::memcpy(&computer, computerBytes, ComputerSize);
@@ -303,6 +319,7 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
         std::size_t index = 0;
         if (const auto found = computerIndex.Find(computer)) {
             index = *found; // its device list in memory stays as it is
+            ++told.KnownComputers;
         } else {
             index = computers.size();
             computers.push_back(computer);
@@ -323,15 +340,22 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
                 std::memcpy(&result, resultBytes + static_cast<std::size_t>(r) * ResultSize,
                             ResultSize);
                 const auto [it, added] = keys.try_emplace(KeyOf(result), list.size());
-                if (added)
+                if (added) {
                     list.push_back(result);
-                else if (IsLaterTimestamp(result.Timestamp, list[it->second].Timestamp))
+                    ++told.ResultsAdded;
+                } else if (IsLaterTimestamp(result.Timestamp, list[it->second].Timestamp)) {
                     list[it->second] = result;
+                    ++told.ResultsReplaced;
+                } else {
+                    ++told.ResultsNotLater;
+                }
             }
         }
 
+        ++told.BlocksMerged;
         if (cursor.AtLimit())
             break;
     }
+    told.BytesLeftUnread = cursor.Left();
     return TMergeOutcome::Merged;
 }

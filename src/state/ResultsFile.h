@@ -48,18 +48,41 @@ EncodeResultsFile(const std::vector<TComputerRecord>& computers,
                   const std::vector<std::vector<TResultRecord>>& results, std::uint32_t tailSeed);
 
 enum class TMergeOutcome {
-    Merged,  // every block up to M or up to the trailing size field was merged
-    Ignored, // too short, another version, or the trailing size is not the file size
-    Stopped, // a block's counts ran past the trailing size field: the blocks before it are
-             // merged, that block and the rest are not
+    Merged,    // every block up to M or up to the trailing size field was merged
+    Ignored,   // too short, another version, or the trailing size is not the file size
+    Stopped,   // a block's counts ran past the trailing size field: the blocks before it are
+               // merged, that block and the rest are not
+    Missing,   // LoadResults only: there is no such file
+    NotOpened, // LoadResults only: it could not be opened and the user chose Ignore
+};
+
+// Why a whole file was left alone.
+enum class TIgnoredBecause { Nothing, NotAFile, TooShort, OtherVersion, SizeMismatch, ReadFailed };
+
+// What a merge took and what it left, so that a caller can tell the user what a damaged file
+// lost. The program's windows stay silent; the command line reports it.
+struct TMergeReport {
+    TMergeOutcome Outcome = TMergeOutcome::Merged;
+    TIgnoredBecause IgnoredBecause = TIgnoredBecause::Nothing;
+    std::uint8_t FileVersionMajor = 0; // as the file states them (OtherVersion)
+    std::uint8_t FileVersionMinor = 0;
+    std::int32_t BlocksDeclared = 0; // the count M of the file
+    std::int32_t BlocksMerged = 0;
+    std::size_t StopOffset = 0;      // Stopped: where the damaged block begins
+    std::size_t BytesLeftUnread = 0; // bytes before the size field after the last block read
+    std::int32_t KnownComputers = 0; // blocks of a computer already held: their lines skipped
+    std::int32_t ResultsAdded = 0;
+    std::int32_t ResultsReplaced = 0;
+    std::int32_t ResultsNotLater = 0; // same configuration, not later than the one held
 };
 
 // Merges the bytes of a results file into the store: a new computer is appended to all three
 // arrays with its device lines; a known one (the last entry equal in all 2472 bytes) keeps its
 // device list; a result replaces the stored one of its configuration only when it is later,
 // and is appended when there is none. Any bytes at all are safe: nothing is read past the end,
-// and no count is trusted beyond the bytes left.
+// and no count is trusted beyond the bytes left. The report, when given, says what was taken.
 TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
                                std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
-                               std::vector<std::vector<TResultRecord>>& results);
+                               std::vector<std::vector<TResultRecord>>& results,
+                               TMergeReport* report = nullptr);

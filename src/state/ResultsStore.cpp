@@ -107,27 +107,35 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 
 // Reads an opened results file and merges it; a file that cannot be a results file of this
 // version is left alone before the whole of it is read.
-void MergeOpenedFile(int fd) {
+void MergeOpenedFile(int fd, TMergeReport& report) {
+    const auto ignore = [&report](TIgnoredBecause because) {
+        report.Outcome = TMergeOutcome::Ignored;
+        report.IgnoredBecause = because;
+    };
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return;
+        return ignore(TIgnoredBecause::NotAFile);
     // A valid file states its size in an int32, so nothing larger needs reading.
-    if (info.st_size < static_cast<off_t>(ResultsFirstBlockOffset + 4) ||
-        info.st_size > std::numeric_limits<std::int32_t>::max())
-        return;
+    if (info.st_size < static_cast<off_t>(ResultsFirstBlockOffset + 4))
+        return ignore(TIgnoredBecause::TooShort);
+    if (info.st_size > std::numeric_limits<std::int32_t>::max())
+        return ignore(TIgnoredBecause::SizeMismatch);
     const auto size = static_cast<std::size_t>(info.st_size);
     std::uint8_t version[2];
     std::int32_t trailingSize = 0;
     if (!ReadAt(fd, version, 2, ResultsVersionOffset) ||
         !ReadAt(fd, &trailingSize, 4, static_cast<off_t>(size - 4)))
-        return;
-    if (version[0] != VersionMajor || version[1] != VersionMinor ||
-        static_cast<std::size_t>(trailingSize) != size)
-        return;
+        return ignore(TIgnoredBecause::ReadFailed);
+    report.FileVersionMajor = version[0];
+    report.FileVersionMinor = version[1];
+    if (version[0] != VersionMajor || version[1] != VersionMinor)
+        return ignore(TIgnoredBecause::OtherVersion);
+    if (static_cast<std::size_t>(trailingSize) != size)
+        return ignore(TIgnoredBecause::SizeMismatch);
     std::vector<std::uint8_t> content(size);
     if (!ReadAt(fd, content.data(), size, 0))
-        return;
-    MergeResultsFile(content, Computers, ComputerDevices, ComputerResults);
+        return ignore(TIgnoredBecause::ReadFailed);
+    MergeResultsFile(content, Computers, ComputerDevices, ComputerResults, &report);
 }
 
 // The clock seeds the tails, with its nanoseconds, so two saves in one millisecond differ.
@@ -255,9 +263,14 @@ bool TryReplaceResultsFile(const std::vector<std::uint8_t>& content) {
 
 } // namespace
 
-void LoadResults(const std::string& fileName) {
-    if (IgnoredLocks > 0)
+void LoadResults(const std::string& fileName, TMergeReport* report) {
+    TMergeReport unused;
+    TMergeReport& r = report != nullptr ? *report : unused;
+    r = TMergeReport{};
+    if (IgnoredLocks > 0) {
+        r.Outcome = TMergeOutcome::NotOpened;
         return;
+    }
     const std::string folder = FolderOf(fileName);
     bool missing = false;
     FolderLock lock;
@@ -279,9 +292,11 @@ void LoadResults(const std::string& fileName) {
         file.Reset(fd);
         return true;
     });
-    if (!opened || missing)
+    if (!opened || missing) {
+        r.Outcome = missing ? TMergeOutcome::Missing : TMergeOutcome::NotOpened;
         return;
-    MergeOpenedFile(file.Get());
+    }
+    MergeOpenedFile(file.Get(), r);
 }
 
 void SaveResults() {

@@ -3,8 +3,8 @@
 // and what a pass hands back to the main window; and the routines that several windows use.
 #pragma once
 
-#include "platform/Registry.h"
 #include "d3d8/D3D8.h"
+#include "platform/Registry.h"
 
 #include <array>
 #include <cstddef>
@@ -189,8 +189,10 @@ extern std::string StatusText;
 TStringSlot ScrambleText(const TStringSlot& text);
 TStringSlot UnscrambleText(const TStringSlot& text);
 
-// Reads the named results file and merges it into the store.
-void LoadResults(const std::string& fileName);
+struct TMergeReport;
+// Reads the named results file and merges it into the store. The report, when given, says
+// what was merged and what was left (see state/ResultsFile.h).
+void LoadResults(const std::string& fileName, TMergeReport* report = nullptr);
 // Writes the whole store to "Results.bin" in the working directory.
 void SaveResults();
 

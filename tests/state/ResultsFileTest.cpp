@@ -328,23 +328,42 @@ TEST(ResultsMergeBytes, DamagedCountsStopAtTheDamagedBlock) {
         std::int32_t Value;
         TMergeOutcome Outcome;
         std::size_t Computers;
+        std::size_t StopOffset;      // reported where the damaged block begins
+        std::size_t BytesLeftUnread; // reported after the last block read
     } const cases[] = {
-        {"block count beyond the file", ResultsCountOffset, 1000000, TMergeOutcome::Merged, 2},
-        {"negative block count", ResultsCountOffset, -5, TMergeOutcome::Merged, 0},
-        {"block count stops early", ResultsCountOffset, 1, TMergeOutcome::Merged, 1},
-        {"huge line count in the first block", linesA, 0x7FFFFFFF, TMergeOutcome::Stopped, 0},
-        {"negative line count", linesA, -1, TMergeOutcome::Stopped, 0},
-        {"line count one too many in the last block", linesB, 2, TMergeOutcome::Stopped, 1},
-        {"result count runs into the size field", resultsB, 2, TMergeOutcome::Stopped, 1},
-        {"huge result count", resultsA, 0x40000000, TMergeOutcome::Stopped, 0},
+        {"block count beyond the file", ResultsCountOffset, 1000000, TMergeOutcome::Merged, 2, 0,
+         0},
+        {"negative block count", ResultsCountOffset, -5, TMergeOutcome::Merged, 0, 0,
+         file.size() - 4 - blockA},
+        {"block count stops early", ResultsCountOffset, 1, TMergeOutcome::Merged, 1, 0,
+         file.size() - 4 - blockB},
+        {"huge line count in the first block", linesA, 0x7FFFFFFF, TMergeOutcome::Stopped, 0,
+         blockA, 0},
+        {"negative line count", linesA, -1, TMergeOutcome::Stopped, 0, blockA, 0},
+        {"line count one too many in the last block", linesB, 2, TMergeOutcome::Stopped, 1, blockB,
+         0},
+        {"result count runs into the size field", resultsB, 2, TMergeOutcome::Stopped, 1, blockB,
+         0},
+        {"huge result count", resultsA, 0x40000000, TMergeOutcome::Stopped, 0, blockA, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         auto damaged = file;
         PutInt32(damaged, c.At, c.Value);
         StoreImage store;
-        EXPECT_EQ(MergeResultsFile(damaged, store.Computers, store.Devices, store.Results),
+        TMergeReport report;
+        EXPECT_EQ(MergeResultsFile(damaged, store.Computers, store.Devices, store.Results, &report),
                   c.Outcome);
+        EXPECT_EQ(report.Outcome, c.Outcome);
+        EXPECT_EQ(report.BlocksMerged, static_cast<std::int32_t>(c.Computers));
+        EXPECT_EQ(report.ResultsAdded, static_cast<std::int32_t>(c.Computers));
+        EXPECT_EQ(report.StopOffset, c.StopOffset);
+        if (c.Outcome == TMergeOutcome::Merged) {
+            EXPECT_EQ(report.BytesLeftUnread, c.BytesLeftUnread);
+        }
+        if (c.At == ResultsCountOffset) {
+            EXPECT_EQ(report.BlocksDeclared, c.Value);
+        }
         ASSERT_EQ(store.Computers.size(), c.Computers);
         ASSERT_EQ(store.Devices.size(), c.Computers);
         ASSERT_EQ(store.Results.size(), c.Computers);
@@ -362,6 +381,19 @@ TEST(ResultsMergeBytes, KnownComputerAppearingTwiceInOneFile) {
     const auto r3 = MakeResult(1, 800, 600, 16, 30);
     const auto file = Store({{A, {"one"}, {r1}}, {A, {"two"}, {r2, r3}}}).Encode();
     StoreImage store;
-    MergeResultsFile(file, store.Computers, store.Devices, store.Results);
+    TMergeReport report;
+    MergeResultsFile(file, store.Computers, store.Devices, store.Results, &report);
     EXPECT_TRUE(SameStore(store, Store({{A, {"one"}, {r2, r3}}})));
+    EXPECT_EQ(report.BlocksMerged, 2);
+    EXPECT_EQ(report.KnownComputers, 1);
+    EXPECT_EQ(report.ResultsAdded, 2);
+    EXPECT_EQ(report.ResultsReplaced, 1);
+    EXPECT_EQ(report.ResultsNotLater, 0);
+
+    // Merged again, nothing is later than what is held.
+    MergeResultsFile(file, store.Computers, store.Devices, store.Results, &report);
+    EXPECT_EQ(report.KnownComputers, 2);
+    EXPECT_EQ(report.ResultsAdded, 0);
+    EXPECT_EQ(report.ResultsReplaced, 0);
+    EXPECT_EQ(report.ResultsNotLater, 3);
 }

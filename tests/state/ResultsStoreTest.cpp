@@ -66,6 +66,62 @@ TEST_F(ResultsStoreFiles, MissingFileReturnsAtOnceWithoutMessage) {
     EXPECT_TRUE(Computers.empty());
 }
 
+// The report of a load says why a file was left alone, down to the version it claims.
+TEST_F(ResultsStoreFiles, LoadReportSaysWhyAFileWasLeft) {
+    const auto good = OneComputer("disk", 2).Encode();
+    auto otherVersion = good;
+    otherVersion[ResultsVersionOffset + 1] = 4;
+    auto extended = good;
+    extended.push_back(0);
+    std::filesystem::create_directory(dir_ / "Folder.bin");
+
+    struct Case {
+        const char* Name;
+        std::string File;
+        std::vector<std::uint8_t> Bytes;
+        TMergeOutcome Outcome;
+        TIgnoredBecause Because;
+        std::size_t Computers;
+    } const cases[] = {
+        {"missing", "Nowhere.bin", {}, TMergeOutcome::Missing, TIgnoredBecause::Nothing, 0},
+        {"a folder", "Folder.bin", {}, TMergeOutcome::Ignored, TIgnoredBecause::NotAFile, 0},
+        {"empty", "Empty.bin", {}, TMergeOutcome::Ignored, TIgnoredBecause::TooShort, 0},
+        {"version 1.4", "Old.bin", otherVersion, TMergeOutcome::Ignored,
+         TIgnoredBecause::OtherVersion, 0},
+        {"one byte too many", "Long.bin", extended, TMergeOutcome::Ignored,
+         TIgnoredBecause::SizeMismatch, 0},
+        {"whole", "Good.bin", good, TMergeOutcome::Merged, TIgnoredBecause::Nothing, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Clear();
+        if (c.File != "Nowhere.bin" && c.File != "Folder.bin")
+            WriteBytes(dir_ / c.File, c.Bytes);
+        TMergeReport report;
+        report.BlocksMerged = 99;
+        LoadResults(c.File, &report);
+        EXPECT_EQ(report.Outcome, c.Outcome);
+        EXPECT_EQ(report.IgnoredBecause, c.Because);
+        EXPECT_EQ(Computers.size(), c.Computers);
+        EXPECT_EQ(report.BlocksMerged, static_cast<std::int32_t>(c.Computers));
+        if (c.Because == TIgnoredBecause::OtherVersion) {
+            EXPECT_EQ(report.FileVersionMajor, 1);
+            EXPECT_EQ(report.FileVersionMinor, 4);
+        }
+    }
+}
+
+// A file the user chose to ignore is reported as not opened.
+TEST_F(ResultsStoreFiles, LoadReportOfAnIgnoredFile) {
+    WriteBytes(dir_ / "Results.bin", OneComputer("disk", 1).Encode());
+    ForeignLock other(dir_.path());
+    SetRetryAsker([](const std::string&) { return false; });
+    TMergeReport report;
+    LoadResults("Results.bin", &report);
+    EXPECT_EQ(report.Outcome, TMergeOutcome::NotOpened);
+    EXPECT_TRUE(Computers.empty());
+}
+
 // A locked file is retried for about two seconds, then the dialog asks; Ignore gives up and
 // leaves store and file as they were.
 TEST_F(ResultsStoreFiles, LockedFileIgnoredAfterRetries) {

@@ -73,9 +73,9 @@ struct StoreImage {
     void Add(const TComputerRecord& computer, std::vector<std::string> lines,
              std::vector<TResultRecord> results) {
         Computers.push_back(computer);
-        auto& slots = Devices.emplace_back();
+        auto& added = Devices.emplace_back();
         for (const auto& line : lines)
-            slots.push_back(Scrambled(line));
+            added.push_back(Scrambled(line));
         Results.push_back(std::move(results));
     }
 

@@ -1,0 +1,65 @@
+#include "cli/CommandLineRun.h"
+
+#include "cli/ResultsExport.h"
+#include "render/DirectXGraphics.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace {
+
+void Write(std::FILE* stream, const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void Say(const QString& line) {
+    Write(stderr, QByteArrayLiteral("stendograph: ") + line.toUtf8() + '\n');
+}
+
+// The version, and which runtime library this copy loads, so that an installation can be
+// checked without starting a pass.
+int ShowVersion() {
+    Write(stdout, CommandLineVersionText().toUtf8());
+    LoadDirect3DLibrary();
+    const std::string path = Direct3DLibraryPath();
+    if (path.empty())
+        Write(stdout, QByteArrayLiteral("Direct3D 8 runtime: not found\n"));
+    else if (dlsym(Direct3DLibraryHandle(), Direct3DCreate8Symbol) != nullptr)
+        Write(stdout, QByteArrayLiteral("Direct3D 8 runtime: ") + QByteArray(path.c_str()) + '\n');
+    else
+        Write(stdout, QByteArrayLiteral("Direct3D 8 runtime: ") + QByteArray(path.c_str()) +
+                          " (without Direct3DCreate8)\n");
+    FreeDirect3DLibrary();
+    return 0;
+}
+
+} // namespace
+
+int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
+    switch (options.Mode) {
+    case TCommandMode::Help:
+        Write(stdout, CommandLineHelpText().toUtf8());
+        return 0;
+    case TCommandMode::Version:
+        return ShowVersion();
+    case TCommandMode::Export: {
+        QCoreApplication application(argc, argv);
+        const TExportOutcome outcome = ExportResultsFile(options.ResultsFile, options.ExportFormat);
+        Write(stdout, outcome.Output);
+        for (const QString& message : outcome.Messages)
+            Say(message);
+        return outcome.ExitStatus;
+    }
+    case TCommandMode::Run:
+        Say(QStringLiteral("--run is not available in this build yet"));
+        return 2;
+    case TCommandMode::Chart:
+        Say(QStringLiteral("--chart is not available in this build yet"));
+        return 2;
+    case TCommandMode::Windows:
+        break;
+    }
+    return 2;
+}
