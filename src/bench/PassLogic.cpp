@@ -276,14 +276,6 @@ TResultRecord BuildResultRecord(const TTestConfig& test, const TPassMeasurements
     return r;
 }
 
-bool SameResultKey(const TResultRecord& a, const TResultRecord& b) {
-    return a.TestSet == b.TestSet && a.Width == b.Width && a.Height == b.Height &&
-           a.Depth == b.Depth && a.HardwareDevice == b.HardwareDevice &&
-           a.HardwareVertexProcessing == b.HardwareVertexProcessing &&
-           a.VertexBufferMode == b.VertexBufferMode && a.TextureMode == b.TextureMode &&
-           a.DetailLevel == b.DetailLevel;
-}
-
 std::size_t StoreResult(std::vector<TResultRecord>& results, const TResultRecord& record) {
     std::size_t index = results.size();
     for (std::size_t i = 0; i < results.size(); ++i) {
