@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -162,11 +163,25 @@ private:
         seen_.push_back(seen);
         if (whenSeen_)
             whenSeen_(seen);
+        SavePictures(*box);
         QAbstractButton* button = box->button(answer_);
         if (button != nullptr)
             QTest::mouseClick(button, Qt::LeftButton);
         else
             box->reject();
+    }
+
+    // Pictures to look at, when asked for: the box, and the whole screen under it.
+    void SavePictures(QMessageBox& box) {
+        const QByteArray dir = qgetenv("STENDO_SHOT_DIR");
+        if (dir.isEmpty())
+            return;
+        static int count = 0;
+        const QString stem = QString::fromLocal8Bit(dir) + QString("/box-%1").arg(++count);
+        QApplication::processEvents(); // painted before it is taken
+        box.grab().save(stem + ".png");
+        if (QScreen* screen = box.screen())
+            screen->grabWindow(0).save(stem + "-screen.png");
     }
 
     QMessageBox::StandardButton answer_;
