@@ -165,3 +165,32 @@ TEST_F(RealSeries, EscInTheSecondPassKeepsTheFirstResultAndShowsWhy) {
 }
 
 } // namespace
+
+namespace {
+
+// The program runs its series inside the application's message loop, with the main window
+// hidden: no window closing on the way (the test screen, the progress window, the final
+// message) may end the program.
+TEST_F(RealSeries, TheProgramGoesOnAfterTheSeries) {
+    choice_.Ticked[1] = false;
+    choice_.Presentation = true;
+    MessageBoxUser user(QMessageBox::Ok);
+    bool seriesOver = false;
+    bool mainShownAfter = false;
+    QTimer::singleShot(0, [&] {
+        RunSeries(&mainWindow_, choice_);
+        seriesOver = true;
+        mainShownAfter = mainWindow_.isVisible();
+        // Still running a while later: the loop ends only when the program says so.
+        QTimer::singleShot(500, [] { QCoreApplication::exit(42); });
+    });
+    const int exitCode = QApplication::exec();
+    EXPECT_TRUE(seriesOver);
+    EXPECT_TRUE(mainShownAfter);
+    EXPECT_EQ(exitCode, 42) << "the message loop ended by itself";
+    EXPECT_FALSE(TestFailed) << StatusText;
+    ASSERT_EQ(user.Boxes().size(), 1u);
+    EXPECT_EQ(user.Boxes()[0].Text.toStdString(), SeriesSucceededText);
+}
+
+} // namespace
