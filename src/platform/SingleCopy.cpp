@@ -1,5 +1,6 @@
 #include "platform/SingleCopy.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -31,9 +32,11 @@ SingleCopy::SingleCopy(const QString& title, QObject* parent)
 SingleCopy::~SingleCopy() = default;
 
 QString SingleCopy::SocketName(const QString& title) {
-    // Hex keeps the socket path plain ASCII whatever the title holds.
+    // A digest keeps the socket path short and plain ASCII whatever the title holds.
+    const QByteArray digest =
+        QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
     return QStringLiteral("stendograph-%1-%2")
-        .arg(QString::fromLatin1(title.toUtf8().toHex()))
+        .arg(QString::fromLatin1(digest))
         .arg(static_cast<qulonglong>(getuid()));
 }
 
@@ -57,9 +60,13 @@ bool SingleCopy::Claim() {
 void SingleCopy::AcceptConnections() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        // The later copy may have written and gone before the connection is taken here.
+        const auto read = [this, socket] {
             if (socket->readAll().contains("activate"))
                 emit ActivationRequested();
-        });
+        };
+        connect(socket, &QLocalSocket::readyRead, this, read);
+        if (socket->bytesAvailable() > 0)
+            read();
     }
 }
