@@ -5,7 +5,6 @@
 #include "mainwin/Fonts.h"
 #include "mainwin/MergeOffer.h"
 #include "mainwin/ModeSelection.h"
-#include "platform/DisplayModeTest.h"
 #include "platform/Priority.h"
 #include "platform/SingleCopy.h"
 #include "results/VideoResults1.h"
