@@ -15,6 +15,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
@@ -86,6 +87,8 @@ TEST_F(MainWindow, OpensAsTheUserFirstSeesIt) {
     EXPECT_EQ(window->windowTitle(), "Стендограф 1.5");
     EXPECT_EQ(window->size(), QSize(442, 337));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((window->geometry().center() - screenCentre).manhattanLength(), 2);
     EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
 
