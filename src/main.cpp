@@ -27,6 +27,12 @@ int RunWindows(int argc, char** argv) {
         // Creation order matters: the main window identifies the computer and fills the
         // store that the results window reads when it is created.
         auto videoMain = std::make_unique<TVideoMain>();
+        // A later copy has only brought the running one to the front: it ends here.
+        if (videoMain->SecondCopy()) {
+            videoMain.reset();
+            FreeDirect3DLibrary();
+            return 0;
+        }
         VideoMain = videoMain.get();
         auto videoResults = std::make_unique<TVideoResults>(videoMain.get());
         VideoResults = videoResults.get();

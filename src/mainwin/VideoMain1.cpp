@@ -1,22 +1,175 @@
 #include "mainwin/VideoMain1.h"
 
+#include "mainwin/BitBtn.h"
+#include "mainwin/Contacts.h"
+#include "mainwin/Fonts.h"
+#include "mainwin/MergeOffer.h"
+#include "mainwin/ModeSelection.h"
+#include "platform/Priority.h"
+#include "platform/SingleCopy.h"
+#include "results/VideoResults1.h"
 #include "state/Variables.h"
+#include "ui_VideoMain1.h"
 
+#include <QApplication>
 #include <QPainter>
+#include <QScreen>
 
 TVideoMain* VideoMain = nullptr;
 
-TVideoMain::TVideoMain(QWidget* parent) : QWidget(parent) {
+namespace {
+
+constexpr int ButtonCount = 5;
+constexpr int ModeBoxCount = ModeSizeCount * ModeDepthCount;
+
+} // namespace
+
+TVideoMain::TVideoMain(QWidget* parent, TVideoMainStartUp startUp)
+    : QWidget(parent), ui(std::make_unique<Ui::TVideoMain>()), startUp_(std::move(startUp)) {
+    InstallFontSubstitutions();
+    ui->setupUi(this);
     setObjectName("VideoMain");
     setFixedSize(442, 337);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+                   Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint);
+    SetFonts();
+    ui->LabeledEdit1->setText(QString::fromUtf8(ProgramWebSite));
+    ui->LabeledEdit2->setText(QString::fromUtf8(ProgramEmail));
+    // activated is the user's choice only: selections made from code raise no handler.
+    connect(ui->ComboTest, &QComboBox::activated, this, &TVideoMain::ComboTestChange);
+    connect(ui->BitBtn3, &QPushButton::clicked, this, &TVideoMain::BitBtn3Click);
+    connect(ui->BitBtn4, &QPushButton::clicked, this, &TVideoMain::BitBtn4Click);
     FormCreate();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TVideoMain::~TVideoMain() = default;
+
+void TVideoMain::SetFonts() {
+    QFont windowFont("MS Sans Serif");
+    windowFont.setPixelSize(11);
+    setFont(windowFont);
+
+    QFont buttonFont("Arial Black");
+    buttonFont.setPixelSize(21);
+    buttonFont.setWeight(QFont::Black);
+    for (int n = 1; n <= ButtonCount; ++n) {
+        auto* button = findChild<TBitBtn*>(QStringLiteral("BitBtn%1").arg(n));
+        button->setFont(buttonFont);
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Active, QPalette::ButtonText, Qt::blue);
+        palette.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::blue);
+        button->setPalette(palette);
+    }
+
+    const QColor silver(192, 192, 192);
+    for (QWidget* label :
+         {static_cast<QWidget*>(ui->StaticText1), static_cast<QWidget*>(ui->StaticText2)}) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Window, silver);
+        label->setPalette(palette);
+    }
+}
+
+void TVideoMain::PaintGlyphs() {
+    for (int n = 1; n <= ButtonCount; ++n) {
+        auto* button = findChild<TBitBtn*>(QStringLiteral("BitBtn%1").arg(n));
+        QImage glyph(button->width() - 4, button->height() - 4, QImage::Format_RGB32);
+        QPainter canvas(&glyph);
+        PaintBackground(canvas, glyph.width(), glyph.height(), 10, 3);
+        canvas.end();
+        button->SetGlyph(glyph);
+    }
 }
 
 void TVideoMain::FormCreate() {
+    PaintGlyphs();
+
+    singleCopy_ = std::make_unique<SingleCopy>(startUp_.CopyTitle);
+    if (!singleCopy_->Claim()) {
+        secondCopy_ = true;
+        return;
+    }
+    connect(singleCopy_.get(), &SingleCopy::ActivationRequested, this, &TVideoMain::BringToFront);
+    QApplication::setApplicationName(startUp_.CopyTitle);
     setWindowTitle(QString("Стендограф %1.%2").arg(VersionMajor).arg(VersionMinor));
+
+    SetHighPriority();
+
+    if (startUp_.DisplayModeAccepted)
+        TestDisplayModes(startUp_.DisplayModeAccepted);
+    else
+        TestDisplayModes();
+    ShowModeCheckBoxes();
+
+    LoadResults(ResultsFileName);
+    OfferResultsMerges(this);
+
+    const TDeviceClassKeys keys = IdentifyComputer(startUp_.MeasureCpuMhz);
+    FillAccelerationList();
+    FindOrAddComputer();
+    RebuildDeviceList(keys);
+}
+
+QCheckBox* TVideoMain::ModeCheckBox(int k) const {
+    return findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(k));
+}
+
+void TVideoMain::ShowModeCheckBoxes() {
+    const std::vector<std::string> captions = ModeCaptions(ModeAvailable);
+    for (std::size_t k = 1; k <= captions.size() && k <= ModeBoxCount; ++k) {
+        QCheckBox* box = ModeCheckBox(static_cast<int>(k));
+        box->setChecked(false);
+        box->setText(QString::fromStdString(captions[k - 1]));
+        box->setVisible(true);
+    }
+}
+
+void TVideoMain::FillAccelerationList() {
+    const std::vector<std::string> items = AccelerationItems(CurrentComputer, Direct3DMissing);
+    if (items.empty())
+        return;
+    for (const std::string& item : items)
+        ui->ComboAcc->addItem(QString::fromStdString(item));
+    ui->ComboAcc->setCurrentIndex(0);
+    ui->BitBtn1->setEnabled(true);
+    ui->BitBtn2->setEnabled(true);
+}
+
+void TVideoMain::CheckAvailableModes(bool checked) {
+    const int shown = static_cast<int>(ModeCaptions(ModeAvailable).size());
+    for (int k = 1; k <= shown && k <= ModeBoxCount; ++k)
+        ModeCheckBox(k)->setChecked(checked);
+}
+
+void TVideoMain::ComboTestChange() {
+    const auto change = ScopeChange(ui->ComboTest->currentIndex(), ui->ComboAcc->count(),
+                                    ui->ComboAcc->currentIndex());
+    if (!change)
+        return;
+    ui->Box1->setEnabled(change->ControlsEnabled);
+    ui->ComboAcc->setEnabled(change->ControlsEnabled);
+    ui->ComboAcc->setCurrentIndex(change->AccelerationIndex);
+    CheckAvailableModes(change->ModesChecked);
+}
+
+void TVideoMain::BitBtn3Click() {
+    if (VideoResults != nullptr)
+        VideoResults->exec();
+}
+
+void TVideoMain::BitBtn4Click() {
+    close();
+}
+
+void TVideoMain::BringToFront() {
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
 }
 
 void TVideoMain::FormPaint() {

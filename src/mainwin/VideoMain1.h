@@ -1,20 +1,68 @@
 #pragma once
 
+#include "mainwin/Identification.h"
+
+#include <QString>
 #include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TVideoMain;
+}
+class QCheckBox;
+class SingleCopy;
+
+// What the start-up asks of the system, replaceable where a test or a benchmark must not wait
+// for the clock estimate, must see other screens, or must not meet a running program.
+struct TVideoMainStartUp {
+    std::function<std::int32_t()> MeasureCpuMhz = ::MeasureCpuMhz;
+    std::function<bool(int, int, int)> DisplayModeAccepted; // empty: this computer's screen
+    QString CopyTitle = QStringLiteral("Стендограф   ");    // title that later copies look for
+};
 
 // The main window: system identification at start, mode and acceleration choice, launching
 // test and presentation series.
 class TVideoMain : public QWidget {
     Q_OBJECT
 public:
-    explicit TVideoMain(QWidget* parent = nullptr);
+    explicit TVideoMain(QWidget* parent = nullptr, TVideoMainStartUp startUp = {});
+    ~TVideoMain() override;
 
     // Start-up of the whole program run; called once while the main block creates the window.
     void FormCreate();
     void FormPaint();
 
+    // True when another copy of the program was running: it has been asked to come to the
+    // front, nothing was tested or read, and the main block must end without showing this one.
+    bool SecondCopy() const { return secondCopy_; }
+
+    // The check box of the k-th available mode (k from 1), found by its name.
+    QCheckBox* ModeCheckBox(int k) const;
+
+public slots:
+    void BitBtn3Click();
+    void BitBtn4Click();
+    void ComboTestChange();
+    // Shows the window in front of the others, as a later copy asks.
+    void BringToFront();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    void PaintGlyphs();
+    void SetFonts();
+    void ShowModeCheckBoxes();
+    void FillAccelerationList();
+    // Sets the check mark of every available mode's box.
+    void CheckAvailableModes(bool checked);
+
+    std::unique_ptr<Ui::TVideoMain> ui;
+    TVideoMainStartUp startUp_;
+    std::unique_ptr<SingleCopy> singleCopy_;
+    bool secondCopy_ = false;
 };
 
 extern TVideoMain* VideoMain;

@@ -1,0 +1,9 @@
+// Fonts of the windows that Debian does not carry under their names.
+#pragma once
+
+// The family whose Black face stands in for "Arial Black", which has no metric twin on Debian;
+// the buttons ask for the Black weight.
+inline constexpr const char* ArialBlackStandIn = "Lato";
+
+// Maps the window fonts to the faces installed with the program, once per process.
+void InstallFontSubstitutions();

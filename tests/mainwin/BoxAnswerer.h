@@ -1,0 +1,48 @@
+// Answers the modal message boxes the code under test shows, as a user would click them, and
+// keeps what each box said.
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <deque>
+#include <string>
+#include <vector>
+
+class BoxAnswerer {
+public:
+    struct Seen {
+        std::string Text;
+        Qt::TextFormat Format;
+    };
+
+    // Each box shown gets the next answer; a box beyond them is answered No.
+    explicit BoxAnswerer(std::deque<QMessageBox::StandardButton> answers)
+        : answers_(std::move(answers)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Answer(); });
+        timer_.start(20);
+    }
+
+    const std::vector<Seen>& Boxes() const { return seen_; }
+
+private:
+    void Answer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        // Marked on the box itself: a later box may be made at the same address.
+        if (box == nullptr || !box->isVisible() || box->property("answered").toBool())
+            return;
+        box->setProperty("answered", true);
+        seen_.push_back({box->text().toStdString(), box->textFormat()});
+        QMessageBox::StandardButton answer = QMessageBox::No;
+        if (!answers_.empty()) {
+            answer = answers_.front();
+            answers_.pop_front();
+        }
+        box->button(answer)->click();
+    }
+
+    std::deque<QMessageBox::StandardButton> answers_;
+    std::vector<Seen> seen_;
+    QTimer timer_;
+};
