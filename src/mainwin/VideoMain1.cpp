@@ -3,8 +3,10 @@
 #include "mainwin/BitBtn.h"
 #include "mainwin/Contacts.h"
 #include "mainwin/Fonts.h"
+#include "mainwin/Links.h"
 #include "mainwin/MergeOffer.h"
 #include "mainwin/ModeSelection.h"
+#include "mainwin/Series.h"
 #include "platform/Priority.h"
 #include "platform/SingleCopy.h"
 #include "results/VideoResults1.h"
@@ -12,6 +14,8 @@
 #include "ui_VideoMain1.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -20,7 +24,6 @@ TVideoMain* VideoMain = nullptr;
 namespace {
 
 constexpr int ButtonCount = 5;
-constexpr int ModeBoxCount = ModeSizeCount * ModeDepthCount;
 
 } // namespace
 
@@ -38,8 +41,13 @@ TVideoMain::TVideoMain(QWidget* parent, TVideoMainStartUp startUp)
     ui->LabeledEdit2->setText(QString::fromUtf8(ProgramEmail));
     // activated is the user's choice only: selections made from code raise no handler.
     connect(ui->ComboTest, &QComboBox::activated, this, &TVideoMain::ComboTestChange);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &TVideoMain::BitBtn1Click);
+    connect(ui->BitBtn2, &QPushButton::clicked, this, &TVideoMain::BitBtn2Click);
     connect(ui->BitBtn3, &QPushButton::clicked, this, &TVideoMain::BitBtn3Click);
     connect(ui->BitBtn4, &QPushButton::clicked, this, &TVideoMain::BitBtn4Click);
+    connect(ui->BitBtn5, &QPushButton::clicked, this, &TVideoMain::BitBtn5Click);
+    ui->LabeledEdit1->installEventFilter(this);
+    ui->LabeledEdit2->installEventFilter(this);
     FormCreate();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -155,6 +163,15 @@ void TVideoMain::ComboTestChange() {
     CheckAvailableModes(change->ModesChecked);
 }
 
+// Test and presentation are one series; only the detail level differs.
+void TVideoMain::BitBtn1Click() {
+    RunSeries(this, ReadSeriesChoice(*this, false));
+}
+
+void TVideoMain::BitBtn2Click() {
+    RunSeries(this, ReadSeriesChoice(*this, true));
+}
+
 void TVideoMain::BitBtn3Click() {
     if (VideoResults != nullptr)
         VideoResults->exec();
@@ -162,6 +179,38 @@ void TVideoMain::BitBtn3Click() {
 
 void TVideoMain::BitBtn4Click() {
     close();
+}
+
+void TVideoMain::BitBtn5Click() {
+    OpenHelp();
+}
+
+void TVideoMain::LabeledEdit1Click() {
+    OpenWebSite();
+}
+
+void TVideoMain::LabeledEdit2Click() {
+    OpenMailLink();
+}
+
+void TVideoMain::FormClose() {
+    AskToSendResults(this);
+}
+
+void TVideoMain::closeEvent(QCloseEvent* event) {
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+bool TVideoMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && watched == ui->LabeledEdit1)
+            LabeledEdit1Click();
+        else if (mouse->button() == Qt::LeftButton && watched == ui->LabeledEdit2)
+            LabeledEdit2Click();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TVideoMain::BringToFront() {

@@ -42,14 +42,24 @@ public:
     QCheckBox* ModeCheckBox(int k) const;
 
 public slots:
+    void BitBtn1Click();
+    void BitBtn2Click();
     void BitBtn3Click();
     void BitBtn4Click();
+    void BitBtn5Click();
+    void LabeledEdit1Click();
+    void LabeledEdit2Click();
     void ComboTestChange();
     // Shows the window in front of the others, as a later copy asks.
     void BringToFront();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // A click on a read-only address field opens it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // The close-time question; the window closes whatever the answer.
+    void FormClose();
 
 private:
     void PaintGlyphs();
