@@ -1,0 +1,158 @@
+#include "render/runtime/VertexPaths.h"
+
+#include "render/runtime/DriverAllocations.h"
+#include "render/runtime/Objects.h"
+
+#include <cstddef>
+#include <new>
+
+namespace d3d8rt {
+
+namespace {
+
+ColorSource StageColor(DWORD colorOp) {
+    return colorOp == D3DTOP_MODULATE     ? ColorSource::Modulate
+           : colorOp == D3DTOP_SELECTARG1 ? ColorSource::Texture
+                                          : ColorSource::Diffuse;
+}
+
+} // namespace
+
+HRESULT HardwareVertexPath::Draw(const DeviceState& state, const DrawConstants& constants,
+                                 UINT start, UINT count) {
+    const swvp::DrawState& s = constants.draw;
+    const tnl::Lighting& l = constants.lighting;
+    ProgramKey key;
+    key.lighting = s.lighting;
+    key.lightCount = std::uint8_t(l.lightCount);
+    key.lightAmbient = s.lighting && l.anyAmbient;
+    key.texture = state.texture != nullptr;
+    key.color = StageColor(state.colorOp);
+    Program* p = programs_.Use(key);
+    if (p == nullptr)
+        return D3DERR_INVALIDCALL;
+    QOpenGLExtraFunctions* gl = bindings_.gl();
+    if (p->matrices != constants.matrixGeneration) {
+        gl->glUniformMatrix4fv(p->clipFromObject, 1, GL_FALSE, &s.clipFromObject.m[0][0]);
+        if (s.lighting) {
+            gl->glUniformMatrix4fv(p->cameraFromObject, 1, GL_FALSE, &s.cameraFromObject.m[0][0]);
+            // Row-major rows for row vectors read as GL's column-major columns: the same
+            // product as the CPU kernel's.
+            gl->glUniformMatrix3fv(p->normalMatrix, 1, GL_FALSE, &constants.normalMatrix[0][0]);
+        }
+        p->matrices = constants.matrixGeneration;
+    }
+    if (s.lighting && p->lights != constants.lightGeneration) {
+        gl->glUniform4fv(p->base, 1, l.base);
+        if (l.lightCount > 0) {
+            gl->glUniform3fv(p->lightPosition, l.lightCount, l.position[0]);
+            gl->glUniform3fv(p->lightDiffuse, l.lightCount, l.diffuse[0]);
+            if (l.anyAmbient)
+                gl->glUniform3fv(p->lightAmbient, l.lightCount, l.ambient[0]);
+            gl->glUniform4fv(p->lightAttenuation, l.lightCount, l.attenuation[0]);
+        }
+        p->lights = constants.lightGeneration;
+    }
+    bindings_.ApplyTexture(state.texture, state.magFilter, state.minFilter, state.mipFilter);
+    const GLuint buffer = state.stream->buffer();
+    if (bindings_.layoutBuffer() != buffer) {
+        const auto stride = GLsizei(state.stride);
+        gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+        gl->glEnableVertexAttribArray(kPositionAttribute);
+        gl->glEnableVertexAttribArray(kSecondAttribute);
+        gl->glEnableVertexAttribArray(kTexcoordAttribute);
+        gl->glVertexAttribPointer(kPositionAttribute, 3, GL_FLOAT, GL_FALSE, stride, nullptr);
+        gl->glVertexAttribPointer(kSecondAttribute, 3, GL_FLOAT, GL_FALSE, stride,
+                                  reinterpret_cast<void*>(12));
+        gl->glVertexAttribPointer(kTexcoordAttribute, 2, GL_FLOAT, GL_FALSE, stride,
+                                  reinterpret_cast<void*>(24));
+        bindings_.SetLayoutBuffer(buffer);
+    }
+    const DriverAllocations guard;
+    gl->glDrawArrays(GL_TRIANGLES, GLint(start), GLsizei(count));
+    return D3D_OK;
+}
+
+bool SoftwareVertexPath::Create() {
+    QOpenGLExtraFunctions* gl = bindings_.gl();
+    gl->glGenBuffers(1, &litBuffer_);
+    gl->glGenBuffers(1, &keptIndexBuffer_);
+    return litBuffer_ != 0 && keptIndexBuffer_ != 0;
+}
+
+void SoftwareVertexPath::Destroy() {
+    QOpenGLExtraFunctions* gl = bindings_.gl();
+    if (litBuffer_ != 0)
+        gl->glDeleteBuffers(1, &litBuffer_);
+    if (keptIndexBuffer_ != 0)
+        gl->glDeleteBuffers(1, &keptIndexBuffer_);
+    litBuffer_ = keptIndexBuffer_ = 0;
+}
+
+HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& constants,
+                                 UINT start, UINT count) {
+    const swvp::DistinctVertices::Range* range = state.stream->DistinctRange(start, count);
+    if (range == nullptr)
+        return D3DERR_INVALIDCALL;
+    QOpenGLExtraFunctions* gl = bindings_.gl();
+    const std::size_t n = range->vertices.size();
+    if (n > litCapacity_) {
+        std::unique_ptr<swvp::LitVertex[]> grown(new (std::nothrow) swvp::LitVertex[n]);
+        if (!grown)
+            return E_OUTOFMEMORY;
+        litScratch_ = std::move(grown);
+        litCapacity_ = n;
+        gl->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
+        gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(n * sizeof(swvp::LitVertex)), nullptr,
+                         GL_STREAM_DRAW);
+        bindings_.InvalidateLayout();
+    }
+    if (count > keptCapacity_) {
+        std::unique_ptr<std::uint32_t[]> grown(new (std::nothrow) std::uint32_t[count]);
+        if (!grown)
+            return E_OUTOFMEMORY;
+        keptScratch_ = std::move(grown);
+        keptCapacity_ = count;
+        gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, keptIndexBuffer_);
+        gl->glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(count * sizeof(std::uint32_t)),
+                         nullptr, GL_STREAM_DRAW);
+    }
+    swvp::ProcessVertices(range->vertices.data(), n, constants.draw, litScratch_.get());
+    // Most of a draw's triangles lie wholly outside the view; dropping them here spares the
+    // rasteriser their set-up, as a software vertex pipeline clips before rasterising.
+    const std::size_t kept = swvp::KeepVisibleTriangles(litScratch_.get(), n, range->indices.data(),
+                                                        count, keptScratch_.get());
+    if (kept == 0)
+        return D3D_OK;
+
+    ProgramKey key;
+    key.software = true;
+    key.texture = state.texture != nullptr;
+    key.color = StageColor(state.colorOp);
+    if (programs_.Use(key) == nullptr)
+        return D3DERR_INVALIDCALL;
+    bindings_.ApplyTexture(state.texture, state.magFilter, state.minFilter, state.mipFilter);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
+    gl->glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(n * sizeof(swvp::LitVertex)),
+                        litScratch_.get());
+    if (bindings_.layoutBuffer() != litBuffer_) {
+        constexpr GLsizei stride = sizeof(swvp::LitVertex);
+        gl->glEnableVertexAttribArray(kPositionAttribute);
+        gl->glEnableVertexAttribArray(kSecondAttribute);
+        gl->glEnableVertexAttribArray(kTexcoordAttribute);
+        gl->glVertexAttribPointer(kPositionAttribute, 4, GL_FLOAT, GL_FALSE, stride, nullptr);
+        gl->glVertexAttribPointer(kSecondAttribute, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                                  reinterpret_cast<void*>(offsetof(swvp::LitVertex, color)));
+        gl->glVertexAttribPointer(kTexcoordAttribute, 2, GL_FLOAT, GL_FALSE, stride,
+                                  reinterpret_cast<void*>(offsetof(swvp::LitVertex, tu)));
+        bindings_.SetLayoutBuffer(litBuffer_);
+    }
+    gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, keptIndexBuffer_);
+    gl->glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, GLsizeiptr(kept * sizeof(std::uint32_t)),
+                        keptScratch_.get());
+    const DriverAllocations guard;
+    gl->glDrawElements(GL_TRIANGLES, GLsizei(kept), GL_UNSIGNED_INT, nullptr);
+    return D3D_OK;
+}
+
+} // namespace d3d8rt

@@ -1,0 +1,49 @@
+// The two ways a device draws a triangle list, both from the same DeviceState and
+// DrawConstants: hardware vertex processing runs the transform and lighting in the generated
+// GLSL; software vertex processing runs it in the CPU kernel of swvp/ and hands GL finished
+// vertices. The device has validated the draw; these only execute it.
+#pragma once
+
+#include "render/runtime/DeviceState.h"
+#include "render/runtime/GlBindings.h"
+#include "render/runtime/ProgramCache.h"
+
+#include <memory>
+
+namespace d3d8rt {
+
+// Both need the stream set, the context current and the draw constants up to date.
+class HardwareVertexPath {
+public:
+    HardwareVertexPath(GlBindings& bindings, ProgramCache& programs)
+        : bindings_(bindings), programs_(programs) {}
+    HRESULT Draw(const DeviceState& state, const DrawConstants& constants, UINT start, UINT count);
+
+private:
+    GlBindings& bindings_;
+    ProgramCache& programs_;
+};
+
+class SoftwareVertexPath {
+public:
+    SoftwareVertexPath(GlBindings& bindings, ProgramCache& programs)
+        : bindings_(bindings), programs_(programs) {}
+    // Makes the buffers the processed vertices go through; the context must be current.
+    bool Create();
+    // Deletes them; the context must be current.
+    void Destroy();
+    HRESULT Draw(const DeviceState& state, const DrawConstants& constants, UINT start, UINT count);
+
+private:
+    GlBindings& bindings_;
+    ProgramCache& programs_;
+    GLuint litBuffer_ = 0;
+    std::size_t litCapacity_ = 0; // vertices
+    std::unique_ptr<swvp::LitVertex[]> litScratch_;
+    // The indices of a draw's triangles that can reach the screen.
+    GLuint keptIndexBuffer_ = 0;
+    std::size_t keptCapacity_ = 0; // indices
+    std::unique_ptr<std::uint32_t[]> keptScratch_;
+};
+
+} // namespace d3d8rt
