@@ -122,6 +122,7 @@ private:
     struct LevelData {
         std::unique_ptr<BYTE[]> pixels; // the level as the program sees it while locked
         bool locked = false;
+        RECT rect{}; // the part locked, uploaded on unlock
     };
     std::vector<LevelData> levelData_;
 };

@@ -110,6 +110,7 @@ HRESULT Texture::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* p
         std::memset(level.pixels.get(), 0, size);
     }
     level.locked = true;
+    level.rect = pRect != nullptr ? *pRect : RECT{0, 0, LONG(w), LONG(h)};
     const std::size_t pitch = std::size_t(w) * 4;
     std::size_t offset = 0;
     if (pRect != nullptr)
@@ -127,10 +128,16 @@ HRESULT Texture::UnlockRect(UINT Level) {
     if (!device_->MakeCurrent())
         return D3DERR_INVALIDCALL;
     device_->BindTextureForUpload(texture_);
+    // Only the locked part: a default-pool level has no copy of the rest, which GL keeps.
     // Memory row 0 is v = 0, which is GL's first row too: no flip.
-    device_->gl()->glTexSubImage2D(GL_TEXTURE_2D, GLint(Level), 0, 0, GLsizei(LevelWidth(Level)),
-                                   GLsizei(LevelHeight(Level)), GL_BGRA,
-                                   GL_UNSIGNED_INT_8_8_8_8_REV, level.pixels.get());
+    const RECT& r = level.rect;
+    const std::size_t offset = (std::size_t(r.top) * LevelWidth(Level) + std::size_t(r.left)) * 4;
+    QOpenGLExtraFunctions* gl = device_->gl();
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(LevelWidth(Level)));
+    gl->glTexSubImage2D(GL_TEXTURE_2D, GLint(Level), r.left, r.top, r.right - r.left,
+                        r.bottom - r.top, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                        level.pixels.get() + offset);
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     // Managed and system-memory textures keep their copy, as Direct3D does; a default-pool
     // texture's lives in GL only.
     if (pool_ == D3DPOOL_DEFAULT)
