@@ -20,12 +20,6 @@ bool ValidPool(D3DPOOL pool) {
     return pool == D3DPOOL_DEFAULT || pool == D3DPOOL_MANAGED || pool == D3DPOOL_SYSTEMMEM;
 }
 
-D3DMATRIX Identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
 } // namespace
 
 // ---- Creation and teardown ----------------------------------------------------------------
@@ -35,7 +29,6 @@ Device::Device(Direct3D* owner, D3DDEVTYPE type, QWindow* window, bool software,
     : owner_(owner), type_(type), software_(software), adapter_(owner->adapter()),
       presenter_(window, params) {
     owner_->AddRef();
-    state_.world = state_.view = state_.projection = Identity();
     state_.zEnable = params.EnableAutoDepthStencil != 0;
 }
 
@@ -129,23 +122,10 @@ HRESULT Device::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL 
         return D3DERR_INVALIDCALL;
     if (!MakeCurrent())
         return D3DERR_INVALIDCALL;
-    QOpenGLExtraFunctions* gl = presenter_.gl();
-    std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[Length]);
-    if (!data)
-        return E_OUTOFMEMORY;
-    std::memset(data.get(), 0, Length);
-    while (gl->glGetError() != GL_NO_ERROR) {
-    }
-    GLuint buffer = 0;
-    gl->glGenBuffers(1, &buffer);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
-    gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(Length), data.get(), GL_STATIC_DRAW);
-    if (gl->glGetError() != GL_NO_ERROR) {
-        gl->glDeleteBuffers(1, &buffer);
-        return D3DERR_OUTOFVIDEOMEMORY;
-    }
-    *ppVertexBuffer = new VertexBuffer(this, Length, Pool, std::move(data), buffer);
-    return D3D_OK;
+    VertexBuffer* buffer = nullptr;
+    const HRESULT hr = VertexBuffer::Allocate(this, Length, Pool, &buffer);
+    *ppVertexBuffer = buffer;
+    return hr;
 }
 
 HRESULT Device::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
@@ -165,28 +145,10 @@ HRESULT Device::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage,
     const UINT levels = Levels == 0 ? fullChain : Levels;
     if (!MakeCurrent())
         return D3DERR_INVALIDCALL;
-    QOpenGLExtraFunctions* gl = presenter_.gl();
-    while (gl->glGetError() != GL_NO_ERROR) {
-    }
-    GLuint texture = 0;
-    gl->glGenTextures(1, &texture);
-    BindTextureForUpload(texture);
-    std::uint64_t bytes = 0;
-    const GLint internal = Format == D3DFMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8;
-    for (UINT level = 0; level < levels; ++level) {
-        const UINT w = std::max<UINT>(1, Width >> level), h = std::max<UINT>(1, Height >> level);
-        gl->glTexImage2D(GL_TEXTURE_2D, GLint(level), internal, GLsizei(w), GLsizei(h), 0, GL_BGRA,
-                         GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
-        bytes += std::uint64_t(w) * h * 4;
-    }
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(levels - 1));
-    if (gl->glGetError() != GL_NO_ERROR) {
-        bindings_.ForgetTexture(texture);
-        gl->glDeleteTextures(1, &texture);
-        return D3DERR_OUTOFVIDEOMEMORY;
-    }
-    *ppTexture = new Texture(this, Width, Height, levels, Format, Pool, texture, bytes);
-    return D3D_OK;
+    Texture* texture = nullptr;
+    const HRESULT hr = Texture::Allocate(this, Width, Height, levels, Format, Pool, &texture);
+    *ppTexture = texture;
+    return hr;
 }
 
 HRESULT Device::CreateImageSurface(UINT Width, UINT Height, D3DFORMAT Format,

@@ -53,6 +53,7 @@ public:
     void Allocated(std::int64_t bytes) { allocated_ += bytes; }
     void Forget(Texture* texture);
     void Forget(VertexBuffer* buffer);
+    void ForgetTexture(GLuint texture) { bindings_.ForgetTexture(texture); }
     // Binds a texture to unit 0 for an upload; drawing re-binds what it needs.
     void BindTextureForUpload(GLuint texture) { bindings_.BindTexture(texture); }
     void BindArrayBufferForUpload(GLuint buffer);

@@ -4,12 +4,6 @@ namespace d3d8rt {
 
 namespace {
 
-D3DMATRIX Identity() {
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
 D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
     D3DMATRIX r{};
     for (int i = 0; i < 4; ++i)
@@ -28,7 +22,7 @@ void ColorToFloats(D3DCOLOR c, float out[3]) {
 void UpdateMatrices(const DeviceState& state, int width, int height, DrawConstants& out) {
     // Direct3D clip space has z in 0..w and pixel centres on integers; GL has z in -w..w and
     // centres on halves. One matrix after the projection moves one onto the other.
-    D3DMATRIX fix = Identity();
+    D3DMATRIX fix = IdentityMatrix();
     fix._33 = 2.0f;
     fix._43 = -1.0f;
     fix._41 = 1.0f / float(width);

@@ -15,8 +15,14 @@ namespace d3d8rt {
 class Texture;
 class VertexBuffer;
 
+inline D3DMATRIX IdentityMatrix() {
+    D3DMATRIX m{};
+    m._11 = m._22 = m._33 = m._44 = 1.0f;
+    return m;
+}
+
 struct DeviceState {
-    D3DMATRIX world{}, view{}, projection{};
+    D3DMATRIX world = IdentityMatrix(), view = IdentityMatrix(), projection = IdentityMatrix();
     bool zEnable = false;
     DWORD cullMode = D3DCULL_CCW;
     bool lighting = true;

@@ -65,8 +65,9 @@ private:
 
 class VertexBuffer final : public RefCounted<IDirect3DVertexBuffer8> {
 public:
-    VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::unique_ptr<BYTE[]> data,
-                 GLuint buffer);
+    // Makes the GL buffer and the program's copy, zero-filled, for arguments the device has
+    // validated; the device's context must be current.
+    static HRESULT Allocate(Device* device, UINT length, D3DPOOL pool, VertexBuffer** out);
     ~VertexBuffer() override;
 
     HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, BYTE** ppbData, DWORD Flags) override;
@@ -83,6 +84,9 @@ public:
     const swvp::DistinctVertices::Range* DistinctRange(UINT first, UINT count);
 
 private:
+    VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::unique_ptr<BYTE[]> data,
+                 GLuint buffer);
+
     Device* device_;
     UINT length_;
     D3DPOOL pool_;
@@ -95,8 +99,10 @@ private:
 
 class Texture final : public RefCounted<IDirect3DTexture8> {
 public:
-    Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format, D3DPOOL pool,
-            GLuint texture, std::uint64_t bytes);
+    // Makes the GL texture with its `levels` levels for arguments the device has validated; the
+    // device's context must be current.
+    static HRESULT Allocate(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format,
+                            D3DPOOL pool, Texture** out);
     ~Texture() override;
 
     DWORD GetLevelCount() override { return levels_; }
@@ -110,6 +116,8 @@ public:
     GLint appliedMin = -1, appliedMag = -1;
 
 private:
+    Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format, D3DPOOL pool,
+            GLuint texture, std::uint64_t bytes);
     UINT LevelWidth(UINT level) const { return std::max<UINT>(1, width_ >> level); }
     UINT LevelHeight(UINT level) const { return std::max<UINT>(1, height_ >> level); }
 

@@ -18,6 +18,27 @@ VertexBuffer::VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::uniqu
                         length_ / sizeof(swvp::SourceVertex));
 }
 
+HRESULT VertexBuffer::Allocate(Device* device, UINT length, D3DPOOL pool, VertexBuffer** out) {
+    *out = nullptr;
+    QOpenGLExtraFunctions* gl = device->gl();
+    std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[length]);
+    if (!data)
+        return E_OUTOFMEMORY;
+    std::memset(data.get(), 0, length);
+    while (gl->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint buffer = 0;
+    gl->glGenBuffers(1, &buffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(length), data.get(), GL_STATIC_DRAW);
+    if (gl->glGetError() != GL_NO_ERROR) {
+        gl->glDeleteBuffers(1, &buffer);
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *out = new VertexBuffer(device, length, pool, std::move(data), buffer);
+    return D3D_OK;
+}
+
 VertexBuffer::~VertexBuffer() {
     device_->Forget(this);
     if (device_->MakeCurrent()) {
@@ -78,6 +99,33 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT
       pool_(pool), texture_(texture), bytes_(bytes), levelData_(levels) {
     device_->AddRef();
     device_->Allocated(std::int64_t(bytes_));
+}
+
+HRESULT Texture::Allocate(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format,
+                          D3DPOOL pool, Texture** out) {
+    *out = nullptr;
+    QOpenGLExtraFunctions* gl = device->gl();
+    while (gl->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint texture = 0;
+    gl->glGenTextures(1, &texture);
+    device->BindTextureForUpload(texture);
+    std::uint64_t bytes = 0;
+    const GLint internal = format == D3DFMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8;
+    for (UINT level = 0; level < levels; ++level) {
+        const UINT w = std::max<UINT>(1, width >> level), h = std::max<UINT>(1, height >> level);
+        gl->glTexImage2D(GL_TEXTURE_2D, GLint(level), internal, GLsizei(w), GLsizei(h), 0, GL_BGRA,
+                         GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+        bytes += std::uint64_t(w) * h * 4;
+    }
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(levels - 1));
+    if (gl->glGetError() != GL_NO_ERROR) {
+        device->ForgetTexture(texture);
+        gl->glDeleteTextures(1, &texture);
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *out = new Texture(device, width, height, levels, format, pool, texture, bytes);
+    return D3D_OK;
 }
 
 Texture::~Texture() {

@@ -73,20 +73,36 @@ HRESULT HardwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
     return D3D_OK;
 }
 
+template <class T>
+bool StreamScratch<T>::Reserve(QOpenGLExtraFunctions* gl, GLenum target, std::size_t n,
+                               bool& grown) {
+    grown = n > capacity;
+    if (!grown)
+        return true;
+    std::unique_ptr<T[]> larger(new (std::nothrow) T[n]);
+    if (!larger)
+        return false;
+    data = std::move(larger);
+    capacity = n;
+    gl->glBindBuffer(target, buffer);
+    gl->glBufferData(target, GLsizeiptr(n * sizeof(T)), nullptr, GL_STREAM_DRAW);
+    return true;
+}
+
 bool SoftwareVertexPath::Create() {
     QOpenGLExtraFunctions* gl = bindings_.gl();
-    gl->glGenBuffers(1, &litBuffer_);
-    gl->glGenBuffers(1, &keptIndexBuffer_);
-    return litBuffer_ != 0 && keptIndexBuffer_ != 0;
+    gl->glGenBuffers(1, &lit_.buffer);
+    gl->glGenBuffers(1, &kept_.buffer);
+    return lit_.buffer != 0 && kept_.buffer != 0;
 }
 
 void SoftwareVertexPath::Destroy() {
     QOpenGLExtraFunctions* gl = bindings_.gl();
-    if (litBuffer_ != 0)
-        gl->glDeleteBuffers(1, &litBuffer_);
-    if (keptIndexBuffer_ != 0)
-        gl->glDeleteBuffers(1, &keptIndexBuffer_);
-    litBuffer_ = keptIndexBuffer_ = 0;
+    for (GLuint* buffer : {&lit_.buffer, &kept_.buffer}) {
+        if (*buffer != 0)
+            gl->glDeleteBuffers(1, buffer);
+        *buffer = 0;
+    }
 }
 
 HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& constants,
@@ -96,32 +112,17 @@ HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
         return D3DERR_INVALIDCALL;
     QOpenGLExtraFunctions* gl = bindings_.gl();
     const std::size_t n = range->vertices.size();
-    if (n > litCapacity_) {
-        std::unique_ptr<swvp::LitVertex[]> grown(new (std::nothrow) swvp::LitVertex[n]);
-        if (!grown)
-            return E_OUTOFMEMORY;
-        litScratch_ = std::move(grown);
-        litCapacity_ = n;
-        gl->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
-        gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(n * sizeof(swvp::LitVertex)), nullptr,
-                         GL_STREAM_DRAW);
+    bool litGrown = false, keptGrown = false;
+    if (!lit_.Reserve(gl, GL_ARRAY_BUFFER, n, litGrown) ||
+        !kept_.Reserve(gl, GL_ELEMENT_ARRAY_BUFFER, count, keptGrown))
+        return E_OUTOFMEMORY;
+    if (litGrown)
         bindings_.InvalidateLayout();
-    }
-    if (count > keptCapacity_) {
-        std::unique_ptr<std::uint32_t[]> grown(new (std::nothrow) std::uint32_t[count]);
-        if (!grown)
-            return E_OUTOFMEMORY;
-        keptScratch_ = std::move(grown);
-        keptCapacity_ = count;
-        gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, keptIndexBuffer_);
-        gl->glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(count * sizeof(std::uint32_t)),
-                         nullptr, GL_STREAM_DRAW);
-    }
-    swvp::ProcessVertices(range->vertices.data(), n, constants.draw, litScratch_.get());
+    swvp::ProcessVertices(range->vertices.data(), n, constants.draw, lit_.data.get());
     // Most of a draw's triangles lie wholly outside the view; dropping them here spares the
     // rasteriser their set-up, as a software vertex pipeline clips before rasterising.
-    const std::size_t kept = swvp::KeepVisibleTriangles(litScratch_.get(), n, range->indices.data(),
-                                                        count, keptScratch_.get());
+    const std::size_t kept = swvp::KeepVisibleTriangles(lit_.data.get(), n, range->indices.data(),
+                                                        count, kept_.data.get());
     if (kept == 0)
         return D3D_OK;
 
@@ -132,10 +133,10 @@ HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
     if (programs_.Use(key) == nullptr)
         return D3DERR_INVALIDCALL;
     bindings_.ApplyTexture(state.texture, state.magFilter, state.minFilter, state.mipFilter);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, litBuffer_);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, lit_.buffer);
     gl->glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(n * sizeof(swvp::LitVertex)),
-                        litScratch_.get());
-    if (bindings_.layoutBuffer() != litBuffer_) {
+                        lit_.data.get());
+    if (bindings_.layoutBuffer() != lit_.buffer) {
         constexpr GLsizei stride = sizeof(swvp::LitVertex);
         gl->glEnableVertexAttribArray(kPositionAttribute);
         gl->glEnableVertexAttribArray(kSecondAttribute);
@@ -145,11 +146,11 @@ HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
                                   reinterpret_cast<void*>(offsetof(swvp::LitVertex, color)));
         gl->glVertexAttribPointer(kTexcoordAttribute, 2, GL_FLOAT, GL_FALSE, stride,
                                   reinterpret_cast<void*>(offsetof(swvp::LitVertex, tu)));
-        bindings_.SetLayoutBuffer(litBuffer_);
+        bindings_.SetLayoutBuffer(lit_.buffer);
     }
-    gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, keptIndexBuffer_);
+    gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, kept_.buffer);
     gl->glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, GLsizeiptr(kept * sizeof(std::uint32_t)),
-                        keptScratch_.get());
+                        kept_.data.get());
     const DriverAllocations guard;
     gl->glDrawElements(GL_TRIANGLES, GLsizei(kept), GL_UNSIGNED_INT, nullptr);
     return D3D_OK;

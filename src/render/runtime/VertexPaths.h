@@ -24,6 +24,17 @@ private:
     ProgramCache& programs_;
 };
 
+// A CPU array and the GL buffer it is copied into, grown together.
+template <class T> struct StreamScratch {
+    GLuint buffer = 0;
+    std::size_t capacity = 0; // elements
+    std::unique_ptr<T[]> data;
+
+    // Room for `n` elements, the GL buffer bound to `target` if it had to grow (`grown` then
+    // set); false when memory ran out.
+    bool Reserve(QOpenGLExtraFunctions* gl, GLenum target, std::size_t n, bool& grown);
+};
+
 class SoftwareVertexPath {
 public:
     SoftwareVertexPath(GlBindings& bindings, ProgramCache& programs)
@@ -37,13 +48,9 @@ public:
 private:
     GlBindings& bindings_;
     ProgramCache& programs_;
-    GLuint litBuffer_ = 0;
-    std::size_t litCapacity_ = 0; // vertices
-    std::unique_ptr<swvp::LitVertex[]> litScratch_;
+    StreamScratch<swvp::LitVertex> lit_;
     // The indices of a draw's triangles that can reach the screen.
-    GLuint keptIndexBuffer_ = 0;
-    std::size_t keptCapacity_ = 0; // indices
-    std::unique_ptr<std::uint32_t[]> keptScratch_;
+    StreamScratch<std::uint32_t> kept_;
 };
 
 } // namespace d3d8rt
