@@ -5,10 +5,11 @@
 
 #include "render/runtime/DeviceState.h"
 #include "render/runtime/GlBindings.h"
+#include "render/runtime/HardwareVertexPath.h"
 #include "render/runtime/Objects.h"
 #include "render/runtime/Presenter.h"
 #include "render/runtime/ProgramCache.h"
-#include "render/runtime/VertexPaths.h"
+#include "render/runtime/SoftwareVertexPath.h"
 
 namespace d3d8rt {
 

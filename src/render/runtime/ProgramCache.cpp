@@ -113,6 +113,12 @@ QByteArray Define(const char* name, int value) {
 
 } // namespace
 
+ColorSource StageColor(DWORD colorOp) {
+    return colorOp == D3DTOP_MODULATE     ? ColorSource::Modulate
+           : colorOp == D3DTOP_SELECTARG1 ? ColorSource::Texture
+                                          : ColorSource::Diffuse;
+}
+
 std::size_t ProgramKeyHash::operator()(const ProgramKey& k) const noexcept {
     std::size_t h = 0;
     const auto mix = [&h](std::size_t v) { h ^= v + 0x9E3779B97F4A7C15u + (h << 6) + (h >> 2); };

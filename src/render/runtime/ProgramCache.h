@@ -20,6 +20,9 @@ class GlBindings;
 // What texture stage 0 writes.
 enum class ColorSource : std::uint8_t { Diffuse, Modulate, Texture };
 
+// What texture stage 0 writes for a D3DTSS_COLOROP value.
+ColorSource StageColor(DWORD colorOp);
+
 // The state a program is specialised on; two draws with equal keys share a program.
 struct ProgramKey {
     bool software = false;       // finished vertices from the CPU path; the rest is then unused

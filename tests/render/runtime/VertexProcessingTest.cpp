@@ -246,7 +246,7 @@ namespace {
 // float's range though its normals are well defined. Both paths take the normal matrix from
 // one routine, so they light each case alike: no normals where the transform is singular, the
 // (huge, not renormalised) normals of the inverse transpose where it is merely small.
-class NormalMatrixTest : public RuntimeTest {
+class NormalMatrixPathsTest : public RuntimeTest {
 protected:
     struct Case {
         const char* name;
@@ -297,7 +297,7 @@ protected:
 
 } // namespace
 
-TEST_F(NormalMatrixTest, BothPathsLightSingularAndTinyTransformsAlike) {
+TEST_F(NormalMatrixPathsTest, BothPathsLightSingularAndTinyTransformsAlike) {
     TreatSoftwareAsHardware(true);
     const Case cases[] = {
         // 0.2 ambient + 0.5 x the light, which the corners see at cos = 6 / sqrt(38).

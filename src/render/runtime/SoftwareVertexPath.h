@@ -1,7 +1,6 @@
-// The two ways a device draws a triangle list, both from the same DeviceState and
-// DrawConstants: hardware vertex processing runs the transform and lighting in the generated
-// GLSL; software vertex processing runs it in the CPU kernel of swvp/ and hands GL finished
-// vertices. The device has validated the draw; these only execute it.
+// Software vertex processing: the transform and lighting run in the CPU kernel of swvp/ on
+// the draw's distinct vertices, and GL draws the finished ones indexed. The device has
+// validated the draw; this only executes it.
 #pragma once
 
 #include "render/runtime/DeviceState.h"
@@ -11,18 +10,6 @@
 #include <memory>
 
 namespace d3d8rt {
-
-// Both need the stream set, the context current and the draw constants up to date.
-class HardwareVertexPath {
-public:
-    HardwareVertexPath(GlBindings& bindings, ProgramCache& programs)
-        : bindings_(bindings), programs_(programs) {}
-    HRESULT Draw(const DeviceState& state, const DrawConstants& constants, UINT start, UINT count);
-
-private:
-    GlBindings& bindings_;
-    ProgramCache& programs_;
-};
 
 // A CPU array and the GL buffer it is copied into, grown together.
 template <class T> struct StreamScratch {
@@ -43,6 +30,7 @@ public:
     bool Create();
     // Deletes them; the context must be current.
     void Destroy();
+    // Needs the stream set, the context current and the draw constants up to date.
     HRESULT Draw(const DeviceState& state, const DrawConstants& constants, UINT start, UINT count);
 
 private:
