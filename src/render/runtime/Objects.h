@@ -7,16 +7,11 @@
 #include "render/runtime/swvp/SoftwareVertexProcessing.h"
 
 #include <QOpenGLExtraFunctions>
-#include <QPointer>
 #include <QWindow>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-class QOpenGLContext;
-class QOffscreenSurface;
-class QOpenGLShaderProgram;
 
 namespace d3d8rt {
 
