@@ -15,7 +15,11 @@ constexpr GLuint kPositionAttribute = 0, kSecondAttribute = 1, kTexcoordAttribut
 
 class GlBindings {
 public:
-    void Reset(QOpenGLExtraFunctions* gl) { *this = GlBindings{}, gl_ = gl; }
+    // Forgets everything: a new context has nothing bound.
+    void Reset(QOpenGLExtraFunctions* gl) {
+        *this = GlBindings{};
+        gl_ = gl;
+    }
     QOpenGLExtraFunctions* gl() const { return gl_; }
 
     void UseProgram(GLuint program);
