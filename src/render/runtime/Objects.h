@@ -7,16 +7,11 @@
 #include "render/runtime/swvp/SoftwareVertexProcessing.h"
 
 #include <QOpenGLExtraFunctions>
-#include <QPointer>
 #include <QWindow>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-class QOpenGLContext;
-class QOffscreenSurface;
-class QOpenGLShaderProgram;
 
 namespace d3d8rt {
 
@@ -65,8 +60,9 @@ private:
 
 class VertexBuffer final : public RefCounted<IDirect3DVertexBuffer8> {
 public:
-    VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::unique_ptr<BYTE[]> data,
-                 GLuint buffer);
+    // Makes the GL buffer and the program's copy, zero-filled, for arguments the device has
+    // validated; the device's context must be current.
+    static HRESULT Allocate(Device* device, UINT length, D3DPOOL pool, VertexBuffer** out);
     ~VertexBuffer() override;
 
     HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, BYTE** ppbData, DWORD Flags) override;
@@ -83,6 +79,9 @@ public:
     const swvp::DistinctVertices::Range* DistinctRange(UINT first, UINT count);
 
 private:
+    VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::unique_ptr<BYTE[]> data,
+                 GLuint buffer);
+
     Device* device_;
     UINT length_;
     D3DPOOL pool_;
@@ -95,8 +94,10 @@ private:
 
 class Texture final : public RefCounted<IDirect3DTexture8> {
 public:
-    Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format, D3DPOOL pool,
-            GLuint texture, std::uint64_t bytes);
+    // Makes the GL texture with its `levels` levels for arguments the device has validated; the
+    // device's context must be current.
+    static HRESULT Allocate(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format,
+                            D3DPOOL pool, Texture** out);
     ~Texture() override;
 
     DWORD GetLevelCount() override { return levels_; }
@@ -110,6 +111,8 @@ public:
     GLint appliedMin = -1, appliedMag = -1;
 
 private:
+    Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format, D3DPOOL pool,
+            GLuint texture, std::uint64_t bytes);
     UINT LevelWidth(UINT level) const { return std::max<UINT>(1, width_ >> level); }
     UINT LevelHeight(UINT level) const { return std::max<UINT>(1, height_ >> level); }
 
@@ -122,6 +125,7 @@ private:
     struct LevelData {
         std::unique_ptr<BYTE[]> pixels; // the level as the program sees it while locked
         bool locked = false;
+        RECT rect{}; // the part locked, uploaded on unlock
     };
     std::vector<LevelData> levelData_;
 };

@@ -18,6 +18,27 @@ VertexBuffer::VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::uniqu
                         length_ / sizeof(swvp::SourceVertex));
 }
 
+HRESULT VertexBuffer::Allocate(Device* device, UINT length, D3DPOOL pool, VertexBuffer** out) {
+    *out = nullptr;
+    QOpenGLExtraFunctions* gl = device->gl();
+    std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[length]);
+    if (!data)
+        return E_OUTOFMEMORY;
+    std::memset(data.get(), 0, length);
+    while (gl->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint buffer = 0;
+    gl->glGenBuffers(1, &buffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(length), data.get(), GL_STATIC_DRAW);
+    if (gl->glGetError() != GL_NO_ERROR) {
+        gl->glDeleteBuffers(1, &buffer);
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *out = new VertexBuffer(device, length, pool, std::move(data), buffer);
+    return D3D_OK;
+}
+
 VertexBuffer::~VertexBuffer() {
     device_->Forget(this);
     if (device_->MakeCurrent()) {
@@ -80,6 +101,33 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT
     device_->Allocated(std::int64_t(bytes_));
 }
 
+HRESULT Texture::Allocate(Device* device, UINT width, UINT height, UINT levels, D3DFORMAT format,
+                          D3DPOOL pool, Texture** out) {
+    *out = nullptr;
+    QOpenGLExtraFunctions* gl = device->gl();
+    while (gl->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint texture = 0;
+    gl->glGenTextures(1, &texture);
+    device->BindTextureForUpload(texture);
+    std::uint64_t bytes = 0;
+    const GLint internal = format == D3DFMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8;
+    for (UINT level = 0; level < levels; ++level) {
+        const UINT w = std::max<UINT>(1, width >> level), h = std::max<UINT>(1, height >> level);
+        gl->glTexImage2D(GL_TEXTURE_2D, GLint(level), internal, GLsizei(w), GLsizei(h), 0, GL_BGRA,
+                         GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+        bytes += std::uint64_t(w) * h * 4;
+    }
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(levels - 1));
+    if (gl->glGetError() != GL_NO_ERROR) {
+        device->ForgetTexture(texture);
+        gl->glDeleteTextures(1, &texture);
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *out = new Texture(device, width, height, levels, format, pool, texture, bytes);
+    return D3D_OK;
+}
+
 Texture::~Texture() {
     device_->Forget(this);
     if (device_->MakeCurrent())
@@ -110,6 +158,7 @@ HRESULT Texture::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* p
         std::memset(level.pixels.get(), 0, size);
     }
     level.locked = true;
+    level.rect = pRect != nullptr ? *pRect : RECT{0, 0, LONG(w), LONG(h)};
     const std::size_t pitch = std::size_t(w) * 4;
     std::size_t offset = 0;
     if (pRect != nullptr)
@@ -127,10 +176,16 @@ HRESULT Texture::UnlockRect(UINT Level) {
     if (!device_->MakeCurrent())
         return D3DERR_INVALIDCALL;
     device_->BindTextureForUpload(texture_);
+    // Only the locked part: a default-pool level has no copy of the rest, which GL keeps.
     // Memory row 0 is v = 0, which is GL's first row too: no flip.
-    device_->gl()->glTexSubImage2D(GL_TEXTURE_2D, GLint(Level), 0, 0, GLsizei(LevelWidth(Level)),
-                                   GLsizei(LevelHeight(Level)), GL_BGRA,
-                                   GL_UNSIGNED_INT_8_8_8_8_REV, level.pixels.get());
+    const RECT& r = level.rect;
+    const std::size_t offset = (std::size_t(r.top) * LevelWidth(Level) + std::size_t(r.left)) * 4;
+    QOpenGLExtraFunctions* gl = device_->gl();
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(LevelWidth(Level)));
+    gl->glTexSubImage2D(GL_TEXTURE_2D, GLint(Level), r.left, r.top, r.right - r.left,
+                        r.bottom - r.top, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                        level.pixels.get() + offset);
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     // Managed and system-memory textures keep their copy, as Direct3D does; a default-pool
     // texture's lives in GL only.
     if (pool_ == D3DPOOL_DEFAULT)

@@ -214,3 +214,47 @@ TEST_F(DeviceSceneTest, DepthTestKeepsTheNearerQuad) {
         EXPECT_EQ(At(image, 284, 240).r, 255) << "far quad around the near one";
     }
 }
+
+// A default-pool texture keeps no copy of its texels: locking part of a level and unlocking it
+// must change that part only, not fill the rest of the level with what the lock handed out.
+TEST_F(DeviceSceneTest, PartialLockOfDefaultPoolTextureKeepsTheRest) {
+    ASSERT_TRUE(CreateDevice(D3DDEVTYPE_REF, D3DCREATE_SOFTWARE_VERTEXPROCESSING, 640, 480,
+                             D3DFMT_X8R8G8B8));
+    IDirect3DVertexBuffer8* quad = MakeBuffer(Quad(-1, -1, 1, 1, 5));
+    IDirect3DTexture8* texture = nullptr;
+    ASSERT_EQ(device_->CreateTexture(1024, 1024, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture),
+              D3D_OK);
+    textures_.push_back(texture);
+    const auto fill = [&](const RECT* rect, auto colorAt) {
+        D3DLOCKED_RECT locked{};
+        ASSERT_EQ(texture->LockRect(0, &locked, rect, 0), D3D_OK);
+        const RECT all{0, 0, 1024, 1024};
+        const RECT& r = rect != nullptr ? *rect : all;
+        for (LONG y = 0; y < r.bottom - r.top; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(static_cast<BYTE*>(locked.pBits) +
+                                                         y * locked.Pitch);
+            for (LONG x = 0; x < r.right - r.left; ++x)
+                row[x] = colorAt(r.left + x, r.top + y);
+        }
+        ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+    };
+    fill(nullptr,
+         [](LONG x, LONG y) { return kQuadrants[(y >= 512 ? 2 : 0) + (x >= 512 ? 1 : 0)]; });
+    // The top-left quarter of the top-left quadrant becomes blue.
+    const RECT part{0, 0, 256, 256};
+    fill(&part, [](LONG, LONG) { return D3DCOLOR(0xFF0000FF); });
+
+    BeginFrame();
+    ASSERT_EQ(device_->SetRenderState(D3DRS_LIGHTING, 0), D3D_OK);
+    ASSERT_EQ(device_->SetTexture(0, texture), D3D_OK);
+    Draw(quad, 0, 2);
+    EndFrameAndPresent();
+    const auto image = ReadFront();
+    ASSERT_FALSE(image.empty());
+    // The quad covers pixels 272..367 x 192..287; its top-left 24 x 24 show the locked part.
+    ExpectNear(At(image, 280, 200), 0, 0, 255, 0, "the locked part");
+    ExpectNear(At(image, 308, 200), 200, 100, 50, 0, "top left, beside the locked part");
+    ExpectNear(At(image, 280, 228), 200, 100, 50, 0, "top left, below the locked part");
+    ExpectNear(At(image, 344, 216), 60, 180, 240, 0, "top right");
+    ExpectNear(At(image, 344, 264), 80, 160, 30, 0, "bottom right");
+}

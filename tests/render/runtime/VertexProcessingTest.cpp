@@ -239,3 +239,80 @@ TEST_F(StateChangeTest, EachDrawUsesItsOwnState) {
         }
     }
 }
+
+namespace {
+
+// A lit, untextured quad whose transform is ordinary, singular, or has a determinant far below
+// float's range though its normals are well defined. Both paths take the normal matrix from
+// one routine, so they light each case alike: no normals where the transform is singular, the
+// (huge, not renormalised) normals of the inverse transpose where it is merely small.
+class NormalMatrixPathsTest : public RuntimeTest {
+protected:
+    struct Case {
+        const char* name;
+        float scale;  // the whole scene, eye space included, shrunk by this
+        float squash; // the quad's own z axis scaled by this (the quad lies in z = 0)
+        int expected; // grey level at the quad's centre
+    };
+
+    int Render(DWORD processing, const Case& c) {
+        if (!CreateDevice(D3DDEVTYPE_HAL, processing, 640, 480, D3DFMT_X8R8G8B8))
+            return -1;
+        IDirect3DVertexBuffer8* quad = MakeBuffer(Quad(-1, -1, 1, 1, 0));
+        if (quad == nullptr)
+            return -1;
+        BeginFrame();
+        const float k = c.scale;
+        const D3DMATRIX projection = Perspective(640.0f / 480.0f, 0.5f * k, 250.0f * k);
+        device_->SetTransform(D3DTS_PROJECTION, &projection);
+        D3DMATRIX world = Translation(0, 0, 5 * k);
+        world._11 = world._22 = k;
+        world._33 = k * c.squash;
+        device_->SetTransform(D3DTS_WORLD, &world);
+        device_->SetRenderState(D3DRS_LIGHTING, 1);
+        device_->SetRenderState(D3DRS_AMBIENT, 0x00333333);
+        D3DMATERIAL8 material{};
+        material.Diffuse = material.Ambient = {1, 1, 1, 1};
+        device_->SetMaterial(&material);
+        D3DLIGHT8 light{};
+        light.Type = D3DLIGHT_POINT;
+        light.Diffuse = {0.5f, 0.5f, 0.5f, 1};
+        light.Position = {0, 0, -1}; // behind the eye, on the quad's axis
+        light.Range = 100;
+        light.Attenuation0 = 1;
+        device_->SetLight(0, &light);
+        device_->LightEnable(0, D3D_TRUE_ALL_BITS);
+        Draw(quad, 0, 2);
+        EndFrameAndPresent();
+        const auto image = ReadFront();
+        ReleaseAll();
+        if (image.empty())
+            return -1;
+        const Pixel p = At(image, 320, 240);
+        EXPECT_EQ(p.r, p.g);
+        EXPECT_EQ(p.g, p.b);
+        return p.g;
+    }
+};
+
+} // namespace
+
+TEST_F(NormalMatrixPathsTest, BothPathsLightSingularAndTinyTransformsAlike) {
+    TreatSoftwareAsHardware(true);
+    const Case cases[] = {
+        // 0.2 ambient + 0.5 x the light, which the corners see at cos = 6 / sqrt(38).
+        {"ordinary", 1.0f, 1.0f, 175},
+        // Singular: the normals vanish, ambient is left.
+        {"singular", 1.0f, 0.0f, 51},
+        // Determinant 1e-51, zero in float: the normals are 1e17 long and saturate.
+        {"tiny determinant", 1e-17f, 1.0f, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int hardware = Render(D3DCREATE_HARDWARE_VERTEXPROCESSING, c);
+        const int software = Render(D3DCREATE_SOFTWARE_VERTEXPROCESSING, c);
+        EXPECT_LE(std::abs(hardware - software), 1) << hardware << " vs " << software;
+        EXPECT_LE(std::abs(hardware - c.expected), 2) << "hardware " << hardware;
+        EXPECT_LE(std::abs(software - c.expected), 2) << "software " << software;
+    }
+}

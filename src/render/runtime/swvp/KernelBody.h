@@ -15,7 +15,6 @@ namespace {
 using swvp::LitVertex;
 using swvp::SourceVertex;
 using swvp::detail::Prepared;
-using swvp::detail::PreparedLight;
 
 // Distances and attenuation denominators are kept above this, so a light sitting on a vertex
 // or an attenuation of 0 gives a huge but finite light instead of infinities and NaNs.
@@ -52,27 +51,26 @@ inline void ProcessBlock(const Prepared& p, const SourceVertex* source, LitVerte
             Ops::Fma(in[3], Ops::Set(p.normal[0][c]),
                      Ops::Fma(in[4], Ops::Set(p.normal[1][c]), in[5] * Ops::Set(p.normal[2][c])));
     }
-    V colour[3] = {Ops::Set(p.base[0]), Ops::Set(p.base[1]), Ops::Set(p.base[2])};
+    const tnl::Lighting& lit = p.lit;
+    V colour[3] = {Ops::Set(lit.base[0]), Ops::Set(lit.base[1]), Ops::Set(lit.base[2])};
     const V tiny = Ops::Set(Tiny);
     const V zero = Ops::Set(0.0f);
-    for (int l = 0; l < p.lightCount; ++l) {
-        const PreparedLight& light = p.lights[l];
-        const V lx = Ops::Set(light.position[0]) - pos[0];
-        const V ly = Ops::Set(light.position[1]) - pos[1];
-        const V lz = Ops::Set(light.position[2]) - pos[2];
+    for (int l = 0; l < lit.lightCount; ++l) {
+        const float* a = lit.attenuation[l]; // range, a0, a1, a2
+        const V lx = Ops::Set(lit.position[l][0]) - pos[0];
+        const V ly = Ops::Set(lit.position[l][1]) - pos[1];
+        const V lz = Ops::Set(lit.position[l][2]) - pos[2];
         const V d2 = Ops::Max(Ops::Fma(lx, lx, Ops::Fma(ly, ly, lz * lz)), tiny);
         const V invD = Ops::Rsqrt(d2);
         const V d = d2 * invD;
         const V denominator =
-            Ops::Fma(Ops::Set(light.attenuation[2]), d2,
-                     Ops::Fma(Ops::Set(light.attenuation[1]), d, Ops::Set(light.attenuation[0])));
-        const V atten =
-            Ops::AndLessEqual(d, Ops::Set(light.range), Ops::Rcp(Ops::Max(denominator, tiny)));
+            Ops::Fma(Ops::Set(a[3]), d2, Ops::Fma(Ops::Set(a[2]), d, Ops::Set(a[1])));
+        const V atten = Ops::AndLessEqual(d, Ops::Set(a[0]), Ops::Rcp(Ops::Max(denominator, tiny)));
         const V nDotL = Ops::Fma(n[0], lx, Ops::Fma(n[1], ly, n[2] * lz)) * invD;
         const V diffuse = Ops::Max(nDotL, zero) * atten;
         for (int c = 0; c < 3; ++c)
-            colour[c] = Ops::Fma(diffuse, Ops::Set(light.diffuse[c]),
-                                 Ops::Fma(atten, Ops::Set(light.ambient[c]), colour[c]));
+            colour[c] = Ops::Fma(diffuse, Ops::Set(lit.diffuse[l][c]),
+                                 Ops::Fma(atten, Ops::Set(lit.ambient[l][c]), colour[c]));
     }
     o[4] = Ops::PackColour(colour[0], colour[1], colour[2], p.alpha);
     Ops::Store(o, out);

@@ -9,71 +9,22 @@
 
 namespace swvp {
 
-namespace {
-
-using detail::Prepared;
-
-float Clamp01(double v) {
-    return static_cast<float>(std::clamp(v, 0.0, 1.0));
-}
-
-// The normal matrix: inverse transpose of the upper 3 x 3, which is the cofactor matrix over
-// the determinant. A singular transform flattens the geometry and has no normals to speak
-// of; its normals become zero, leaving the emissive and ambient terms.
-void NormalMatrix(const D3DMATRIX& m, float out[3][3]) {
-    const auto e = [&](int i, int j) { return double(m.m[i][j]); };
-    double cof[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
-            const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
-            cof[i][j] = e(i1, j1) * e(i2, j2) - e(i1, j2) * e(i2, j1);
-        }
-    const double det = e(0, 0) * cof[0][0] + e(0, 1) * cof[0][1] + e(0, 2) * cof[0][2];
-    const bool usable = det != 0.0 && std::isfinite(det);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            out[i][j] = usable ? static_cast<float>(cof[i][j] / det) : 0.0f;
-}
-
-} // namespace
-
 void detail::Prepare(const DrawState& state, Prepared& p) {
     std::memcpy(p.clip, state.clipFromObject.m, sizeof p.clip);
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 3; ++j)
             p.camera[i][j] = state.cameraFromObject.m[i][j];
     p.lighting = state.lighting;
-    p.lightCount = state.lighting ? std::clamp(state.lightCount, 0, 8) : 0;
+    tnl::PrepareLighting(state, p.lit);
     if (!state.lighting)
         return;
-    NormalMatrix(state.cameraFromObject, p.normal);
-    const D3DCOLORVALUE& md = state.materialDiffuse;
-    const D3DCOLORVALUE& ma = state.materialAmbient;
-    const D3DCOLORVALUE& me = state.materialEmissive;
-    const double diffuse[3] = {md.r, md.g, md.b};
-    const double ambient[3] = {ma.r, ma.g, ma.b};
-    const double emissive[3] = {me.r, me.g, me.b};
-    for (int c = 0; c < 3; ++c)
-        p.base[c] = static_cast<float>(emissive[c] + ambient[c] * state.globalAmbient[c]);
-    p.alpha = static_cast<std::uint32_t>(std::lround(Clamp01(md.a) * 255.0)) << 24;
-    for (int l = 0; l < p.lightCount; ++l) {
-        const PointLight& in = state.lights[l];
-        detail::PreparedLight& out = p.lights[l];
-        for (int c = 0; c < 3; ++c) {
-            out.position[c] = in.position[c];
-            out.diffuse[c] = static_cast<float>(diffuse[c] * in.diffuse[c]);
-            out.ambient[c] = static_cast<float>(ambient[c] * in.ambient[c]);
-        }
-        out.range = in.range;
-        out.attenuation[0] = in.attenuation0;
-        out.attenuation[1] = in.attenuation1;
-        out.attenuation[2] = in.attenuation2;
-    }
+    tnl::NormalMatrix(state.cameraFromObject, p.normal);
+    p.alpha = static_cast<std::uint32_t>(std::lround(p.lit.base[3] * 255.0)) << 24;
 }
 
 namespace {
 
-using Variant = void (*)(const Prepared&, const SourceVertex*, std::size_t, LitVertex*);
+using Variant = void (*)(const detail::Prepared&, const SourceVertex*, std::size_t, LitVertex*);
 
 Variant ChooseVariant() {
     __builtin_cpu_init();
@@ -90,7 +41,7 @@ void ProcessVertices(const SourceVertex* source, std::size_t count, const DrawSt
         return;
     // Chosen on first use, so callers in other static initialisers find it ready.
     static const Variant process = ChooseVariant();
-    Prepared p;
+    detail::Prepared p;
     detail::Prepare(state, p);
     process(p, source, count, out);
 }
