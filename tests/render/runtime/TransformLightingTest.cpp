@@ -1,5 +1,5 @@
 // The normal matrix both vertex paths light with.
-#include "render/runtime/TransformLighting.h"
+#include "render/runtime/swvp/TransformLighting.h"
 
 #include <gtest/gtest.h>
 
