@@ -80,6 +80,8 @@ void MergeAndSave() {
     }
 }
 
+} // namespace
+
 void ShowSeriesEnd(const std::string& text) {
     QMessageBox box(TestFailed ? QMessageBox::Warning : QMessageBox::Information,
                     QGuiApplication::applicationDisplayName(), QString::fromStdString(text),
@@ -87,8 +89,6 @@ void ShowSeriesEnd(const std::string& text) {
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
-
-} // namespace
 
 SeriesChoice ReadSeriesChoice(const QWidget& mainWindow, bool presentation) {
     SeriesChoice choice;
@@ -190,7 +190,7 @@ void RunSeries(QWidget* mainWindow, const SeriesChoice& choice, const SeriesSeam
     }
 
     MergeAndSave();
-    ShowSeriesEnd(TestFailed ? StatusText : SeriesSucceededText);
+    seams.ShowEnd(TestFailed ? StatusText : SeriesSucceededText);
     seams.ScreenSaver(true);
     if (mainWindow != nullptr)
         mainWindow->show();

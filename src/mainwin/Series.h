@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -57,12 +58,17 @@ void RunTestScreenPass();
 // planned, shown modally until its timer closes it.
 void ShowProgressWindow(int done, int planned);
 
+// The message at the end of a series: StatusText after a failure, else the success text, in a
+// plain-text box with one OK button.
+void ShowSeriesEnd(const std::string& text);
+
 // What a series does outside itself. Tests replace the pass, the progress window or the
-// screen-saver service.
+// screen-saver service; the command line runs without windows.
 struct SeriesSeams {
     std::function<void()> RunPass = RunTestScreenPass;
     std::function<void(int done, int planned)> ShowProgress = ShowProgressWindow;
     std::function<void(bool active)> ScreenSaver = SetScreenSaverActive;
+    std::function<void(const std::string& text)> ShowEnd = ShowSeriesEnd;
 };
 
 inline constexpr const char* SeriesSucceededText = "Тестирование успешно завершено.";

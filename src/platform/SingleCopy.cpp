@@ -12,14 +12,17 @@ namespace {
 constexpr int ConnectTimeoutMs = 1000;
 constexpr QByteArrayView ActivateMessage = "activate\n";
 
-// Asks a running copy to come to the front; false when none answers on that name.
-bool AskRunningCopy(const QString& name) {
+// Whether a copy answers on that name; if so and askToComeForward, asks it to come to the
+// front.
+bool AskRunningCopy(const QString& name, bool askToComeForward) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(ConnectTimeoutMs))
         return false;
-    socket.write(ActivateMessage.data(), ActivateMessage.size());
-    socket.waitForBytesWritten(ConnectTimeoutMs);
+    if (askToComeForward) {
+        socket.write(ActivateMessage.data(), ActivateMessage.size());
+        socket.waitForBytesWritten(ConnectTimeoutMs);
+    }
     socket.disconnectFromServer();
     return true;
 }
@@ -40,12 +43,12 @@ QString SingleCopy::SocketName(const QString& title) {
         .arg(static_cast<qulonglong>(getuid()));
 }
 
-bool SingleCopy::Claim() {
+bool SingleCopy::Claim(bool askToComeForward) {
     // Two copies started at once must not both find no server and both listen: the check and
     // the listening happen under a lock file, which QLockFile frees itself when its owner died.
     QLockFile startLock(QDir::temp().filePath(name_ + ".lock"));
     startLock.lock();
-    if (AskRunningCopy(name_))
+    if (AskRunningCopy(name_, askToComeForward))
         return false;
     // Nobody answers: any socket file of that name was left by a copy that ended without
     // closing it, and would make listening fail.

@@ -17,10 +17,10 @@ public:
     ~SingleCopy() override;
 
     // True when this is the first copy: it now listens and emits ActivationRequested whenever
-    // a later copy starts. False when another copy runs: it has been asked to come to the
-    // front, and this copy should end. A socket left behind by a copy that crashed is
-    // removed and taken over.
-    bool Claim();
+    // a later copy starts. False when another copy runs: unless askToComeForward is false
+    // (a copy without windows), it has been asked to come to the front, and this copy should
+    // end. A socket left behind by a copy that crashed is removed and taken over.
+    bool Claim(bool askToComeForward = true);
 
     // The socket name for title and this user.
     static QString SocketName(const QString& title);
