@@ -191,6 +191,7 @@ QPainter& TChartCanvas::Painter() {
         painter_->setRenderHint(QPainter::Antialiasing, false);
         painter_->setRenderHint(QPainter::TextAntialiasing, false);
         painter_->translate(0, -firstRow_);
+        painter_->setClipRect(QRect(0, firstRow_, ChartWidth, band_.height()));
     }
     return *painter_;
 }

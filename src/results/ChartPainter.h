@@ -77,7 +77,7 @@ private:
 void DrawResultBar(TChartCanvas& canvas, int x, int y, float value, float ratio, int fullLength);
 
 // Paints the chart rows firstRow .. firstRow + band.height() - 1 of the layout into band
-// (Format_RGB32, at least ChartWidth wide); rows beyond the picture stay silver. Numbers use
+// (Format_RGB32, of any width); rows and columns beyond the picture stay silver. Numbers use
 // decimalPoint (the user's, QLocale().decimalPoint(), in the window).
 void PaintChartRows(QImage& band, const TChartLayout& layout, int firstRow,
                     const QString& decimalPoint);
