@@ -148,8 +148,10 @@ int Figures() {
                 static_cast<double>(timer.nsecsElapsed()) / 1e6 / steps, steps);
 
     timer.restart();
-    for (const char* radio : {"RadioAcceleration1", "RadioAcceleration0"})
+    for (const char* radio : {"RadioAcceleration1", "RadioAcceleration0"}) {
         window.findChild<QAbstractButton*>(radio)->click();
+        box->viewport()->repaint();
+    }
     std::printf("two changes of the acceleration filter, each ranked and painted: %.1f ms\n",
                 static_cast<double>(timer.nsecsElapsed()) / 1e6);
 

@@ -24,23 +24,6 @@ QString ModeText(const TResultRecord& r) {
     return QString("%1 на %2 пикселей, %3-битный цвет").arg(r.Width).arg(r.Height).arg(r.Depth);
 }
 
-int PaletteIndex(QRgb colour) {
-    const auto& palette = ChartPalette();
-    int best = 0;
-    int bestDistance = 1 << 30;
-    for (int i = 0; i < 16; ++i) {
-        const int dr = qRed(colour) - qRed(palette[i]);
-        const int dg = qGreen(colour) - qGreen(palette[i]);
-        const int db = qBlue(colour) - qBlue(palette[i]);
-        const int distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            best = i;
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
 struct TChartFonts {
     TChartFont Regular = ChartFont(TChartFace::CourierNew, 15, false);
     TChartFont Bold = ChartFont(TChartFace::CourierNew, 16, true);
@@ -131,6 +114,23 @@ const std::array<QRgb, 16>& ChartPalette() {
         0xFF008080, 0xFFC0C0C0, 0xFF808080, 0xFFFF0000, 0xFF00FF00, 0xFFFFFF00,
         0xFF0000FF, 0xFFFF00FF, 0xFF00FFFF, 0xFFFFFFFF};
     return palette;
+}
+
+int ChartPaletteIndex(QRgb colour) {
+    const auto& palette = ChartPalette();
+    int best = 0;
+    int bestDistance = 1 << 30;
+    for (int i = 0; i < 16; ++i) {
+        const int dr = qRed(colour) - qRed(palette[i]);
+        const int dg = qGreen(colour) - qGreen(palette[i]);
+        const int db = qBlue(colour) - qBlue(palette[i]);
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    return best;
 }
 
 TChartFont ChartFont(TChartFace face, int cellHeight, bool bold) {
@@ -237,9 +237,9 @@ void TChartCanvas::XorImage(int x, int y, const QImage& image) {
             const int bandColumn = x + column;
             if (bandColumn < 0 || bandColumn >= width)
                 continue;
-            const int sourceIndex = PaletteIndex(from[column]);
+            const int sourceIndex = ChartPaletteIndex(from[column]);
             if (sourceIndex != 0)
-                to[bandColumn] = palette[PaletteIndex(to[bandColumn]) ^ sourceIndex];
+                to[bandColumn] = palette[ChartPaletteIndex(to[bandColumn]) ^ sourceIndex];
         }
     }
 }

@@ -18,6 +18,8 @@
 // The 16 colours of the standard palette, in palette order (black 0, silver 7, blue 12,
 // white 15).
 const std::array<QRgb, 16>& ChartPalette();
+// The palette index of a colour: exact for palette colours, the nearest for others.
+int ChartPaletteIndex(QRgb colour);
 inline constexpr QRgb ChartSilver = 0xFFC0C0C0;
 inline constexpr QRgb ChartBlack = 0xFF000000;
 inline constexpr QRgb ChartBlue = 0xFF0000FF;

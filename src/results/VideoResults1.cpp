@@ -2,6 +2,7 @@
 
 #include "results/BitBtn.h"
 #include "results/ChartBox.h"
+#include "results/ChartPicture.h"
 #include "results/ComputerList.h"
 #include "results/ResultSelection.h"
 #include "state/Variables.h"
@@ -10,7 +11,11 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
@@ -78,6 +83,14 @@ TVideoResults::TVideoResults(QWidget* parent)
     connect(ui_->ComboComputer, &QComboBox::activated, this, [this] { resbitChange(); });
     connect(ui_->BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
 
+    QWidget* chart = ui_->Box1->viewport();
+    chart->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(chart, &QWidget::customContextMenuRequested, this, [this, chart](const QPoint& at) {
+        QMenu menu(this);
+        menu.addAction("Сохранить рисунок…", this, [this] { SavePictureClick(); });
+        menu.exec(chart->mapToGlobal(at));
+    });
+
     FormCreate();
 }
 
@@ -140,6 +153,29 @@ void TVideoResults::PrintResult() {
 
 void TVideoResults::BitBtn2Click() {
     reject();
+}
+
+void TVideoResults::SavePictureClick() {
+    QFileDialog dialog(this, "Сохранить рисунок", QString(),
+                       "Рисунок PNG (*.png);;Рисунок BMP (*.bmp)");
+    dialog.setObjectName("SavePictureDialog");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix("png");
+    dialog.selectFile("Image.png");
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains("bmp") ? "bmp" : "png");
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString error;
+    if (!SaveChartPicture(ui_->Box1->Layout(), dialog.selectedFiles().first(),
+                          QLocale().decimalPoint(), &error)) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), error, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
 }
 
 void TVideoResults::showEvent(QShowEvent* event) {

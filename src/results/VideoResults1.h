@@ -32,6 +32,9 @@ public:
     // One handler for a click on either radio group and a change of the computer list.
     void resbitChange();
     void BitBtn2Click();
+    // "Сохранить рисунок…" of the chart's menu: asks for a file and saves the whole picture of
+    // the selection shown.
+    void SavePictureClick();
     // Draws the chart of the selection the controls hold and remembers it as shown.
     void PrintResult();
 
