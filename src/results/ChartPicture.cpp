@@ -3,9 +3,9 @@
 #include "results/ChartPainter.h"
 
 #include <QSaveFile>
-#include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -37,10 +37,11 @@ void ForEachRow(const TChartLayout& layout, const QString& decimalPoint, RowSink
     }
 }
 
+// Little-endian bytes of an integer.
 template <typename T> void Put(std::vector<char>& out, T value) {
-    const T little = qToLittleEndian(value);
-    const char* bytes = reinterpret_cast<const char*>(&little);
-    out.insert(out.end(), bytes, bytes + sizeof(T));
+    auto bits = static_cast<std::uint64_t>(static_cast<std::make_unsigned_t<T>>(value));
+    for (std::size_t i = 0; i < sizeof(T); ++i, bits >>= 8)
+        out.push_back(static_cast<char>(bits & 0xFF));
 }
 
 bool WriteBmp(const TChartLayout& layout, QSaveFile& file, const QString& decimalPoint) {
