@@ -1,0 +1,294 @@
+#include "results/ChartPainter.h"
+
+#include "platform/Cp1251.h"
+#include "state/Variables.h"
+
+#include <QFontMetricsF>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Frames per second from triangles per ms: 409,600 triangles a frame.
+constexpr double FrameRateFactor = static_cast<float>(0.00244140625);
+
+constexpr int BarHeight = 15;
+constexpr int LabelHeight = 13;
+
+QString StoredText(const TStringSlot& scrambled) {
+    return QString::fromStdString(Cp1251ToUtf8(StringSlotText(UnscrambleText(scrambled))));
+}
+
+QString ModeText(const TResultRecord& r) {
+    return QString("%1 на %2 пикселей, %3-битный цвет").arg(r.Width).arg(r.Height).arg(r.Depth);
+}
+
+struct TChartFonts {
+    TChartFont Regular = ChartFont(TChartFace::CourierNew, 15, false);
+    TChartFont Bold = ChartFont(TChartFace::CourierNew, 16, true);
+};
+
+void PaintHeading(TChartCanvas& canvas, const TChartFonts& fonts) {
+    canvas.CentredText(5, QString("Стендограф %1.%2").arg(VersionMajor).arg(VersionMinor),
+                       fonts.Bold);
+    canvas.CentredText(19, "Результаты тестирований", fonts.Bold);
+}
+
+// Rows an entry or table row may touch, with room for glyphs that reach out of their cells.
+constexpr int Margin = 14;
+
+void PaintAllComputers(TChartCanvas& canvas, const TChartLayout& layout, int firstRow, int lastRow,
+                       const TChartFonts& fonts) {
+    const auto n = static_cast<std::int64_t>(layout.Entries.size());
+    const std::int64_t first = std::max<std::int64_t>(0, (firstRow - 42 - 70 - Margin) / 70);
+    const std::int64_t last = std::min<std::int64_t>(n - 1, (lastRow - 42 + Margin) / 70 + 1);
+    for (std::int64_t i = first; i <= last; ++i) {
+        const int top = 42 + 70 * static_cast<int>(i);
+        if (!canvas.Shows(top - Margin, 70 + 2 * Margin))
+            continue;
+        const TChartEntry& entry = layout.Entries[static_cast<std::size_t>(i)];
+        const TComputerRecord& computer = Computers[static_cast<std::size_t>(entry.Computer)];
+        const TChartFont& nameFont = entry.IsCurrent ? fonts.Bold : fonts.Regular;
+        canvas.Text(10, top, StoredText(computer.Processor), nameFont);
+        canvas.Text(10, top + 14, StoredText(computer.VideoAdapter), nameFont);
+        canvas.Text(10, top + 28, ChartKinds[entry.Kind].Heading, fonts.Regular);
+        const TResultRecord& record = ComputerResults[static_cast<std::size_t>(entry.Computer)]
+                                                     [static_cast<std::size_t>(entry.Result)];
+        canvas.Text(10, top + 42, ModeText(record), fonts.Regular);
+        if (layout.Max > 0)
+            DrawResultBar(canvas, 300, top + 42, entry.Value, entry.Value / layout.Max, 180);
+    }
+}
+
+void PaintOneComputer(TChartCanvas& canvas, const TChartLayout& layout, const TChartFonts& fonts) {
+    if (layout.Computer < 0)
+        return;
+    const std::int32_t m = layout.Computer;
+    const TComputerRecord& computer = Computers[static_cast<std::size_t>(m)];
+    if (canvas.Shows(42 - Margin, 30 + 2 * Margin)) {
+        canvas.CentredText(42, StoredText(computer.Processor), fonts.Bold);
+        canvas.CentredText(56, StoredText(computer.VideoAdapter), fonts.Bold);
+    }
+    const auto& results = ComputerResults[static_cast<std::size_t>(m)];
+    for (std::size_t p = 0; p < layout.Sections.size(); ++p) {
+        const int top = 84 + 140 * static_cast<int>(p);
+        if (!canvas.Shows(top - Margin, 140 + 2 * Margin))
+            continue;
+        const TChartSection& section = layout.Sections[p];
+        const TChartKind& kind = ChartKinds[section.Kind];
+        canvas.CentredText(top + 8, kind.Heading, fonts.Bold);
+        canvas.Text(170, top + 26, QString("%1-битный цвет").arg(ModeDepths[0]), fonts.Regular);
+        canvas.Text(390, top + 26, QString("%1-битный цвет").arg(ModeDepths[1]), fonts.Regular);
+        for (int k = 0; k < 10; ++k) {
+            const int i = k / 2;
+            const int d = k % 2;
+            const int y = top + 42 + 20 * i;
+            if (d == 0)
+                canvas.Text(
+                    10, y,
+                    QString("%1 на %2 пикселей").arg(ModeSizes[i].Width).arg(ModeSizes[i].Height),
+                    fonts.Regular);
+            const std::int32_t r =
+                FindResult(m, static_cast<std::uint16_t>(ModeSizes[i].Width),
+                           static_cast<std::uint16_t>(ModeSizes[i].Height),
+                           static_cast<std::uint16_t>(ModeDepths[d]), kind.HardwareDevice,
+                           kind.HardwareVertexProcessing, 2, 2);
+            if (r != -1) {
+                const float value = results[static_cast<std::size_t>(r)].TrianglesPerMs;
+                const float ratio = section.HasReference ? value / section.Reference : 0.0f;
+                DrawResultBar(canvas, 170 + 220 * d, y, value, ratio, 100);
+            } else {
+                const bool untested = m == CurrentComputerIndex && ModeAvailable[i][d] != 0;
+                canvas.Text(216 + 220 * d, y, untested ? "?" : "-", fonts.Regular);
+            }
+        }
+    }
+}
+
+} // namespace
+
+const std::array<QRgb, 16>& ChartPalette() {
+    static constexpr std::array<QRgb, 16> palette = {
+        0xFF000000, 0xFF800000, 0xFF008000, 0xFF808000, 0xFF000080, 0xFF800080,
+        0xFF008080, 0xFFC0C0C0, 0xFF808080, 0xFFFF0000, 0xFF00FF00, 0xFFFFFF00,
+        0xFF0000FF, 0xFFFF00FF, 0xFF00FFFF, 0xFFFFFFFF};
+    return palette;
+}
+
+int ChartPaletteIndex(QRgb colour) {
+    const auto& palette = ChartPalette();
+    int best = 0;
+    int bestDistance = 1 << 30;
+    for (int i = 0; i < 16; ++i) {
+        const int dr = qRed(colour) - qRed(palette[i]);
+        const int dg = qGreen(colour) - qGreen(palette[i]);
+        const int db = qBlue(colour) - qBlue(palette[i]);
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+TChartFont ChartFont(TChartFace face, int cellHeight, bool bold) {
+    // The metric twins of the fonts the chart is designed for.
+    QFont font(face == TChartFace::CourierNew ? "Liberation Mono" : "Liberation Serif");
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setKerning(false);
+    // A cell height names ascent + descent, as the classic font APIs do; the em size is what
+    // makes the face's ascent and descent add up to it.
+    QFont reference = font;
+    reference.setPixelSize(1000);
+    const QFontMetricsF metrics(reference);
+    const double cellPerEm = (metrics.ascent() + metrics.descent()) / 1000.0;
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(cellHeight / cellPerEm))));
+    const int ascent = static_cast<int>(
+        std::lround(cellHeight * metrics.ascent() / (metrics.ascent() + metrics.descent())));
+    return {font, cellHeight, ascent};
+}
+
+QString ChartNumberText(double v, const QString& decimalPoint) {
+    if (!std::isfinite(v))
+        return "n/d";
+    if (v >= 10)
+        return QString::number(std::round(v), 'f', 0);
+    const double hundredths = std::round(v * 100); // exact for a float times 100
+    QString text = QString::number(std::abs(hundredths) / 100.0, 'f', 2);
+    text.replace('.', decimalPoint);
+    return hundredths < 0 ? "-" + text : text;
+}
+
+QString BarLabelText(float value, const QString& decimalPoint) {
+    return ChartNumberText(value, decimalPoint) + "  (" +
+           ChartNumberText(static_cast<double>(value) * FrameRateFactor, decimalPoint) + " FPS)";
+}
+
+int BarLength(float value, float ratio, int fullLength) {
+    if (!std::isfinite(value) || !(value > 0) || !std::isfinite(ratio) || !(ratio > 0))
+        return 0;
+    const double length = std::nearbyint(static_cast<double>(fullLength) * ratio);
+    return static_cast<int>(std::min<double>(length, fullLength));
+}
+
+TChartCanvas::TChartCanvas(QImage& band, int firstRow, QString decimalPoint)
+    : band_(band), firstRow_(firstRow), decimalPoint_(std::move(decimalPoint)) {}
+
+TChartCanvas::~TChartCanvas() = default;
+
+const TChartFont& TChartCanvas::LabelFont() {
+    if (!labelFont_)
+        labelFont_ = ChartFont(TChartFace::TimesNewRoman, 16, true);
+    return *labelFont_;
+}
+
+QPainter& TChartCanvas::Painter() {
+    if (!painter_) {
+        painter_.emplace(&band_);
+        painter_->setRenderHint(QPainter::Antialiasing, false);
+        painter_->setRenderHint(QPainter::TextAntialiasing, false);
+        painter_->translate(0, -firstRow_);
+        painter_->setClipRect(QRect(0, firstRow_, ChartWidth, band_.height()));
+    }
+    return *painter_;
+}
+
+bool TChartCanvas::Shows(int top, int height) const {
+    return top < firstRow_ + band_.height() && top + height > firstRow_;
+}
+
+void TChartCanvas::Fill(int x, int y, int width, int height, QRgb colour) {
+    if (width > 0 && height > 0 && Shows(y, height))
+        Painter().fillRect(QRect(x, y, width, height), QColor::fromRgb(colour));
+}
+
+void TChartCanvas::Text(int x, int y, const QString& text, const TChartFont& font) {
+    if (text.isEmpty() || !Shows(y - font.Cell, 3 * font.Cell))
+        return;
+    QPainter& painter = Painter();
+    painter.setFont(font.Font);
+    const int width = painter.fontMetrics().horizontalAdvance(text);
+    painter.fillRect(QRect(x, y, width, font.Cell), QColor::fromRgb(ChartSilver));
+    painter.setPen(QColor::fromRgb(ChartBlack));
+    painter.drawText(QPoint(x, y + font.Ascent), text);
+}
+
+void TChartCanvas::CentredText(int y, const QString& text, const TChartFont& font) {
+    const int width = QFontMetrics(font.Font).horizontalAdvance(text);
+    Text((ChartWidth - width) / 2, y, text, font);
+}
+
+void TChartCanvas::XorImage(int x, int y, const QImage& image) {
+    // Pixels are read and written directly; the painter must not hold the image meanwhile.
+    painter_.reset();
+    const QImage source = image.convertToFormat(QImage::Format_RGB32);
+    const auto& palette = ChartPalette();
+    const int width = std::min(band_.width(), ChartWidth);
+    for (int row = 0; row < source.height(); ++row) {
+        const int bandRow = y + row - firstRow_;
+        if (bandRow < 0 || bandRow >= band_.height())
+            continue;
+        const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(row));
+        auto* to = reinterpret_cast<QRgb*>(band_.scanLine(bandRow));
+        for (int column = 0; column < source.width(); ++column) {
+            const int bandColumn = x + column;
+            if (bandColumn < 0 || bandColumn >= width)
+                continue;
+            const int sourceIndex = ChartPaletteIndex(from[column]);
+            if (sourceIndex != 0)
+                to[bandColumn] = palette[ChartPaletteIndex(to[bandColumn]) ^ sourceIndex];
+        }
+    }
+}
+
+void DrawResultBar(TChartCanvas& canvas, int x, int y, float value, float ratio, int fullLength) {
+    if (!canvas.Shows(y, BarHeight))
+        return;
+    const int length = BarLength(value, ratio, fullLength);
+    // An outlined, filled rectangle covering columns x .. x + length - 1.
+    canvas.Fill(x, y, length, BarHeight, ChartBlack);
+    canvas.Fill(x + 1, y + 1, length - 2, BarHeight - 2, ChartBlue);
+    // Tenths of the full length; they show only where they cross the bar.
+    for (int i = 1; i <= 9; ++i) {
+        const int column = x + static_cast<int>(std::nearbyint(i * fullLength / 10.0));
+        canvas.Fill(column, y + 1, 1, BarHeight - 2, ChartSilver);
+    }
+
+    const TChartFont& labelFont = canvas.LabelFont();
+    QImage label(std::max(1, fullLength - 2), LabelHeight, QImage::Format_RGB32);
+    label.fill(ChartBlack);
+    {
+        QPainter painter(&label);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(labelFont.Font);
+        painter.setPen(QColor::fromRgb(ChartSilver));
+        painter.drawText(QPoint(0, labelFont.Ascent), BarLabelText(value, canvas.DecimalPoint()));
+    }
+    canvas.XorImage(x + length + 3, y, label);
+}
+
+void PaintChartRows(QImage& band, const TChartLayout& layout, int firstRow,
+                    const QString& decimalPoint) {
+    band.fill(ChartSilver);
+    const int lastRow = std::min(firstRow + band.height(), layout.Height) - 1;
+    if (lastRow < firstRow)
+        return;
+    const TChartFonts fonts;
+    TChartCanvas canvas(band, firstRow, decimalPoint);
+    if (canvas.Shows(0, 42 + Margin))
+        PaintHeading(canvas, fonts);
+    if (layout.Selection.ComputerView == 0)
+        PaintAllComputers(canvas, layout, firstRow, lastRow, fonts);
+    else
+        PaintOneComputer(canvas, layout, fonts);
+}
+
+QImage ChartRows(const TChartLayout& layout, int firstRow, int rowCount,
+                 const QString& decimalPoint) {
+    QImage band(ChartWidth, std::max(1, rowCount), QImage::Format_RGB32);
+    PaintChartRows(band, layout, firstRow, decimalPoint);
+    return band;
+}
