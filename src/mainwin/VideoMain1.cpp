@@ -1,8 +1,8 @@
 #include "mainwin/VideoMain1.h"
 
-#include "mainwin/BitBtn.h"
+#include "platform/BitBtn.h"
 #include "mainwin/Contacts.h"
-#include "mainwin/Fonts.h"
+#include "platform/Fonts.h"
 #include "mainwin/Links.h"
 #include "mainwin/MergeOffer.h"
 #include "mainwin/ModeSelection.h"
@@ -60,9 +60,7 @@ void TVideoMain::SetFonts() {
     windowFont.setPixelSize(11);
     setFont(windowFont);
 
-    QFont buttonFont("Arial Black");
-    buttonFont.setPixelSize(21);
-    buttonFont.setWeight(QFont::Black);
+    const QFont buttonFont = ArialBlackFont(21);
     for (int n = 1; n <= ButtonCount; ++n) {
         auto* button = findChild<TBitBtn*>(QStringLiteral("BitBtn%1").arg(n));
         button->setFont(buttonFont);

@@ -1,6 +1,7 @@
 #include "results/VideoResults1.h"
 
-#include "results/BitBtn.h"
+#include "platform/BitBtn.h"
+#include "platform/Fonts.h"
 #include "results/ChartBox.h"
 #include "results/ChartPicture.h"
 #include "results/ComputerList.h"

@@ -1,4 +1,5 @@
-// A push button carrying a glyph bitmap under its caption, the caption standing on the glyph.
+// A push button carrying a glyph bitmap under its caption, the caption standing on the glyph,
+// as the program's windows use them.
 #pragma once
 
 #include <QImage>
@@ -9,7 +10,8 @@ class TBitBtn : public QPushButton {
 public:
     explicit TBitBtn(QWidget* parent = nullptr);
 
-    // The glyph is drawn 2 pixels in from the button's edges.
+    // The glyph is drawn centred on the face (2 pixels in from the edges at the button's size
+    // less 4).
     void SetGlyph(const QImage& glyph);
     const QImage& Glyph() const { return glyph_; }
 

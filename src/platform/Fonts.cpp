@@ -1,6 +1,4 @@
-#include "mainwin/Fonts.h"
-
-#include <QFont>
+#include "platform/Fonts.h"
 
 void InstallFontSubstitutions() {
     static const bool installed = [] {
@@ -10,4 +8,12 @@ void InstallFontSubstitutions() {
         return true;
     }();
     (void)installed;
+}
+
+QFont ArialBlackFont(int pixelSize) {
+    InstallFontSubstitutions();
+    QFont font("Arial Black");
+    font.setPixelSize(pixelSize);
+    font.setWeight(QFont::Black);
+    return font;
 }
