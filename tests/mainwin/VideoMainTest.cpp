@@ -3,7 +3,7 @@
 
 #include "BoxAnswerer.h"
 #include "StoreReset.h"
-#include "mainwin/BitBtn.h"
+#include "platform/BitBtn.h"
 #include "mainwin/VideoMain1.h"
 #include "platform/RetryDialog.h"
 #include "platform/SingleCopy.h"

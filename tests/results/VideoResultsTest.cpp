@@ -3,7 +3,7 @@
 #include "ChartFixture.h"
 
 #include "platform/Cp1251.h"
-#include "results/BitBtn.h"
+#include "platform/BitBtn.h"
 #include "results/ChartBox.h"
 #include "results/ChartPainter.h"
 #include "results/ComputerList.h"
