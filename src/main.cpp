@@ -8,6 +8,7 @@
 #include "mainwin/IndicForm1.h"
 #include "mainwin/VideoMain1.h"
 #include "platform/InstallLayout.h"
+#include "platform/LeakSuppressions.h"
 #include "render/DirectXGraphics.h"
 #include "results/VideoResults1.h"
 
@@ -81,4 +82,9 @@ int main(int argc, char** argv) {
     if (options.Mode == TCommandMode::Windows)
         return RunWindows(argc, argv);
     return RunCommandLine(options, argc, argv);
+}
+
+// Read by LeakSanitizer in the sanitizer build only.
+extern "C" const char* __lsan_default_suppressions() {
+    return SystemLibraryLeaks;
 }

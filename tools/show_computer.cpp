@@ -44,9 +44,7 @@ int main(int argc, char** argv) {
         // The runtime answers the adapter's questions through the toolkit's OpenGL.
         QApplication application(argc, argv);
         std::printf("Measuring the processor clock (about 3 seconds)...\n");
-        const TDeviceClassKeys keys = IdentifyComputer();
-        FindOrAddComputer();
-        RebuildDeviceList(keys);
+        IdentifyAndRegisterComputer();
 
         PrintField("Processor", CurrentComputer.Processor);
         PrintField("VideoAdapter", CurrentComputer.VideoAdapter);

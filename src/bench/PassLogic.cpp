@@ -186,13 +186,18 @@ TFrameStats RunFrameLoop(const TFrameLoopHooks& hooks) {
             }
             t0 = hooks.Clock();
             stats.Reset();
+            if (hooks.FrameTimes != nullptr)
+                hooks.FrameTimes->Clear();
         }
         const std::uint32_t tf = hooks.Clock();
         hooks.DrawFrame(t0);
         hooks.AfterFrame();
         ++frames;
         drawnAny = true;
-        stats.AddFrame(hooks.Clock() - tf);
+        const std::uint32_t dt = hooks.Clock() - tf;
+        stats.AddFrame(dt);
+        if (hooks.FrameTimes != nullptr)
+            hooks.FrameTimes->Add(dt);
         hooks.PumpMessages();
     }
     // Ended inside the warm-up: the statistics hold only the last warm-up frame.

@@ -3,6 +3,7 @@
 // the recording of the result. The test screen (Test1) calls these; tests call them directly.
 #pragma once
 
+#include "bench/FrameTimes.h"
 #include "render/DirectXGraphics.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
@@ -97,6 +98,8 @@ struct TFrameLoopHooks {
     std::function<void()> AfterFrame;
     std::function<void()> PumpMessages;
     std::function<bool()> Stopped;
+    // Where the time of every measured frame is kept, when given.
+    TFrameTimeLog* FrameTimes = nullptr;
 };
 
 // Runs the fly-through: three warm-up frames with the clock restarted before each, then

@@ -30,6 +30,7 @@ D3DMATRIX ViewMatrix{};
 D3DMATRIX ProjectionMatrix{};
 TFrameStats FrameStats;
 std::uint32_t FramesDrawn = 0;
+TFrameTimeLog PassFrameTimes;
 std::uint8_t LastBlackPercent = 0;
 std::uint16_t LastEmptyFps = 0;
 
@@ -103,6 +104,7 @@ void TTestScreen::FormKeyDown(int key, Qt::KeyboardModifiers) {
 void TTestScreen::MainProc() {
     FrameStats = TFrameStats{};
     FramesDrawn = 0;
+    PassFrameTimes.Clear();
     LastBlackPercent = 0;
     LastEmptyFps = 0;
 
@@ -126,6 +128,8 @@ void TTestScreen::MainProc() {
         hooks.AfterFrame = [this] { MemorySnapshot(4); };
         hooks.PumpMessages = [] { PumpMessages(); };
         hooks.Stopped = [] { return TestFailed; };
+        PassFrameTimes.Reserve();
+        hooks.FrameTimes = &PassFrameTimes;
         FrameStats = RunFrameLoop(hooks);
 
         LastBlackPercent = SampleScreen();

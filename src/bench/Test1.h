@@ -2,6 +2,7 @@
 // fly-through, the post-run measurements and the recording of the result.
 #pragma once
 
+#include "bench/FrameTimes.h"
 #include "bench/PassLogic.h"
 #include "render/DirectXGraphics.h"
 
@@ -70,6 +71,8 @@ extern D3DMATRIX ProjectionMatrix;
 extern TFrameStats FrameStats;
 // Frames drawn so far in the pass, warm-up included.
 extern std::uint32_t FramesDrawn;
+// The time of every measured frame of the last pass (its room taken before the timed loop).
+extern TFrameTimeLog PassFrameTimes;
 // The black-point percentage and empty-frame rate of the last pass.
 extern std::uint8_t LastBlackPercent;
 extern std::uint16_t LastEmptyFps;

@@ -185,6 +185,7 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     case TCommandMode::Run:
         if (parser.isSet(Modes) == parser.isSet(AllModes))
             return fail(QStringLiteral("--run needs either --modes or --all-modes"));
+        options.AllModes = parser.isSet(AllModes);
         if (parser.isSet(AllModes)) {
             for (auto& depths : options.ModeChosen)
                 depths.fill(true);

@@ -38,6 +38,7 @@ struct TCommandLineOptions {
     // --run. ModeChosen mirrors the main window's mode ticks: [size index][depth index] of
     // ModeSizes and ModeDepths; --all-modes ticks every one.
     std::array<std::array<bool, 2>, 5> ModeChosen{};
+    bool AllModes = false;     // --all-modes: every mode the display accepts, no error for others
     bool Presentation = false; // --presentation: detail 1 instead of the test's 4
 
     // --run and --chart; not given: the series' or the chart's own default.

@@ -1,9 +1,11 @@
 #include "cli/CommandLineRun.h"
 
+#include "cli/ChartCommand.h"
 #include "cli/ResultsExport.h"
+#include "cli/SeriesCommand.h"
 #include "render/DirectXGraphics.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <cstdio>
 #include <dlfcn.h>
 
@@ -52,12 +54,15 @@ int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
             Say(message);
         return outcome.ExitStatus;
     }
-    case TCommandMode::Run:
-        Say(QStringLiteral("--run is not available in this build yet"));
-        return 2;
-    case TCommandMode::Chart:
-        Say(QStringLiteral("--chart is not available in this build yet"));
-        return 2;
+    case TCommandMode::Run: {
+        QApplication application(argc, argv);
+        return RunSeriesCommand(options);
+    }
+    case TCommandMode::Chart: {
+        // The chart's fonts and the display-mode marks need the toolkit's screen and fonts.
+        QApplication application(argc, argv);
+        return RunChartCommand(options);
+    }
     case TCommandMode::Windows:
         break;
     }

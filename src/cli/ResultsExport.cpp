@@ -259,13 +259,19 @@ QByteArray ExportCsv(const TExportStore& store) {
     return out;
 }
 
+QJsonObject ExportJsonRow(std::size_t computerNumber, const TComputerRecord& computer,
+                          const std::vector<TStringSlot>& devices, const TResultRecord* result) {
+    const Row row{computerNumber, computer, devices, result};
+    QJsonObject object;
+    for (const Column& column : Columns())
+        object.insert(QLatin1String(column.Name), JsonCell(column.Value(row)));
+    return object;
+}
+
 QByteArray ExportJson(const TExportStore& store) {
     QJsonArray rows;
     ForEachRow(store, [&rows](const Row& row) {
-        QJsonObject object;
-        for (const Column& column : Columns())
-            object.insert(QLatin1String(column.Name), JsonCell(column.Value(row)));
-        rows.append(object);
+        rows.append(ExportJsonRow(row.Number, row.Computer, row.Devices, row.Result));
     });
     return QJsonDocument(rows).toJson(QJsonDocument::Indented);
 }

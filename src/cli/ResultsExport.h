@@ -6,6 +6,7 @@
 #include "state/Variables.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QStringList>
 #include <vector>
 
@@ -25,6 +26,10 @@ QStringList ExportColumnNames();
 // comma, a quote or a line break) or as a JSON array of objects, both in UTF-8.
 QByteArray ExportCsv(const TExportStore& store);
 QByteArray ExportJson(const TExportStore& store);
+// One object of ExportJson: computer number computerNumber (from 1) with its devices and the
+// result (null: a computer without results).
+QJsonObject ExportJsonRow(std::size_t computerNumber, const TComputerRecord& computer,
+                          const std::vector<TStringSlot>& devices, const TResultRecord* result);
 
 // What a merge of the file left out, one line each, for standard error; empty for a file
 // read whole.

@@ -238,3 +238,9 @@ void RebuildDeviceList(const TDeviceClassKeys& keys) {
     append("  chip", keys.System);
     append("  video", keys.Display);
 }
+
+void IdentifyAndRegisterComputer(const std::function<std::int32_t()>& measureCpuMhz) {
+    const TDeviceClassKeys keys = IdentifyComputer(measureCpuMhz);
+    FindOrAddComputer();
+    RebuildDeviceList(keys);
+}

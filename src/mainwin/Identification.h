@@ -86,3 +86,9 @@ void FindOrAddComputer();
 // Replaces the device list of the current computer: "  chip", the system devices, "  video",
 // the display devices; unusable descriptions left out. Not saved here.
 void RebuildDeviceList(const TDeviceClassKeys& keys);
+
+// The three steps above in their order: this computer described, found or added in the store
+// (loaded before), and its device list rebuilt. The main window, the command line and
+// show_computer all identify the computer through it.
+void IdentifyAndRegisterComputer(
+    const std::function<std::int32_t()>& measureCpuMhz = MeasureCpuMhz);

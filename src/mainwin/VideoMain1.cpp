@@ -1,12 +1,12 @@
 #include "mainwin/VideoMain1.h"
 
-#include "platform/BitBtn.h"
 #include "mainwin/Contacts.h"
-#include "platform/Fonts.h"
 #include "mainwin/Links.h"
 #include "mainwin/MergeOffer.h"
 #include "mainwin/ModeSelection.h"
 #include "mainwin/Series.h"
+#include "platform/BitBtn.h"
+#include "platform/Fonts.h"
 #include "platform/Priority.h"
 #include "platform/SingleCopy.h"
 #include "results/VideoResults1.h"
@@ -113,10 +113,9 @@ void TVideoMain::FormCreate() {
     LoadResults(ResultsFileName);
     OfferResultsMerges(this);
 
-    const TDeviceClassKeys keys = IdentifyComputer(startUp_.MeasureCpuMhz);
+    IdentifyAndRegisterComputer(startUp_.MeasureCpuMhz);
+    // Reads only CurrentComputer, so it may follow the store's update.
     FillAccelerationList();
-    FindOrAddComputer();
-    RebuildDeviceList(keys);
 }
 
 QCheckBox* TVideoMain::ModeCheckBox(int k) const {

@@ -1,6 +1,8 @@
 // Every test program runs inside a QApplication, as the program's own code does. Programs that
 // draw through the runtime use the X server (Xvfb with Mesa); the others, and any program run
 // without a display, use Qt's offscreen platform, which paints but has no OpenGL.
+#include "platform/LeakSuppressions.h"
+
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -55,18 +57,6 @@ int main(int argc, char** argv) {
     std::_Exit(result);
 }
 
-// Leaks inside the system's graphics and font libraries are not ours to fix; everything
-// built from this repository is still checked.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libGLX_mesa.so\n"
-           "leak:libGLX.so\n"
-           "leak:libEGL_mesa.so\n"
-           "leak:libgallium\n"
-           "leak:swrast_dri.so\n"
-           "leak:libLLVM\n"
-           "leak:libfontconfig.so\n"
-           "leak:libX11.so\n"
-           "leak:libxcb.so\n"
-           "leak:libdbus-1.so\n"
-           "leak:libglib-2.0.so\n";
+    return SystemLibraryLeaks;
 }

@@ -1,0 +1,183 @@
+#include "cli/SeriesCommand.h"
+
+#include "bench/FrameTimes.h"
+#include "bench/Test1.h"
+#include "cli/ResultsExport.h"
+#include "cli/WindowlessStartUp.h"
+#include "mainwin/ModeSelection.h"
+#include "mainwin/VideoMain1.h"
+#include "platform/Priority.h"
+#include "platform/SingleCopy.h"
+#include "render/DirectXGraphics.h"
+#include "state/ResultsFile.h"
+#include "state/Variables.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace {
+
+void Say(const QString& line) {
+    std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
+}
+
+const char* AccelerationItemName(TAcceleration acceleration) {
+    switch (acceleration) {
+    case TAcceleration::HwAndSw:
+        return "Аппаратное и программное";
+    case TAcceleration::Hw:
+        return "Аппаратное";
+    case TAcceleration::Sw:
+        return "Программное";
+    case TAcceleration::Emulation:
+    case TAcceleration::Any:
+        break;
+    }
+    return "Программная эмуляция";
+}
+
+// The stored result of the pass that just ran (with the runs of its configuration so far).
+const TResultRecord* StoredResultOf(const TTestConfig& test) {
+    TResultRecord key{};
+    key.TestSet = TestSet;
+    key.Width = test.Width;
+    key.Height = test.Height;
+    key.Depth = test.Depth;
+    key.HardwareDevice = test.HardwareDevice;
+    key.HardwareVertexProcessing = test.HardwareVertexProcessing;
+    key.VertexBufferMode = test.VertexBufferMode;
+    key.TextureMode = test.TextureMode;
+    key.DetailLevel = test.DetailLevel;
+    const std::vector<TResultRecord>& results = ComputerResults[CurrentComputerIndex];
+    for (auto r = results.rbegin(); r != results.rend(); ++r)
+        if (SameResultKey(*r, key))
+            return &*r;
+    return nullptr;
+}
+
+// One line: the computer and the stored result as --export json gives them, and the figures
+// of this pass's frame times that the record cannot hold.
+QByteArray PassLine(const TResultRecord& result) {
+    const auto computer = static_cast<std::size_t>(CurrentComputerIndex);
+    QJsonObject line =
+        ExportJsonRow(computer + 1, Computers[computer], ComputerDevices[computer], &result);
+    const TFrameTimeFigures figures = FrameTimeFigures(PassFrameTimes.Times());
+    line.insert("device", result.HardwareDevice != 0 ? "hal" : "ref");
+    line.insert("vertex_processing",
+                result.HardwareVertexProcessing != 0 ? "hardware" : "software");
+    line.insert("frames_timed", static_cast<qint64>(figures.Frames));
+    line.insert("frames_not_timed", static_cast<qint64>(PassFrameTimes.Dropped()));
+    line.insert("frame_time_p50_ms", figures.P50Ms);
+    line.insert("frame_time_p90_ms", figures.P90Ms);
+    line.insert("frame_time_p99_ms", figures.P99Ms);
+    line.insert("low_1_percent_fps", figures.Low1PercentFps);
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+} // namespace
+
+std::optional<SeriesChoice> SeriesChoiceFor(const TCommandLineOptions& options,
+                                            const TModeAvailability& available,
+                                            const std::vector<std::string>& accelerationItems,
+                                            QString* error) {
+    SeriesChoice choice;
+    choice.Presentation = options.Presentation;
+    int box = 0;
+    for (int mode = 0; mode < ModeSizeCount; ++mode) {
+        for (int depth = 0; depth < ModeDepthCount; ++depth) {
+            const bool chosen = options.ModeChosen[mode][depth];
+            if (available[mode][depth] == 0) {
+                if (chosen && !options.AllModes) {
+                    *error = QStringLiteral("the display does not accept %1x%2x%3")
+                                 .arg(ModeSizes[mode].Width)
+                                 .arg(ModeSizes[mode].Height)
+                                 .arg(ModeDepths[depth]);
+                    return std::nullopt;
+                }
+                continue;
+            }
+            choice.Ticked[static_cast<std::size_t>(box++)] = chosen;
+        }
+    }
+
+    if (accelerationItems.empty()) {
+        *error = QStringLiteral("Direct3D 8 is missing on this computer: no series can run");
+        return std::nullopt;
+    }
+    choice.AccelerationItem = 0; // the window's first item, as it starts
+    if (options.Acceleration) {
+        const std::string name = AccelerationItemName(*options.Acceleration);
+        choice.AccelerationItem = -1;
+        QStringList offered;
+        for (std::size_t i = 0; i < accelerationItems.size(); ++i) {
+            offered.append(QString::fromStdString(accelerationItems[i]));
+            if (accelerationItems[i] == name)
+                choice.AccelerationItem = static_cast<int>(i);
+        }
+        if (choice.AccelerationItem < 0) {
+            *error = QStringLiteral("this computer does not offer \"%1\"; it offers: %2")
+                         .arg(QString::fromStdString(name), offered.join(QStringLiteral(", ")));
+            return std::nullopt;
+        }
+    }
+    return choice;
+}
+
+int RunSeriesCommand(const TCommandLineOptions& options) {
+    // A series rewrites Results.bin of its folder, as the window does there.
+    const QFileInfo results(options.ResultsFile);
+    if (results.fileName() != QLatin1String("Results.bin")) {
+        Say(QStringLiteral("--results: a series keeps its results in a file named Results.bin"));
+        return 2;
+    }
+    if (!QDir::setCurrent(results.absolutePath())) {
+        Say(QStringLiteral("--results: cannot work in %1").arg(results.absolutePath()));
+        return 2;
+    }
+
+    SingleCopy copy(TVideoMainStartUp{}.CopyTitle);
+    if (!copy.Claim(false)) {
+        Say(QStringLiteral("another copy of the program is running; close it first"));
+        return 3;
+    }
+    SetHighPriority();
+
+    const TWindowlessStartUp startUp = StartUpWithoutWindows(QStringLiteral("Results.bin"), true);
+    for (const QString& message : startUp.Messages)
+        Say(message);
+    QString error;
+    const std::optional<SeriesChoice> choice =
+        startUp.Loaded
+            ? SeriesChoiceFor(options, ModeAvailable,
+                              AccelerationItems(CurrentComputer, Direct3DMissing), &error)
+            : std::nullopt;
+    if (!choice) {
+        if (!error.isEmpty())
+            Say(error);
+        FreeDirect3DLibrary();
+        return 2;
+    }
+
+    SeriesSeams seams;
+    seams.RunPass = [] {
+        RunTestScreenPass();
+        if (TestFailed)
+            return;
+        if (const TResultRecord* result = StoredResultOf(CurrentTest)) {
+            const QByteArray line = PassLine(*result);
+            std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+            std::fflush(stdout);
+        }
+    };
+    seams.ShowProgress = [](int, int) {};
+    seams.ShowEnd = [](const std::string& text) {
+        if (TestFailed)
+            Say(QString::fromStdString(text));
+    };
+    RunSeries(nullptr, *choice, seams);
+    FreeDirect3DLibrary();
+    return TestFailed ? 1 : 0;
+}

@@ -1,0 +1,31 @@
+#include "cli/WindowlessStartUp.h"
+
+#include "cli/ResultsExport.h"
+#include "mainwin/Identification.h"
+#include "mainwin/ModeSelection.h"
+#include "platform/RetryDialog.h"
+#include "render/DirectXGraphics.h"
+#include "state/ResultsFile.h"
+#include "state/Variables.h"
+
+#include <QFile>
+
+TWindowlessStartUp StartUpWithoutWindows(const QString& resultsFile, bool missingIsEmpty) {
+    TWindowlessStartUp outcome;
+    LoadDirect3DLibrary();
+    TestDisplayModes();
+
+    SetRetryAsker([](const std::string&) { return false; });
+    TMergeReport report;
+    LoadResults(QFile::encodeName(resultsFile).toStdString(), &report);
+    if (!(missingIsEmpty && report.Outcome == TMergeOutcome::Missing))
+        outcome.Messages = DescribeMergeReport(resultsFile, report);
+    outcome.Loaded = report.Outcome == TMergeOutcome::Merged ||
+                     report.Outcome == TMergeOutcome::Stopped ||
+                     (missingIsEmpty && report.Outcome == TMergeOutcome::Missing);
+    if (!outcome.Loaded)
+        return outcome;
+
+    IdentifyAndRegisterComputer();
+    return outcome;
+}
