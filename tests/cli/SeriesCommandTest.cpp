@@ -1,0 +1,197 @@
+// --run as a script runs it: the real pass on this machine's runtime, its JSON line against the
+// record stored in Results.bin, and the runs that must fail with a reason. The choice the
+// command makes of the display's modes and the computer's accelerations, as a table.
+#include "ProgramRun.h"
+#include "cli/SeriesCommand.h"
+#include "platform/SingleCopy.h"
+#include "mainwin/VideoMain1.h"
+#include "state/StoreFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+
+namespace {
+
+QString Q(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// The child draws through the runtime: it needs the X display, not the offscreen platform
+// this test program may run on.
+QProcessEnvironment DisplayEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    return environment;
+}
+
+ProgramRun RunSeries(const QStringList& arguments, const QString& folder) {
+    return RunProgram(QStringLiteral(STENDO_PROGRAM), QStringList{"--run"} + arguments, folder,
+                      DisplayEnvironment());
+}
+
+TCommandLineOptions Options(std::initializer_list<std::pair<int, int>> modes,
+                            std::optional<TAcceleration> acceleration, bool allModes = false) {
+    TCommandLineOptions options;
+    options.Mode = TCommandMode::Run;
+    for (const auto& [size, depth] : modes)
+        options.ModeChosen[size][depth] = true;
+    if (allModes)
+        for (auto& size : options.ModeChosen)
+            size = {true, true};
+    options.AllModes = allModes;
+    options.Acceleration = acceleration;
+    return options;
+}
+
+} // namespace
+
+TEST(SeriesChoiceFor, TicksNumberedOverAvailableModesAndAccelerationByName) {
+    // 640 x 480 x 16 and 1024 x 768 x 32 are refused by this display.
+    TModeAvailability available{};
+    for (auto& size : available)
+        size[0] = size[1] = 1;
+    available[0][0] = 0;
+    available[2][1] = 0;
+    const std::vector<std::string> threeItems = {"Аппаратное и программное", "Аппаратное",
+                                                 "Программное"};
+    const std::vector<std::string> emulation = {"Программная эмуляция"};
+
+    struct Case {
+        const char* name;
+        TCommandLineOptions options;
+        std::vector<std::string> items;
+        std::vector<int> ticked; // box numbers from 1
+        int item;                // -1: refused
+        const char* error;
+    };
+    const Case cases[] = {
+        {"boxes skip refused modes", Options({{0, 1}, {1, 0}, {4, 1}}, TAcceleration::Sw),
+         threeItems, {1, 2, 8}, 2, ""},
+        {"no --accel takes the first item", Options({{0, 1}}, std::nullopt), threeItems, {1}, 0,
+         ""},
+        {"hw+sw", Options({{0, 1}}, TAcceleration::HwAndSw), threeItems, {1}, 0, ""},
+        {"hw", Options({{0, 1}}, TAcceleration::Hw), threeItems, {1}, 1, ""},
+        {"emulation", Options({{0, 1}}, TAcceleration::Emulation), emulation, {1}, 0, ""},
+        {"--all-modes passes over refused ones", Options({}, TAcceleration::Emulation, true),
+         emulation, {1, 2, 3, 4, 5, 6, 7, 8}, 0, ""},
+        {"a refused mode", Options({{2, 1}}, TAcceleration::Emulation), emulation, {}, -1,
+         "the display does not accept 1024x768x32"},
+        {"an acceleration this computer lacks", Options({{0, 1}}, TAcceleration::Hw), emulation,
+         {}, -1, "this computer does not offer \"Аппаратное\"; it offers: Программная эмуляция"},
+        {"emulation where a HAL device is", Options({{0, 1}}, TAcceleration::Emulation),
+         threeItems, {}, -1,
+         "this computer does not offer \"Программная эмуляция\"; it offers: Аппаратное и "
+         "программное, Аппаратное, Программное"},
+        {"Direct3D missing", Options({{0, 1}}, std::nullopt), {}, {}, -1,
+         "Direct3D 8 is missing on this computer: no series can run"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString error;
+        const std::optional<SeriesChoice> choice =
+            SeriesChoiceFor(c.options, available, c.items, &error);
+        if (c.item < 0) {
+            EXPECT_FALSE(choice);
+            EXPECT_EQ(error.toStdString(), c.error);
+            continue;
+        }
+        ASSERT_TRUE(choice) << error.toStdString();
+        EXPECT_EQ(choice->AccelerationItem, c.item);
+        std::vector<int> ticked;
+        for (int k = 1; k <= ModeBoxCount; ++k)
+            if (choice->Ticked[static_cast<std::size_t>(k - 1)])
+                ticked.push_back(k);
+        EXPECT_EQ(ticked, c.ticked);
+    }
+}
+
+class SeriesCommandTest : public StoreTest {
+protected:
+    QString Folder() const { return Q(dir_.path()); }
+};
+
+// Needs the X display with Mesa: one real 7-second pass in full software emulation.
+TEST_F(SeriesCommandTest, JsonLineAgreesWithTheRecordInResultsBin) {
+    const ProgramRun run = RunSeries({"--modes", "640x480x32", "--accel", "emulation"}, Folder());
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const QList<QByteArray> lines = run.Out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 1) << run.Out.toStdString();
+    QJsonParseError parseError;
+    const QJsonObject line = QJsonDocument::fromJson(lines[0], &parseError).object();
+    ASSERT_EQ(parseError.error, QJsonParseError::NoError) << lines[0].toStdString();
+
+    LoadResults("Results.bin");
+    ASSERT_EQ(Computers.size(), 1u);
+    ASSERT_EQ(ComputerResults[0].size(), 1u);
+    const TResultRecord& r = ComputerResults[0][0];
+    EXPECT_EQ(r.Width, 640);
+    EXPECT_EQ(r.Depth, 32);
+    EXPECT_EQ(r.HardwareDevice, 0);
+    EXPECT_EQ(r.DetailLevel, 4);
+    EXPECT_EQ(line["width"].toInt(), 640);
+    EXPECT_EQ(line["device"].toString(), "ref");
+    EXPECT_EQ(line["acceleration"].toString(), "emulation");
+    EXPECT_EQ(static_cast<float>(line["fps"].toDouble()), r.Fps);
+    EXPECT_EQ(static_cast<float>(line["triangles_per_ms"].toDouble()), r.TrianglesPerMs);
+    EXPECT_EQ(line["timestamp"].toDouble(), r.Timestamp);
+    EXPECT_EQ(line["frame_count"].toInteger(), r.FrameCount);
+    EXPECT_EQ(line["total_time_ms"].toInteger(), r.TotalTimeMs);
+    EXPECT_EQ(line["run_count"].toInt(), 1);
+
+    // The per-frame figures cover exactly the frames of the record.
+    EXPECT_EQ(line["frames_timed"].toInteger(), r.FrameCount);
+    EXPECT_EQ(line["frames_not_timed"].toInteger(), 0);
+    const double shortest = 1000.0 / r.MaxFps, longest = 1000.0 / r.MinFps;
+    const double p50 = line["frame_time_p50_ms"].toDouble();
+    const double p90 = line["frame_time_p90_ms"].toDouble();
+    const double p99 = line["frame_time_p99_ms"].toDouble();
+    EXPECT_GE(p50, shortest - 1e-3);
+    EXPECT_LE(p50, p90);
+    EXPECT_LE(p90, p99);
+    EXPECT_LE(p99, longest + 1e-3);
+    const double low = line["low_1_percent_fps"].toDouble();
+    EXPECT_GE(low, r.MinFps * (1 - 1e-6));
+    EXPECT_LE(low, 1000.0 / p99 * (1 + 1e-6));
+    // The record's total is the sum of the frame times the figures come from: their mean
+    // lies between the median's neighbours only loosely, but never outside the extremes.
+    const double mean = static_cast<double>(r.TotalTimeMs) / r.FrameCount;
+    EXPECT_GE(mean, shortest - 1e-3);
+    EXPECT_LE(mean, longest + 1e-3);
+}
+
+TEST_F(SeriesCommandTest, FailuresSayWhyAndEndNonZero) {
+    // A display smaller than the mode: the offscreen platform's screen is 800 x 600.
+    QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
+    offscreen.insert("QT_QPA_PLATFORM", "offscreen");
+    const ProgramRun refused = RunProgram(QStringLiteral(STENDO_PROGRAM),
+                                          {"--run", "--modes", "1600x1200x32"}, Folder(), offscreen);
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_TRUE(refused.Err.contains("the display does not accept 1600x1200x32"))
+        << refused.Err.toStdString();
+    EXPECT_TRUE(refused.Out.isEmpty());
+
+    // The program without its runtime library beside it.
+    const std::filesystem::path alone = dir_ / "alone";
+    std::filesystem::create_directory(alone);
+    std::filesystem::copy_file(STENDO_PROGRAM, alone / "stendograph");
+    const ProgramRun missing =
+        RunProgram(Q(alone / "stendograph"), {"--run", "--modes", "640x480x32"}, Folder(),
+                   DisplayEnvironment());
+    EXPECT_EQ(missing.ExitCode, 2);
+    EXPECT_TRUE(missing.Err.contains("Direct3D 8 is missing on this computer"))
+        << missing.Err.toStdString();
+
+    // Another copy of the program holds the title.
+    SingleCopy running(TVideoMainStartUp{}.CopyTitle);
+    ASSERT_TRUE(running.Claim());
+    const ProgramRun second = RunSeries({"--modes", "640x480x32"}, Folder());
+    EXPECT_EQ(second.ExitCode, 3);
+    EXPECT_TRUE(second.Err.contains("another copy of the program is running"))
+        << second.Err.toStdString();
+
+    // None of them wrote a results file.
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "Results.bin"));
+}
