@@ -3,8 +3,8 @@
 // and what a pass hands back to the main window; and the routines that several windows use.
 #pragma once
 
-#include "platform/Registry.h"
 #include "d3d8/D3D8.h"
+#include "platform/Registry.h"
 
 #include <array>
 #include <cstddef>
@@ -199,7 +199,8 @@ class FolderLock;
 // that no copy rewrites the file between another's merge and save:
 //     { ResultsFileLock lock; LoadResults("Results.bin"); SaveResults(); }
 // Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog).
-// If the user chooses Ignore, LoadResults and SaveResults give up at once while it lives.
+// If the user chooses Ignore, LoadResults and SaveResults still run, each taking the lock for
+// its own access and asking on its own when that fails.
 class ResultsFileLock {
 public:
     ResultsFileLock();
