@@ -69,14 +69,6 @@ std::vector<TCorridorDraw> CorridorDraws(int detail) {
     return draws;
 }
 
-std::int32_t CountedTriangles(const std::vector<TCorridorDraw>& draws) {
-    std::int32_t count = 0;
-    for (const TCorridorDraw& draw : draws)
-        if (draw.Part != TCorridorPart::Wall)
-            count += static_cast<std::int32_t>(draw.Triangles);
-    return count;
-}
-
 D3DVECTOR CorridorLookAt(const TCorridorCamera& camera) {
     D3DVECTOR at;
     MakeVector(at, double{camera.X} + std::cos(double{camera.Yaw}), camera.Y,

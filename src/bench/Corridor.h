@@ -23,8 +23,6 @@ struct TCorridorDraw {
 // Every draw of a frame at detail level d, in drawing order: the outer ring's 24 walls, the
 // inner ring's 20, then for each tile of the grid its floor and its ceiling.
 std::vector<TCorridorDraw> CorridorDraws(int detail);
-// The floor and ceiling triangles of the draws (the walls are not counted).
-std::int32_t CountedTriangles(const std::vector<TCorridorDraw>& draws);
 
 // Where the camera is and where it looks, as stored for the frame.
 struct TCorridorCamera {
