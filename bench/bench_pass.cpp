@@ -15,9 +15,11 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,22 +68,42 @@ bool SaveFrontBuffer(IDirect3DDevice8* device, int width, int height, const QStr
 }
 
 void PrintRecord(const TResultRecord& r) {
-    std::printf("{\"Timestamp\":%.6f,\"TestSet\":%u,\"Width\":%u,\"Height\":%u,\"Depth\":%u,"
-                "\"RefreshRate\":%u,\"HardwareDevice\":%u,\"HardwareVertexProcessing\":%u,"
-                "\"VertexBufferMode\":%u,\"TextureMode\":%u,\"DetailLevel\":%u,"
-                "\"BlackPercent\":%u,\"SumLogFrameTime\":%.6g,\"SumSqLogFrameTime\":%.6g,"
-                "\"TrianglesPerMs\":%.6g,\"Fps\":%.6g,\"MinFps\":%.6g,\"MaxFps\":%.6g,"
-                "\"FrameTimeSpread\":%.6g,\"FrameCount\":%" PRIu32 ",\"TotalTimeMs\":%" PRId32
-                ",\"EmptyFps\":%u,\"AvailPhys\":[%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%" PRIu32
-                "],\"AvailTextureMem\":[%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%" PRIu32
-                "],\"FpsSum\":%.6g,\"FpsMin\":%.6g,\"FpsMax\":%.6g,\"RunCount\":%" PRId32 "}\n",
-                r.Timestamp, r.TestSet, r.Width, r.Height, r.Depth, r.RefreshRate, r.HardwareDevice,
-                r.HardwareVertexProcessing, r.VertexBufferMode, r.TextureMode, r.DetailLevel,
-                r.BlackPercent, r.SumLogFrameTime, r.SumSqLogFrameTime, r.TrianglesPerMs, r.Fps,
-                r.MinFps, r.MaxFps, r.FrameTimeSpread, r.FrameCount, r.TotalTimeMs, r.EmptyFps,
-                r.AvailPhys[0], r.AvailPhys[1], r.AvailPhys[2], r.AvailPhys[3],
-                r.AvailTextureMem[0], r.AvailTextureMem[1], r.AvailTextureMem[2],
-                r.AvailTextureMem[3], r.FpsSum, r.FpsMin, r.FpsMax, r.RunCount);
+    QJsonArray availPhys, availTextureMem;
+    for (int k = 0; k < 4; ++k) {
+        availPhys.append(static_cast<qint64>(r.AvailPhys[k]));
+        availTextureMem.append(static_cast<qint64>(r.AvailTextureMem[k]));
+    }
+    const QJsonObject record{
+        {"Timestamp", r.Timestamp},
+        {"TestSet", r.TestSet},
+        {"Width", r.Width},
+        {"Height", r.Height},
+        {"Depth", r.Depth},
+        {"RefreshRate", r.RefreshRate},
+        {"HardwareDevice", r.HardwareDevice},
+        {"HardwareVertexProcessing", r.HardwareVertexProcessing},
+        {"VertexBufferMode", r.VertexBufferMode},
+        {"TextureMode", r.TextureMode},
+        {"DetailLevel", r.DetailLevel},
+        {"BlackPercent", r.BlackPercent},
+        {"SumLogFrameTime", r.SumLogFrameTime},
+        {"SumSqLogFrameTime", r.SumSqLogFrameTime},
+        {"TrianglesPerMs", r.TrianglesPerMs},
+        {"Fps", r.Fps},
+        {"MinFps", r.MinFps},
+        {"MaxFps", r.MaxFps},
+        {"FrameTimeSpread", r.FrameTimeSpread},
+        {"FrameCount", static_cast<qint64>(r.FrameCount)},
+        {"TotalTimeMs", r.TotalTimeMs},
+        {"EmptyFps", r.EmptyFps},
+        {"AvailPhys", availPhys},
+        {"AvailTextureMem", availTextureMem},
+        {"FpsSum", r.FpsSum},
+        {"FpsMin", r.FpsMin},
+        {"FpsMax", r.FpsMax},
+        {"RunCount", r.RunCount},
+    };
+    std::printf("%s\n", QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
 }
 
 } // namespace

@@ -5,27 +5,27 @@
 // this one tells what our runtime costs.
 //
 //     bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--screenshot FILE]
-#include "render/TextureSet.h"
 #include "RawGlScene.h"
+#include "bench/Corridor.h"
 #include "bench/PassLogic.h"
 #include "platform/Clock.h"
 #include "platform/MemoryStatus.h"
 #include "render/DXGUtils.h"
+#include "render/TextureSet.h"
 #include "state/Variables.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <numbers>
 #include <vector>
 
 namespace {
-
-constexpr double Pi = std::numbers::pi;
 
 struct Scene {
     rawgl::Screen screen;
@@ -34,69 +34,35 @@ struct Scene {
     GLuint vertices = 0;
     GLuint textures[TextureCount] = {};
 
+    std::vector<TCorridorDraw> draws;
+
     void Draw(std::uint32_t t0, const D3DMATRIX& projection) {
         auto elapsed = [t0] {
             return std::int64_t{static_cast<std::uint32_t>(GetTickCount() - t0)};
         };
-        const float cameraX = static_cast<float>(CameraXAt(elapsed()));
-        const float cameraY = 1.0f;
-        const float cameraZ = static_cast<float>(CameraZAt(elapsed()));
-        const float yaw = static_cast<float>(CameraYawAt(elapsed()));
+        const TCorridorCamera camera = CorridorCamera(elapsed);
 
         screen.BeginFrame();
 
-        D3DVECTOR from, at, up;
-        MakeVector(from, cameraX, cameraY, cameraZ);
-        MakeVector(at, cameraX + std::cos(yaw), cameraY, cameraZ + std::sin(yaw));
-        MakeVector(up, 0, 1, 0);
         D3DMATRIX view;
-        SetViewMatrix(view, from, at, up);
-
+        CorridorViewMatrix(view, camera);
         rawgl::LoadProjection(gl, projection);
         gl->glLoadMatrixf(&view._11);
 
         // Lights in world space: positioned under the view matrix.
-        for (int s = 0; s < LightCount; ++s)
-            rawgl::PositionLight(gl, s, static_cast<float>(LightXAt(s, elapsed())), 1.0f,
-                                 static_cast<float>(LightZAt(s, elapsed())));
-
-        const GLsizei wallVertices = 90 * detail * detail;
-        const GLint floorFirst = static_cast<GLint>(FloorBlockStart(detail));
-        const GLsizei tileVertices = 150 * detail * detail;
-        D3DMATRIX move, turn, world;
-        for (int ring = OuterRing; ring >= InnerRing; --ring) {
-            const int n = RingWallCount(ring);
-            const double radius = PolygonRadius(n);
-            rawgl::Cull(gl, ring == InnerRing ? D3DCULL_CCW : D3DCULL_CW);
-            for (int s = 0; s < n; ++s) {
-                const double phi = 2 * Pi / n * (s + 0.5) + Pi / 2;
-                SetTranslateMatrix(move, radius * std::cos(phi) + 100, 0,
-                                   radius * std::sin(phi) + 100);
-                SetRotateYMatrix(turn, -2 * Pi * s / n);
-                MatrixMultiply(move, turn, world);
-                rawgl::LoadWorldView(gl, view, world);
-                gl->glBindTexture(GL_TEXTURE_2D, textures[WallTextureIndex(ring, s)]);
-                gl->glDrawArrays(GL_TRIANGLES, 0, wallVertices);
-            }
+        for (int s = 0; s < LightCount; ++s) {
+            const D3DVECTOR at = CorridorLightPosition(s, elapsed);
+            rawgl::PositionLight(gl, s, at.x, at.y, at.z);
         }
-        rawgl::Cull(gl, D3DCULL_CW);
-        const int tiles = TileGridSize();
-        SetRotateZMatrix(turn, -3.1415927f);
-        for (int a = 0; a < tiles; ++a) {
-            for (int b = 0; b < tiles; ++b) {
-                const double x = (b - tiles / 2) * 5 + 100;
-                const double z = (a - tiles / 2) * 5 + 100;
-                SetTranslateMatrix(world, x, 0, z);
-                rawgl::LoadWorldView(gl, view, world);
-                gl->glBindTexture(GL_TEXTURE_2D, textures[TextureCount - 2]);
-                gl->glDrawArrays(GL_TRIANGLES, floorFirst, tileVertices);
 
-                SetTranslateMatrix(move, x, 3, z);
-                MatrixMultiply(move, turn, world);
-                rawgl::LoadWorldView(gl, view, world);
-                gl->glBindTexture(GL_TEXTURE_2D, textures[TextureCount - 1]);
-                gl->glDrawArrays(GL_TRIANGLES, floorFirst, tileVertices);
-            }
+        D3DCULL cull = D3DCULL_NONE;
+        for (const TCorridorDraw& draw : draws) {
+            if (draw.Cull != cull)
+                rawgl::Cull(gl, cull = draw.Cull);
+            rawgl::LoadWorldView(gl, view, draw.World);
+            gl->glBindTexture(GL_TEXTURE_2D, textures[draw.Texture]);
+            gl->glDrawArrays(GL_TRIANGLES, static_cast<GLint>(draw.FirstVertex),
+                             static_cast<GLsizei>(3 * draw.Triangles));
         }
     }
 };
@@ -128,6 +94,7 @@ int main(int argc, char** argv) {
         return 1;
     QOpenGLFunctions_3_0* gl = scene.gl = scene.screen.gl;
 
+    scene.draws = CorridorDraws(scene.detail);
     {
         std::vector<TSceneVertex> vertices(SceneVertexCount(scene.detail));
         WriteSceneGeometry(vertices.data(), scene.detail);
@@ -143,7 +110,7 @@ int main(int argc, char** argv) {
     rawgl::ApplySceneState(gl, LightCount);
 
     D3DMATRIX projection;
-    SetProjectionMatrix(projection, 1.0, 0.75, 0.5, 250);
+    CorridorProjectionMatrix(projection);
     bool shot = screenshot == nullptr;
     std::uint32_t measuring = 0;
     std::uint32_t frames = 0;
@@ -168,11 +135,18 @@ int main(int argc, char** argv) {
     const TFrameStats stats = RunFrameLoop(hooks);
 
     const double g = std::exp(stats.SumLog / stats.N);
-    std::printf("{\"Width\":%d,\"Height\":%d,\"Depth\":%d,\"DetailLevel\":%d,"
-                "\"TrianglesPerMs\":%.6g,\"Fps\":%.6g,\"FrameCount\":%u,\"TotalTimeMs\":%lld,"
-                "\"Renderer\":\"%s\"}\n",
-                width, height, depth, scene.detail, FrameTriangleCount(scene.detail) / g,
-                1000.0 / g, stats.N, static_cast<long long>(stats.SumMs), scene.screen.Renderer());
+    const QJsonObject figures{
+        {"Width", width},
+        {"Height", height},
+        {"Depth", depth},
+        {"DetailLevel", scene.detail},
+        {"TrianglesPerMs", FrameTriangleCount(scene.detail) / g},
+        {"Fps", 1000.0 / g},
+        {"FrameCount", static_cast<qint64>(stats.N)},
+        {"TotalTimeMs", static_cast<qint64>(stats.SumMs)},
+        {"Renderer", QString::fromUtf8(scene.screen.Renderer())},
+    };
+    std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
 
     gl->glDeleteTextures(TextureCount, scene.textures);
     gl->glDeleteBuffers(1, &scene.vertices);

@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev libqt6opengl6-dev libgl-dev libegl-dev
     libjpeg62-turbo-dev libpci-dev pci.ids
     libgl1-mesa-dri libegl-mesa0 mesa-utils
-    fonts-liberation2 fonts-lato xvfb xauth
+    fonts-liberation2 fonts-lato xvfb xauth x11-utils
     libgtest-dev
 )
 

@@ -84,7 +84,11 @@ int main(int argc, char** argv) {
     return RunCommandLine(options, argc, argv);
 }
 
-// Read by LeakSanitizer in the sanitizer build only.
+// Read by the sanitizers in the sanitizer build only.
+extern "C" const char* __asan_default_options() {
+    return SanitizerRuntimeOptions;
+}
+
 extern "C" const char* __lsan_default_suppressions() {
     return SystemLibraryLeaks;
 }

@@ -144,8 +144,9 @@ void TFrameStats::AddFrame(std::uint32_t dt) {
     if (dt == 0)
         dt = 1;
     const double lnDt = std::log(static_cast<double>(dt));
-    S1 += static_cast<float>(lnDt);
-    S2 += static_cast<float>(lnDt * lnDt);
+    // The stored sums are rounded once a frame, never the logarithm on its own.
+    S1 = static_cast<float>(static_cast<double>(S1) + lnDt);
+    S2 = static_cast<float>(static_cast<double>(S2) + lnDt * lnDt);
     SumLog += lnDt;
     SumSqLog += lnDt * lnDt;
     SumMs += dt;

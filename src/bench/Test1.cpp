@@ -9,10 +9,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QScreen>
 
-#include <cmath>
-#include <numbers>
 #include <string>
 
 TTestScreen* TestScreen = nullptr;
@@ -36,7 +36,6 @@ std::uint16_t LastEmptyFps = 0;
 
 namespace {
 
-constexpr double Pi = std::numbers::pi;
 constexpr int DesignWidth = 304;
 constexpr int DesignHeight = 211;
 constexpr DWORD ClearFlags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
@@ -92,6 +91,24 @@ TTestScreen::~TTestScreen() {
 
 void TTestScreen::keyPressEvent(QKeyEvent* event) {
     FormKeyDown(event->key(), event->modifiers());
+}
+
+void TTestScreen::exposeEvent(QExposeEvent*) {
+    if (isExposed() && Device == nullptr)
+        PaintBlack();
+}
+
+void TTestScreen::PaintBlack() {
+    // A context of its own for the one clear: the device makes its own when it takes over.
+    QOpenGLContext context;
+    context.setFormat(requestedFormat());
+    if (!context.create() || !context.makeCurrent(this))
+        return;
+    QOpenGLFunctions* gl = context.functions();
+    gl->glClearColor(0, 0, 0, 1);
+    gl->glClear(GL_COLOR_BUFFER_BIT);
+    context.swapBuffers(this);
+    context.doneCurrent();
 }
 
 void TTestScreen::FormKeyDown(int key, Qt::KeyboardModifiers) {
@@ -227,6 +244,7 @@ bool TTestScreen::BuildScene() {
         return Fail("DirectX can not get access to the vertex buffer.");
     WriteSceneGeometry(reinterpret_cast<TSceneVertex*>(data), d);
     VertexBuffer->Unlock();
+    Draws = CorridorDraws(d);
 
     ProgressStep();
     MemorySnapshot(2);
@@ -267,21 +285,19 @@ bool TTestScreen::FillTextures() {
 }
 
 void TTestScreen::DrawFrame(std::uint32_t t0) {
-    CameraX = static_cast<float>(CameraXAt(ElapsedSince(t0)));
-    CameraY = 1.0f;
-    CameraZ = static_cast<float>(CameraZAt(ElapsedSince(t0)));
-    CameraYaw = static_cast<float>(CameraYawAt(ElapsedSince(t0)));
+    const auto elapsed = [t0] { return ElapsedSince(t0); };
+    const TCorridorCamera camera = CorridorCamera(elapsed);
+    CameraX = camera.X;
+    CameraY = camera.Y;
+    CameraZ = camera.Z;
+    CameraYaw = camera.Yaw;
     ++FramesDrawn;
 
     Device->Clear(0, nullptr, ClearFlags, Black, 1.0f, 0);
     Device->BeginScene();
 
-    D3DVECTOR from, at, up;
-    MakeVector(from, CameraX, CameraY, CameraZ);
-    MakeVector(at, CameraX + std::cos(CameraYaw), CameraY, CameraZ + std::sin(CameraYaw));
-    MakeVector(up, 0, 1, 0);
-    SetProjectionMatrix(ProjectionMatrix, 1.0, 0.75, 0.5, 250);
-    SetViewMatrix(ViewMatrix, from, at, up);
+    CorridorProjectionMatrix(ProjectionMatrix);
+    CorridorViewMatrix(ViewMatrix, camera);
     Device->SetTransform(D3DTS_PROJECTION, &ProjectionMatrix);
     Device->SetTransform(D3DTS_VIEW, &ViewMatrix);
 
@@ -299,59 +315,30 @@ void TTestScreen::DrawFrame(std::uint32_t t0) {
     Device->SetTransform(D3DTS_WORLD, &IdentityMatrix);
 
     for (int s = 0; s < LightCount; ++s) {
-        Lights[s] = D3DLIGHT8{};
-        const float x = static_cast<float>(LightXAt(s, ElapsedSince(t0)));
-        const float z = static_cast<float>(LightZAt(s, ElapsedSince(t0)));
-        Lights[s] = SceneLight(x, 1.0f, z);
+        const D3DVECTOR at = CorridorLightPosition(s, elapsed);
+        Lights[s] = SceneLight(at.x, at.y, at.z);
     }
     for (int s = 0; s < LightCount; ++s) {
         Device->SetLight(s, &Lights[s]);
         Device->LightEnable(s, D3D_TRUE_ALL_BITS);
     }
 
-    const int d = CurrentTest.DetailLevel;
     WallFirstVertex = 0;
-    FloorFirstVertex = static_cast<std::int32_t>(FloorBlockStart(d));
+    FloorFirstVertex = static_cast<std::int32_t>(FloorBlockStart(CurrentTest.DetailLevel));
     TriangleCount = 0;
-    Device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-
-    D3DMATRIX move, turn, world;
-    for (int ring = OuterRing; ring >= InnerRing; --ring) {
-        const int n = RingWallCount(ring);
-        const double radius = PolygonRadius(n);
-        for (int s = 0; s < n; ++s) {
-            Device->SetRenderState(D3DRS_CULLMODE, ring == InnerRing ? D3DCULL_CCW : D3DCULL_CW);
-            const double phi = 2 * Pi / n * (s + 0.5) + Pi / 2;
-            SetTranslateMatrix(move, radius * std::cos(phi) + 100, 0, radius * std::sin(phi) + 100);
-            SetRotateYMatrix(turn, -2 * Pi * s / n);
-            MatrixMultiply(move, turn, world);
-            Device->SetTransform(D3DTS_WORLD, &world);
-            Device->SetTexture(0, Textures[WallTextureIndex(ring, s)]);
-            Device->DrawPrimitive(D3DPT_TRIANGLELIST, WallFirstVertex, 30 * d * d);
+    D3DCULL cull = D3DCULL_CW;
+    Device->SetRenderState(D3DRS_CULLMODE, cull);
+    for (const TCorridorDraw& draw : Draws) {
+        // Every wall sets its culling; the tiles share one setting.
+        if (draw.Part == TCorridorPart::Wall || draw.Cull != cull) {
+            cull = draw.Cull;
+            Device->SetRenderState(D3DRS_CULLMODE, cull);
         }
-    }
-
-    Device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-    const int tiles = TileGridSize();
-    const UINT tileTriangles = 50 * d * d;
-    SetRotateZMatrix(turn, -3.1415927f);
-    for (int a = 0; a < tiles; ++a) {
-        for (int b = 0; b < tiles; ++b) {
-            const double x = (b - tiles / 2) * 5 + 100;
-            const double z = (a - tiles / 2) * 5 + 100;
-            SetTranslateMatrix(world, x, 0, z);
-            Device->SetTransform(D3DTS_WORLD, &world);
-            Device->SetTexture(0, Textures[TextureCount - 2]);
-            Device->DrawPrimitive(D3DPT_TRIANGLELIST, FloorFirstVertex, tileTriangles);
-            TriangleCount += tileTriangles;
-
-            SetTranslateMatrix(move, x, 3, z);
-            MatrixMultiply(move, turn, world);
-            Device->SetTransform(D3DTS_WORLD, &world);
-            Device->SetTexture(0, Textures[TextureCount - 1]);
-            Device->DrawPrimitive(D3DPT_TRIANGLELIST, FloorFirstVertex, tileTriangles);
-            TriangleCount += tileTriangles;
-        }
+        Device->SetTransform(D3DTS_WORLD, &draw.World);
+        Device->SetTexture(0, Textures[draw.Texture]);
+        Device->DrawPrimitive(D3DPT_TRIANGLELIST, draw.FirstVertex, draw.Triangles);
+        if (draw.Part != TCorridorPart::Wall)
+            TriangleCount += static_cast<std::int32_t>(draw.Triangles);
     }
 
     Device->SetTexture(0, nullptr);

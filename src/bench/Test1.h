@@ -2,6 +2,7 @@
 // fly-through, the post-run measurements and the recording of the result.
 #pragma once
 
+#include "bench/Corridor.h"
 #include "bench/FrameTimes.h"
 #include "bench/PassLogic.h"
 #include "render/DirectXGraphics.h"
@@ -10,7 +11,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+class QExposeEvent;
 class QKeyEvent;
 
 class TTestScreen : public QWindow {
@@ -36,9 +39,13 @@ public:
     IDirect3DTexture8* Textures[TextureCount] = {};
     D3DLIGHT8 Lights[LightCount] = {};
     D3DMATERIAL8 Material = {};
+    // What a frame draws, listed once the vertex buffer is built.
+    std::vector<TCorridorDraw> Draws;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Paints the window black whenever it is shown while no device draws into it.
+    void exposeEvent(QExposeEvent* event) override;
 
 private:
     bool CreateDeviceAndCheck();
@@ -51,6 +58,7 @@ private:
     std::uint16_t CountEmptyFrames();
     void RecordResult();
     void ReleaseAll();
+    void PaintBlack();
 };
 
 extern TTestScreen* TestScreen;

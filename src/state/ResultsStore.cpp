@@ -2,13 +2,17 @@
 // retries and the Retry/Ignore dialog around the byte work of ResultsFile.cpp.
 //
 // Every access holds a flock() on the file's folder (see FolderLock). SaveResults never writes
-// Results.bin in place: it writes a temporary file in the same folder, syncs it and renames it
-// over Results.bin, so a crash at any moment leaves the old file or the new one, whole.
+// Results.bin in place: QSaveFile writes a temporary file in the same folder, syncs it and
+// renames it over Results.bin, so a crash at any moment leaves the old file or the new one,
+// whole; the folder is synced after the rename.
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
 #include "platform/RetryDialog.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
+
+#include <QSaveFile>
+#include <QString>
 
 #include <cerrno>
 #include <chrono>
@@ -24,14 +28,12 @@
 namespace {
 
 constexpr const char* ResultsFileName = "Results.bin";
-// Temporary files of a save are named this plus six characters. They start with a dot and do
-// not end in ".bin", so the merge offer never lists them.
-constexpr std::string_view TempPrefix = ".Results.bin.tmp";
+// Temporary files of a save are named this plus six characters; they do not end in ".bin",
+// so the merge offer never lists them.
+constexpr std::string_view SaveFilePrefix = "Results.bin.";
+constexpr std::string_view OldTempPrefix = ".Results.bin.tmp";
 constexpr std::uint32_t AttemptSeriesMs = 2000;
 constexpr std::uint32_t AttemptPauseMs = 100;
-
-// While a ResultsFileLock whose taking the user ignored lives, loads and saves give up at once.
-int IgnoredLocks = 0;
 
 // Repeats attempt every 100 ms until it succeeds or a series of 2000 ms is over; then asks
 // whether to try another series. True when an attempt succeeded.
@@ -92,19 +94,6 @@ bool ReadAt(int fd, void* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 // Reads an opened results file and merges it; a file that cannot be a results file of this
 // version is left alone before the whole of it is read.
 void MergeOpenedFile(int fd, TMergeReport& report) {
@@ -148,6 +137,15 @@ std::uint32_t TailSeed() {
     return seed;
 }
 
+// Whether a name is that of a temporary file a killed save may have left: QSaveFile's
+// "Results.bin." and six characters, or the ".Results.bin.tmp" and six of earlier saves.
+bool IsStaleTempName(std::string_view name) {
+    for (const std::string_view prefix : {SaveFilePrefix, OldTempPrefix})
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+            return true;
+    return false;
+}
+
 // Temporary files of saves that were killed before their rename. Only called under the
 // folder lock, when no other copy can be writing one.
 void RemoveStaleTempFiles(int folderFd) {
@@ -162,38 +160,25 @@ void RemoveStaleTempFiles(int folderFd) {
     rewinddir(folder);
     std::vector<std::string> stale;
     while (const dirent* entry = readdir(folder)) {
-        const std::string_view name = entry->d_name;
-        if (name.size() == TempPrefix.size() + 6 && name.starts_with(TempPrefix))
-            stale.emplace_back(name);
+        if (IsStaleTempName(entry->d_name))
+            stale.emplace_back(entry->d_name);
     }
     for (const auto& name : stale)
         unlinkat(folderFd, name.c_str(), 0);
     closedir(folder);
 }
 
-// A fresh temporary name in the folder.
-std::string TempName() {
-    static std::mt19937 engine(TailSeed());
-    static constexpr char letters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string name(TempPrefix);
-    for (int i = 0; i < 6; ++i)
-        name += letters[engine() % (sizeof letters - 1)];
-    return name;
-}
-
-// Some file systems have no unnamed temporary files (O_TMPFILE); then a named one is used.
-bool UnnamedTempFiles = true;
-
-// One attempt to replace Results.bin by content, holding the folder lock throughout. On any
-// failure Results.bin is as it was and no temporary file stays.
+// One attempt to replace Results.bin by content, holding the folder lock throughout. QSaveFile
+// writes a temporary file beside it (unnamed where the file system allows), syncs it and
+// renames it over Results.bin; on any failure Results.bin is as it was.
 bool TryReplaceResultsFile(const std::vector<std::uint8_t>& content) {
     FolderLock lock;
     if (!lock.TryLock("."))
         return false;
     const int folderFd = lock.FolderDescriptor();
 
-    // A write-protected Results.bin stays protected, although the rename could replace it.
+    // Only a regular file is replaced, and a write-protected one stays protected, although
+    // the rename could replace it.
     struct stat old {};
     const bool exists = fstatat(folderFd, ResultsFileName, &old, 0) == 0;
     if (!exists && errno != ENOENT)
@@ -203,59 +188,13 @@ bool TryReplaceResultsFile(const std::vector<std::uint8_t>& content) {
 
     RemoveStaleTempFiles(folderFd);
 
-    // An unnamed file vanishes by itself if the program dies while writing it; it gets a name
-    // only for the instant before the rename.
-    std::string tempName;
-    int fd = -1;
-    if (UnnamedTempFiles) {
-        fd = openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
-            UnnamedTempFiles = false;
-    }
-    const bool unnamed = fd >= 0;
-    if (!unnamed && !UnnamedTempFiles) {
-        for (int tries = 0; tries < 16 && fd < 0; ++tries) {
-            tempName = TempName();
-            fd = openat(folderFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST)
-                break;
-        }
-    }
-    if (fd < 0)
+    // It keeps the permissions of the file it replaces.
+    QSaveFile file(QString::fromLatin1(ResultsFileName));
+    if (!file.open(QIODevice::WriteOnly))
         return false;
-    Descriptor file(fd);
-    struct Cleanup {
-        int FolderFd;
-        std::string Name;
-        ~Cleanup() {
-            if (!Name.empty())
-                unlinkat(FolderFd, Name.c_str(), 0);
-        }
-    } cleanup{folderFd, unnamed ? std::string() : tempName};
-
-    if (exists)
-        fchmod(fd, old.st_mode & 07777);
-    if (!WriteAll(fd, content.data(), content.size()) || fsync(fd) != 0)
+    const auto size = static_cast<qint64>(content.size());
+    if (file.write(reinterpret_cast<const char*>(content.data()), size) != size || !file.commit())
         return false;
-
-    if (unnamed) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        for (int tries = 0; tries < 16 && cleanup.Name.empty(); ++tries) {
-            const std::string name = TempName();
-            if (linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                cleanup.Name = name;
-            else if (errno != EEXIST)
-                break;
-        }
-        if (cleanup.Name.empty()) {
-            // No /proc, or links refused: the next attempt writes a named file instead.
-            UnnamedTempFiles = false;
-            return false;
-        }
-    }
-    if (renameat(folderFd, cleanup.Name.c_str(), folderFd, ResultsFileName) != 0)
-        return false;
-    cleanup.Name.clear();
     // The rename itself is durable only once the folder is synced.
     fsync(folderFd);
     return true;
@@ -267,10 +206,6 @@ void LoadResults(const std::string& fileName, TMergeReport* report) {
     TMergeReport unused;
     TMergeReport& r = report != nullptr ? *report : unused;
     r = TMergeReport{};
-    if (IgnoredLocks > 0) {
-        r.Outcome = TMergeOutcome::NotOpened;
-        return;
-    }
     const std::string folder = FolderOf(fileName);
     bool missing = false;
     FolderLock lock;
@@ -300,8 +235,6 @@ void LoadResults(const std::string& fileName, TMergeReport* report) {
 }
 
 void SaveResults() {
-    if (IgnoredLocks > 0)
-        return;
     // A store too large for the file's size field cannot be written; the attempts fail and
     // the user is asked like for any other failure.
     const auto content = EncodeResultsFile(Computers, ComputerDevices, ComputerResults, TailSeed());
@@ -309,17 +242,14 @@ void SaveResults() {
                      [&] { return content && TryReplaceResultsFile(*content); });
 }
 
+// Given up, the lock leaves the loads and saves inside it to take the folder's lock each for
+// itself, with their own retries and questions: the results are never dropped unasked.
 ResultsFileLock::ResultsFileLock() : lock_(std::make_unique<FolderLock>()) {
-    const bool held = AttemptWithRetry("Файл Results.bin не доступен для чтения.",
-                                       [this] { return lock_->TryLock("."); });
-    if (!held)
-        ++IgnoredLocks;
+    AttemptWithRetry("Файл Results.bin не доступен для чтения.",
+                     [this] { return lock_->TryLock("."); });
 }
 
-ResultsFileLock::~ResultsFileLock() {
-    if (!lock_->Held())
-        --IgnoredLocks;
-}
+ResultsFileLock::~ResultsFileLock() = default;
 
 bool ResultsFileLock::Held() const {
     return lock_->Held();

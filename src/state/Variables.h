@@ -201,7 +201,8 @@ class FolderLock;
 // that no copy rewrites the file between another's merge and save:
 //     { ResultsFileLock lock; LoadResults("Results.bin"); SaveResults(); }
 // Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog).
-// If the user chooses Ignore, LoadResults and SaveResults give up at once while it lives.
+// If the user chooses Ignore, LoadResults and SaveResults still run, each taking the lock for
+// its own access and asking on its own when that fails.
 class ResultsFileLock {
 public:
     ResultsFileLock();

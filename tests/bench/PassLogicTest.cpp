@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <limits>
 #include <numbers>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -216,6 +219,17 @@ TEST(FrameLoop, ZeroMillisecondFrameCountsAsOne) {
     EXPECT_EQ(s.Longest, 7001u);
     EXPECT_EQ(s.SumMs, 7002);
     EXPECT_NEAR(s.S1, std::log(7001.0), 1e-4); // ln 1 = 0
+}
+
+// The stored sums take each frame's logarithm unrounded: one rounding to float per frame, of
+// the sum. Rounding ln 3, ln 7 and their squares to float first ends one unit lower in both.
+TEST(FrameStats, StoredSumsAreRoundedOncePerFrame) {
+    TFrameStats s;
+    s.AddFrame(3);
+    s.AddFrame(7);
+    EXPECT_EQ(s.S1, 0x1.85b2eap+1f);
+    EXPECT_EQ(s.S2, 0x1.3f95c2p+2f);
+    EXPECT_DOUBLE_EQ(s.SumLog, std::log(21.0));
 }
 
 TEST(FrameLoop, LongFramesEndTheRunWithOneMeasuredFrame) {
@@ -452,12 +466,33 @@ TEST(Recording, RunCountFromAStrangeFileDoesNotWrap) {
     EXPECT_EQ(list[0].RunCount, std::numeric_limits<std::int32_t>::max());
 }
 
-TEST(Recording, TimestampIsTodayInDaysSince1899) {
-    // 1 January 2000 was day 36,526; any day this program runs is later and within reason.
-    const double now = CurrentDateTime();
-    EXPECT_GT(now, 36526.0);
-    EXPECT_LT(now, 36526.0 + 365.25 * 200);
-    EXPECT_GE(now - std::floor(now), 0.0);
+// Local days since 30 December 1899, the fraction the time of day, against the C library's
+// clock and time zone: the Unix epoch is day 25,569.
+TEST(Recording, TimestampIsLocalDaysSince1899) {
+    for (const char* zone : {"UTC0", "MSK-3", "EST5"}) {
+        SCOPED_TRACE(zone);
+        const char* saved = std::getenv("TZ");
+        const std::string savedZone = saved != nullptr ? saved : "";
+        setenv("TZ", zone, 1);
+        tzset();
+        const auto days = [] {
+            const std::time_t now = std::time(nullptr);
+            std::tm local{};
+            localtime_r(&now, &local);
+            return 25569.0 + static_cast<double>(now + local.tm_gmtoff) / 86400.0;
+        };
+        const double before = days();
+        const double stamp = CurrentDateTime();
+        const double after = days();
+        if (saved != nullptr)
+            setenv("TZ", savedZone.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+        // The C clock counts whole seconds.
+        EXPECT_GE(stamp, before - 1e-9);
+        EXPECT_LT(stamp, after + 1.0 / 86400);
+    }
 }
 
 } // namespace

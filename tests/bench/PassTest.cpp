@@ -5,9 +5,15 @@
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
+#include <QPalette>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +324,44 @@ TEST_F(Pass, EscDuringTheLoopEndsItAfterThatFrame) {
     EXPECT_EQ(LastBlackPercent, 100); // a corridor of black pictures
     EXPECT_EQ(Results().size(), 1u);
     EXPECT_FALSE(ResultsChanged);
+}
+
+// Shown over a white window, the test screen shows black before any device draws into it.
+TEST(TestScreen, IsBlackWhenShown) {
+    const auto waitExposed = [](const QWindow& window) {
+        QElapsedTimer wait;
+        wait.start();
+        while (!window.isExposed() && wait.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return window.isExposed();
+    };
+    QScreen* desktop = QGuiApplication::primaryScreen();
+    ASSERT_NE(desktop, nullptr);
+    QWidget white;
+    white.setAutoFillBackground(true);
+    white.setPalette(QPalette(Qt::white));
+    white.setGeometry(desktop->geometry());
+    white.show();
+    ASSERT_TRUE(waitExposed(*white.windowHandle()));
+
+    TTestScreen screen;
+    screen.show();
+    ASSERT_TRUE(waitExposed(screen));
+    // Whatever the X server still has to do for the new window is done after a round trip.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    const QRect area = screen.geometry();
+    const QImage shown =
+        desktop->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+    ASSERT_EQ(shown.size(), area.size());
+    int notBlack = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            notBlack += (shown.pixel(x, y) & 0xFFFFFFu) != 0;
+    EXPECT_EQ(notBlack, 0) << "of " << area.width() * area.height() << " pixels";
 }
 
 TEST(TestScreen, EscWhateverTheModifiersOtherKeysNothing) {

@@ -195,18 +195,23 @@ TEST(DXGUtils, SetViewMatrixOfTheBenchmarkCamera) {
 }
 
 TEST(DXGUtils, SetProjectionMatrixCases) {
+    // x scaled by aspect * cot(fov / 2), y by cot(fov / 2); depth q = far / (far - near) with
+    // the offset -q * near; w = z. The figures are worked out by hand: cot 0.5 = 1.8304877.
     struct Case {
         const char* name;
         double fov, aspect, nearPlane, farPlane;
         HRESULT status;
+        float m11, m22, m33, m43;
     };
     const Case cases[] = {
-        {"benchmark projection", 1.0, 0.75, 0.5, 250.0, D3D_OK},
-        {"near = far fails", 1.0, 0.75, 5.0, 5.0, E_INVALIDARG},
-        {"planes 0.005 apart fail", 1.0, 0.75, 5.0, 5.005, E_INVALIDARG},
-        {"reversed planes are accepted", 1.0, 1.0, 250.0, 0.5, D3D_OK},
-        {"fov = 0 fails", 0.0, 0.75, 0.5, 250.0, E_INVALIDARG},
-        {"fov = 2 pi fails", 2 * std::numbers::pi, 0.75, 0.5, 250.0, E_INVALIDARG},
+        {"benchmark projection", 1.0, 0.75, 0.5, 250.0, D3D_OK, 1.3728658f, 1.8304877f, 1.002004f,
+         -0.501002f},
+        {"near = far fails", 1.0, 0.75, 5.0, 5.0, E_INVALIDARG, 0, 0, 0, 0},
+        {"planes 0.005 apart fail", 1.0, 0.75, 5.0, 5.005, E_INVALIDARG, 0, 0, 0, 0},
+        {"reversed planes are accepted", 1.0, 1.0, 250.0, 0.5, D3D_OK, 1.8304877f, 1.8304877f,
+         -0.002004008f, 0.501002f},
+        {"fov = 0 fails", 0.0, 0.75, 0.5, 250.0, E_INVALIDARG, 0, 0, 0, 0},
+        {"fov = 2 pi fails", 2 * std::numbers::pi, 0.75, 0.5, 250.0, E_INVALIDARG, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -216,15 +221,21 @@ TEST(DXGUtils, SetProjectionMatrixCases) {
             EXPECT_TRUE(AllEqual(m, Sentinel));
             continue;
         }
-        const double t = std::cos(c.fov / 2) / std::sin(c.fov / 2);
-        const double q = c.farPlane / (c.farPlane - c.nearPlane);
-        D3DMATRIX expected = ZeroMatrix;
-        expected._11 = static_cast<float>(c.aspect * t);
-        expected._22 = static_cast<float>(t);
-        expected._33 = static_cast<float>(q);
-        expected._34 = 1.0f;
-        expected._43 = static_cast<float>(-q * c.nearPlane);
-        EXPECT_EQ(std::memcmp(&m, &expected, sizeof m), 0);
+        for (int i = 0; i < 4; ++i) {
+            for (int j = 0; j < 4; ++j) {
+                SCOPED_TRACE(testing::Message() << "row " << i + 1 << " column " << j + 1);
+                if (i == 0 && j == 0)
+                    EXPECT_FLOAT_EQ(m.m[i][j], c.m11);
+                else if (i == 1 && j == 1)
+                    EXPECT_FLOAT_EQ(m.m[i][j], c.m22);
+                else if (i == 2 && j == 2)
+                    EXPECT_FLOAT_EQ(m.m[i][j], c.m33);
+                else if (i == 3 && j == 2)
+                    EXPECT_FLOAT_EQ(m.m[i][j], c.m43);
+                else
+                    EXPECT_EQ(m.m[i][j], i == 2 && j == 3 ? 1.0f : 0.0f);
+            }
+        }
     }
 
     // The near plane maps to depth 0 and the far plane to depth 1.

@@ -57,6 +57,10 @@ int main(int argc, char** argv) {
     std::_Exit(result);
 }
 
+extern "C" const char* __asan_default_options() {
+    return SanitizerRuntimeOptions;
+}
+
 extern "C" const char* __lsan_default_suppressions() {
     return SystemLibraryLeaks;
 }
