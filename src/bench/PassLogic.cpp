@@ -243,15 +243,8 @@ double CurrentDateTime() {
     return static_cast<double>(days) + now.time().msecsSinceStartOfDay() / 86400000.0;
 }
 
-TResultRecord BuildResultRecord(const TTestConfig& test, const TPassMeasurements& pass,
-                                double timestamp) {
-    const TFrameStats& s = pass.Stats;
-    const double n = std::max<std::uint32_t>(s.N, 1);
-    const double meanLog = s.SumLog / n;
-    const double g = std::exp(meanLog);
-
+TResultRecord ResultOfConfiguration(const TTestConfig& test) {
     TResultRecord r{};
-    r.Timestamp = timestamp;
     r.TestSet = TestSet;
     r.Width = test.Width;
     r.Height = test.Height;
@@ -262,6 +255,18 @@ TResultRecord BuildResultRecord(const TTestConfig& test, const TPassMeasurements
     r.VertexBufferMode = test.VertexBufferMode;
     r.TextureMode = test.TextureMode;
     r.DetailLevel = test.DetailLevel;
+    return r;
+}
+
+TResultRecord BuildResultRecord(const TTestConfig& test, const TPassMeasurements& pass,
+                                double timestamp) {
+    const TFrameStats& s = pass.Stats;
+    const double n = std::max<std::uint32_t>(s.N, 1);
+    const double meanLog = s.SumLog / n;
+    const double g = std::exp(meanLog);
+
+    TResultRecord r = ResultOfConfiguration(test);
+    r.Timestamp = timestamp;
     r.BlackPercent = pass.BlackPercent;
     r.SumLogFrameTime = s.S1;
     r.SumSqLogFrameTime = s.S2;

@@ -137,6 +137,9 @@ struct TPassMeasurements {
 };
 
 // The record of a pass of configuration test (aggregates not yet set). Stats.N must be >= 1.
+// A record holding only the test set and the configuration (bytes 8 and 10..22), the rest
+// zero: what identifies a result of that configuration.
+TResultRecord ResultOfConfiguration(const TTestConfig& test);
 TResultRecord BuildResultRecord(const TTestConfig& test, const TPassMeasurements& pass,
                                 double timestamp);
 // Adds the record to the list, or updates the last entry with the same key, keeping the

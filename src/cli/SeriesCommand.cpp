@@ -1,6 +1,7 @@
 #include "cli/SeriesCommand.h"
 
 #include "bench/FrameTimes.h"
+#include "bench/PassLogic.h"
 #include "bench/Test1.h"
 #include "cli/ResultsExport.h"
 #include "cli/WindowlessStartUp.h"
@@ -41,16 +42,7 @@ const char* AccelerationItemName(TAcceleration acceleration) {
 
 // The stored result of the pass that just ran (with the runs of its configuration so far).
 const TResultRecord* StoredResultOf(const TTestConfig& test) {
-    TResultRecord key{};
-    key.TestSet = TestSet;
-    key.Width = test.Width;
-    key.Height = test.Height;
-    key.Depth = test.Depth;
-    key.HardwareDevice = test.HardwareDevice;
-    key.HardwareVertexProcessing = test.HardwareVertexProcessing;
-    key.VertexBufferMode = test.VertexBufferMode;
-    key.TextureMode = test.TextureMode;
-    key.DetailLevel = test.DetailLevel;
+    const TResultRecord key = ResultOfConfiguration(test);
     const std::vector<TResultRecord>& results = ComputerResults[CurrentComputerIndex];
     for (auto r = results.rbegin(); r != results.rend(); ++r)
         if (SameResultKey(*r, key))

@@ -82,11 +82,7 @@ void TVideoMain::SetFonts() {
 void TVideoMain::PaintGlyphs() {
     for (int n = 1; n <= ButtonCount; ++n) {
         auto* button = findChild<TBitBtn*>(QStringLiteral("BitBtn%1").arg(n));
-        QImage glyph(button->width() - 4, button->height() - 4, QImage::Format_RGB32);
-        QPainter canvas(&glyph);
-        PaintBackground(canvas, glyph.width(), glyph.height(), 10, 3);
-        canvas.end();
-        button->SetGlyph(glyph);
+        button->SetGlyph(ButtonGlyph(button->width(), button->height()));
     }
 }
 

@@ -105,13 +105,8 @@ void TVideoResults::FormCreate() {
     ui_->ComboComputer->setCurrentIndex(Computers.empty() ? -1 : 0);
     ui_->ComboComputer->setEnabled(false);
 
-    if (auto* button = findChild<TBitBtn*>(QString("BitBtn") + QString::number(2))) {
-        QImage glyph(button->width() - 4, button->height() - 4, QImage::Format_RGB32);
-        QPainter canvas(&glyph);
-        PaintBackground(canvas, glyph.width(), glyph.height(), 10, 3);
-        canvas.end();
-        button->SetGlyph(glyph);
-    }
+    if (auto* button = findChild<TBitBtn*>(QString("BitBtn") + QString::number(2)))
+        button->SetGlyph(ButtonGlyph(button->width(), button->height()));
 }
 
 void TVideoResults::FormShow() {

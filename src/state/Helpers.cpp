@@ -82,6 +82,13 @@ void PaintBackground(QPainter& canvas, int W, int H, int R, int N) {
     canvas.restore();
 }
 
+QImage ButtonGlyph(int buttonWidth, int buttonHeight) {
+    QImage glyph(buttonWidth - 4, buttonHeight - 4, QImage::Format_RGB32);
+    QPainter canvas(&glyph);
+    PaintBackground(canvas, glyph.width(), glyph.height(), 10, 3);
+    return glyph;
+}
+
 // ---- LoadJpegResource ---------------------------------------------------------------------
 
 namespace {

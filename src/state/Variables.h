@@ -220,6 +220,9 @@ TStringSlot ReadRegistryText(HKEY root, std::string_view keyPath, std::string_vi
 void SetStatusText(std::string_view text);
 // The rounded, shaded blue background of every window and button glyph.
 void PaintBackground(QPainter& canvas, int W, int H, int R, int N);
+// The glyph of a button of that size: the background (R 10, N 3) on the face less 2 pixels
+// each side.
+QImage ButtonGlyph(int buttonWidth, int buttonHeight);
 // Decodes the program's JPEG resource of that name (any letter case) into bitmap, a 24-bit
 // image; throws std::runtime_error for an unknown name or undecodable data.
 void LoadJpegResource(std::string_view name, QImage& bitmap);
