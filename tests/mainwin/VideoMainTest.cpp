@@ -3,8 +3,8 @@
 
 #include "BoxAnswerer.h"
 #include "StoreReset.h"
-#include "platform/BitBtn.h"
 #include "mainwin/VideoMain1.h"
+#include "platform/BitBtn.h"
 #include "platform/RetryDialog.h"
 #include "platform/SingleCopy.h"
 #include "render/DirectXGraphics.h"

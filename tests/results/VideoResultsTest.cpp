@@ -2,8 +2,8 @@
 // keys.
 #include "ChartFixture.h"
 
-#include "platform/Cp1251.h"
 #include "platform/BitBtn.h"
+#include "platform/Cp1251.h"
 #include "results/ChartBox.h"
 #include "results/ChartPainter.h"
 #include "results/ComputerList.h"

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "d3d8/D3D8.h"
-#include "render/runtime/swvp/TransformLighting.h"
 #include "render/runtime/swvp/SoftwareVertexProcessing.h"
+#include "render/runtime/swvp/TransformLighting.h"
 
 #include <array>
 #include <cstdint>

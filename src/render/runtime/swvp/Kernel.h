@@ -2,8 +2,8 @@
 // instruction-set variants. Private to the software vertex processing.
 #pragma once
 
-#include "render/runtime/swvp/TransformLighting.h"
 #include "render/runtime/swvp/SoftwareVertexProcessing.h"
+#include "render/runtime/swvp/TransformLighting.h"
 
 #include <cstddef>
 #include <cstdint>
