@@ -31,9 +31,12 @@ QProcessEnvironment DisplayEnvironment() {
     return environment;
 }
 
-ProgramRun RunSeries(const QStringList& arguments, const QString& folder) {
-    return RunProgram(QStringLiteral(STENDO_PROGRAM), QStringList{"--run"} + arguments, folder,
-                      DisplayEnvironment());
+// The single-copy socket lives in the temporary folder: a folder of the test's own keeps the
+// children apart from a program the user runs and from the other tests running meanwhile.
+QProcessEnvironment Isolated(QProcessEnvironment environment, const std::filesystem::path& tmp) {
+    std::filesystem::create_directories(tmp);
+    environment.insert("TMPDIR", Q(tmp));
+    return environment;
 }
 
 TCommandLineOptions Options(std::initializer_list<std::pair<int, int>> modes,
@@ -142,11 +145,16 @@ TEST(SeriesChoiceFor, TicksNumberedOverAvailableModesAndAccelerationByName) {
 class SeriesCommandTest : public StoreTest {
 protected:
     QString Folder() const { return Q(dir_.path()); }
+    std::filesystem::path Tmp() const { return dir_ / "tmp"; }
+    ProgramRun RunSeries(const QStringList& arguments) {
+        return RunProgram(QStringLiteral(STENDO_PROGRAM), QStringList{"--run"} + arguments,
+                          Folder(), Isolated(DisplayEnvironment(), Tmp()));
+    }
 };
 
 // Needs the X display with Mesa: one real 7-second pass in full software emulation.
 TEST_F(SeriesCommandTest, JsonLineAgreesWithTheRecordInResultsBin) {
-    const ProgramRun run = RunSeries({"--modes", "640x480x32", "--accel", "emulation"}, Folder());
+    const ProgramRun run = RunSeries({"--modes", "640x480x32", "--accel", "emulation"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const QList<QByteArray> lines = run.Out.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 1) << run.Out.toStdString();
@@ -197,8 +205,9 @@ TEST_F(SeriesCommandTest, FailuresSayWhyAndEndNonZero) {
     // A display smaller than the mode: the offscreen platform's screen is 800 x 600.
     QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
     offscreen.insert("QT_QPA_PLATFORM", "offscreen");
-    const ProgramRun refused = RunProgram(
-        QStringLiteral(STENDO_PROGRAM), {"--run", "--modes", "1600x1200x32"}, Folder(), offscreen);
+    const ProgramRun refused =
+        RunProgram(QStringLiteral(STENDO_PROGRAM), {"--run", "--modes", "1600x1200x32"}, Folder(),
+                   Isolated(offscreen, Tmp()));
     EXPECT_EQ(refused.ExitCode, 2);
     EXPECT_TRUE(refused.Err.contains("the display does not accept 1600x1200x32"))
         << refused.Err.toStdString();
@@ -210,15 +219,22 @@ TEST_F(SeriesCommandTest, FailuresSayWhyAndEndNonZero) {
     std::filesystem::copy_file(STENDO_PROGRAM, alone / "stendograph");
     const ProgramRun missing =
         RunProgram(Q(alone / "stendograph"), {"--run", "--modes", "640x480x32"}, Folder(),
-                   DisplayEnvironment());
+                   Isolated(DisplayEnvironment(), Tmp()));
     EXPECT_EQ(missing.ExitCode, 2);
     EXPECT_TRUE(missing.Err.contains("Direct3D 8 is missing on this computer"))
         << missing.Err.toStdString();
 
-    // Another copy of the program holds the title.
+    // Another copy of the program holds the title, in the same temporary folder.
+    const QByteArray previousTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", Q(Tmp()).toLocal8Bit());
     SingleCopy running(TVideoMainStartUp{}.CopyTitle);
-    ASSERT_TRUE(running.Claim());
-    const ProgramRun second = RunSeries({"--modes", "640x480x32"}, Folder());
+    const bool claimed = running.Claim();
+    if (previousTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", previousTmp);
+    ASSERT_TRUE(claimed);
+    const ProgramRun second = RunSeries({"--modes", "640x480x32"});
     EXPECT_EQ(second.ExitCode, 3);
     EXPECT_TRUE(second.Err.contains("another copy of the program is running"))
         << second.Err.toStdString();
