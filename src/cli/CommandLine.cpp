@@ -33,7 +33,7 @@ void DefineOptions(QCommandLineParser& parser) {
          QStringLiteral("The display modes of --run, e.g. 640x480x16,1024x768x32. Sizes: "
                         "640x480, 800x600, 1024x768, 1280x1024, 1600x1200; depths 16, 32."),
          QStringLiteral("list")},
-        {AllModes, QStringLiteral("Every display mode in --run.")},
+        {AllModes, QStringLiteral("Every display mode the display accepts, in --run.")},
         {Accel,
          QStringLiteral("Acceleration: hw+sw, hw, sw or emulation for --run; any, hw, sw or "
                         "emulation for --chart."),
@@ -47,7 +47,7 @@ void DefineOptions(QCommandLineParser& parser) {
          QStringLiteral("Writes every computer and result of the results file to standard "
                         "output as csv or json."),
          QStringLiteral("format")},
-        {Chart, QStringLiteral("Draws the results chart into a PNG file."),
+        {Chart, QStringLiteral("Draws the results chart into a PNG or BMP file."),
          QStringLiteral("file.png")},
         {View,
          QStringLiteral("The chart of --chart: all (the ranking), current (this computer) or N "
@@ -207,9 +207,11 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     case TCommandMode::Chart: {
         options.ChartFile = parser.value(Chart);
-        if (!options.ChartFile.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
-            return fail(
-                QStringLiteral("--chart: \"%1\" is not a .png file name").arg(options.ChartFile));
+        // BMP as the results window saves it: written band by band, for any height.
+        if (!options.ChartFile.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) &&
+            !options.ChartFile.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
+            return fail(QStringLiteral("--chart: \"%1\" is neither a .png nor a .bmp file name")
+                            .arg(options.ChartFile));
         if (parser.isSet(View)) {
             const QString view = parser.value(View);
             if (view == QLatin1String("all")) {

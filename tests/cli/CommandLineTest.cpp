@@ -29,6 +29,7 @@ TEST(CommandLine, AcceptedLines) {
         {"--run --all-modes", TCommandMode::Run},
         {"--run --modes 640x480x16,1024x768x32 --accel hw+sw --presentation", TCommandMode::Run},
         {"--chart out.png --view 3 --accel any --rows 11:20", TCommandMode::Chart},
+        {"--chart tall.BMP --rows 1:50", TCommandMode::Chart},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Line);
@@ -104,7 +105,7 @@ TEST(CommandLine, MistakesAreNamed) {
         {"--run --all-modes --accel any", "\"any\" is none of hw+sw, hw, sw, emulation"},
         {"--run --all-modes --accel HW", "\"HW\" is none of"},
         {"--chart a.png --accel hw+sw", "\"hw+sw\" is none of any, hw, sw, emulation"},
-        {"--chart a.bmp", "\"a.bmp\" is not a .png file name"},
+        {"--chart a.gif", "\"a.gif\" is neither a .png nor a .bmp file name"},
         {"--chart a.png --view 0", "--view: \"0\" is none of"},
         {"--chart a.png --view -1", "--view: \"-1\" is none of"},
         {"--chart a.png --rows 1:0", "--rows: \"1:0\" is not FIRST:COUNT"},
