@@ -25,31 +25,26 @@ TStringSlot* ComputerSlots(TComputerRecord& computer) {
     return &computer.Processor;
 }
 
-// Random bytes for the string tails, four per draw of the generator.
+// Random bytes for the string tails, eight per draw of the generator.
 class TailFiller {
 public:
     explicit TailFiller(std::uint32_t seed) : engine_(seed) {}
 
-    void Fill(TStringSlot& slot) {
-        for (std::size_t i = std::size_t{slot[0]} + 1; i < SlotSize; ++i)
-            slot[i] = Next();
+    // Fills the bytes after the text of the 256-byte slot that starts at slot.
+    void Fill(std::uint8_t* slot) {
+        std::size_t i = std::size_t{slot[0]} + 1;
+        for (; i + 8 <= SlotSize; i += 8) {
+            const std::uint64_t bits = engine_();
+            std::memcpy(slot + i, &bits, 8);
+        }
+        if (i < SlotSize) {
+            const std::uint64_t bits = engine_();
+            std::memcpy(slot + i, &bits, SlotSize - i);
+        }
     }
 
 private:
-    std::uint8_t Next() {
-        if (left_ == 0) {
-            bits_ = engine_();
-            left_ = 4;
-        }
-        const auto byte = static_cast<std::uint8_t>(bits_);
-        bits_ >>= 8;
-        --left_;
-        return byte;
-    }
-
-    std::mt19937 engine_;
-    std::uint32_t bits_ = 0;
-    int left_ = 0;
+    std::mt19937_64 engine_;
 };
 
 void PutInt32(std::uint8_t* at, std::int32_t value) {
@@ -181,68 +176,137 @@ bool IsLaterTimestamp(double read, double stored) {
     return std::isnan(stored) || read > stored;
 }
 
-std::optional<std::vector<std::uint8_t>>
-EncodeResultsFile(const std::vector<TComputerRecord>& computers,
-                  const std::vector<std::vector<TStringSlot>>& devices,
-                  const std::vector<std::vector<TResultRecord>>& results, std::uint32_t tailSeed) {
-    static const std::vector<TStringSlot> noDevices;
-    static const std::vector<TResultRecord> noResults;
-    const auto devicesOf = [&](std::size_t i) -> const std::vector<TStringSlot>& {
-        return i < devices.size() ? devices[i] : noDevices;
-    };
-    const auto resultsOf = [&](std::size_t i) -> const std::vector<TResultRecord>& {
-        return i < results.size() ? results[i] : noResults;
-    };
+namespace {
 
-    // The size first, so that one allocation holds the file and an oversized store is refused
-    // before anything is written.
+// Gathers the bytes of a file into pieces of PieceSize and hands each full piece to the sink.
+class PieceWriter {
+public:
+    static constexpr std::size_t PieceSize = 1u << 20;
+
+    explicit PieceWriter(const TResultsFileSink& sink) : sink_(sink) { piece_.reserve(PieceSize); }
+
+    // Room for size bytes at the end of the piece, handing the piece on first when it is full.
+    std::uint8_t* Room(std::size_t size) {
+        if (piece_.size() + size > PieceSize && !Flush())
+            return nullptr;
+        const std::size_t at = piece_.size();
+        piece_.resize(at + size);
+        return piece_.data() + at;
+    }
+
+    bool Put(const void* bytes, std::size_t size) {
+        const auto* from = static_cast<const std::uint8_t*>(bytes);
+        while (size > 0) {
+            const std::size_t part = std::min(size, PieceSize);
+            std::uint8_t* to = Room(part);
+            if (to == nullptr)
+                return false;
+            std::memcpy(to, from, part);
+            from += part;
+            size -= part;
+        }
+        return true;
+    }
+
+    bool PutInt32(std::int32_t value) { return Put(&value, sizeof value); }
+
+    bool Flush() {
+        if (piece_.empty())
+            return ok_;
+        ok_ = ok_ && sink_(piece_.data(), piece_.size());
+        piece_.clear();
+        return ok_;
+    }
+
+private:
+    const TResultsFileSink& sink_;
+    std::vector<std::uint8_t> piece_;
+    bool ok_ = true;
+};
+
+} // namespace
+
+std::optional<std::size_t> ResultsFileSize(const std::vector<TComputerRecord>& computers,
+                                           const std::vector<std::vector<TStringSlot>>& devices,
+                                           const std::vector<std::vector<TResultRecord>>& results) {
     constexpr std::size_t limit = std::numeric_limits<std::int32_t>::max();
     std::size_t total = ResultsFirstBlockOffset + 4;
     for (std::size_t i = 0; i < computers.size(); ++i) {
-        const std::size_t lines = devicesOf(i).size(), records = resultsOf(i).size();
+        const std::size_t lines = i < devices.size() ? devices[i].size() : 0;
+        const std::size_t records = i < results.size() ? results[i].size() : 0;
         if (lines > limit / SlotSize || records > limit / ResultSize)
             return std::nullopt;
         total += ComputerSize + 4 + lines * SlotSize + 4 + records * ResultSize;
         if (total > limit)
             return std::nullopt;
     }
+    return total;
+}
 
-    std::vector<std::uint8_t> file(total);
-    std::uint8_t* out = file.data();
+bool WriteResultsFile(const std::vector<TComputerRecord>& computers,
+                      const std::vector<std::vector<TStringSlot>>& devices,
+                      const std::vector<std::vector<TResultRecord>>& results,
+                      std::uint32_t tailSeed, const TResultsFileSink& sink) {
+    // The size first, so that an oversized store is refused before anything is written.
+    const std::optional<std::size_t> total = ResultsFileSize(computers, devices, results);
+    if (!total)
+        return false;
+
+    static const std::vector<TStringSlot> noDevices;
+    static const std::vector<TResultRecord> noResults;
+    PieceWriter out(sink);
     TailFiller tails(tailSeed);
 
-    const TStringSlot header = ResultsHeaderSlot();
-    std::memcpy(out, header.data(), SlotSize);
-    out[ResultsVersionOffset] = VersionMajor;
-    out[ResultsVersionOffset + 1] = VersionMinor;
-    PutInt32(out + ResultsCountOffset, static_cast<std::int32_t>(computers.size()));
-    std::size_t at = ResultsFirstBlockOffset;
+    std::uint8_t* header = out.Room(ResultsFirstBlockOffset);
+    if (header == nullptr)
+        return false;
+    const TStringSlot headerSlot = ResultsHeaderSlot();
+    std::memcpy(header, headerSlot.data(), SlotSize);
+    header[ResultsVersionOffset] = VersionMajor;
+    header[ResultsVersionOffset + 1] = VersionMinor;
+    PutInt32(header + ResultsCountOffset, static_cast<std::int32_t>(computers.size()));
 
     for (std::size_t i = 0; i < computers.size(); ++i) {
-        TComputerRecord computer = computers[i];
-        TStringSlot* slots = ComputerSlots(computer);
+        std::uint8_t* at = out.Room(ComputerSize);
+        if (at == nullptr)
+            return false;
+        std::memcpy(at, &computers[i], ComputerSize);
         for (int s = 0; s < SlotsPerComputer; ++s)
-            tails.Fill(slots[s]);
-        std::memcpy(out + at, &computer, ComputerSize);
-        at += ComputerSize;
+            tails.Fill(at + static_cast<std::size_t>(s) * SlotSize);
 
-        const auto& lines = devicesOf(i);
-        PutInt32(out + at, static_cast<std::int32_t>(lines.size()));
-        at += 4;
-        for (TStringSlot line : lines) {
-            tails.Fill(line);
-            std::memcpy(out + at, line.data(), SlotSize);
-            at += SlotSize;
+        const auto& lines = i < devices.size() ? devices[i] : noDevices;
+        if (!out.PutInt32(static_cast<std::int32_t>(lines.size())))
+            return false;
+        for (const TStringSlot& line : lines) {
+            std::uint8_t* slot = out.Room(SlotSize);
+            if (slot == nullptr)
+                return false;
+            std::memcpy(slot, line.data(), SlotSize);
+            tails.Fill(slot);
         }
 
-        const auto& records = resultsOf(i);
-        PutInt32(out + at, static_cast<std::int32_t>(records.size()));
-        at += 4;
-        if (!records.empty())
-            std::memcpy(out + at, records.data(), records.size() * ResultSize);
-        at += records.size() * ResultSize;
+        const auto& records = i < results.size() ? results[i] : noResults;
+        if (!out.PutInt32(static_cast<std::int32_t>(records.size())) ||
+            !out.Put(records.data(), records.size() * ResultSize))
+            return false;
     }
-    PutInt32(out + at, static_cast<std::int32_t>(at + 4));
+    return out.PutInt32(static_cast<std::int32_t>(*total)) && out.Flush();
+}
+
+std::optional<std::vector<std::uint8_t>>
+EncodeResultsFile(const std::vector<TComputerRecord>& computers,
+                  const std::vector<std::vector<TStringSlot>>& devices,
+                  const std::vector<std::vector<TResultRecord>>& results, std::uint32_t tailSeed) {
+    const std::optional<std::size_t> total = ResultsFileSize(computers, devices, results);
+    if (!total)
+        return std::nullopt;
+    std::vector<std::uint8_t> file;
+    file.reserve(*total);
+    WriteResultsFile(computers, devices, results, tailSeed,
+                     [&file](const std::uint8_t* bytes, std::size_t size) {
+                         file.insert(file.end(), bytes, bytes + size);
+                         return true;
+                     });
     return file;
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -38,10 +39,26 @@ bool SameResultKey(const TResultRecord& a, const TResultRecord& b);
 // can still be superseded and never supersedes anything.
 bool IsLaterTimestamp(double read, double stored);
 
-// The whole content of Results.bin for this store, string tails filled from a generator
-// seeded with tailSeed. Entries missing from devices or results (arrays shorter than
-// computers) are written as empty lists. Nothing when the file would not fit its int32 size
-// field.
+// The size of the Results.bin of this store; nothing when it would not fit the file's int32
+// size field. Entries missing from devices or results (arrays shorter than computers) count as
+// empty lists.
+std::optional<std::size_t> ResultsFileSize(const std::vector<TComputerRecord>& computers,
+                                           const std::vector<std::vector<TStringSlot>>& devices,
+                                           const std::vector<std::vector<TResultRecord>>& results);
+
+// Receives the bytes of a file in order, in pieces of about a megabyte; false stops the writing.
+using TResultsFileSink = std::function<bool(const std::uint8_t* bytes, std::size_t size)>;
+
+// The content of Results.bin for this store, handed to sink piece by piece, string tails filled
+// from a generator seeded with tailSeed. False when the store does not fit the file (nothing
+// is handed on then) or when sink refused a piece.
+bool WriteResultsFile(const std::vector<TComputerRecord>& computers,
+                      const std::vector<std::vector<TStringSlot>>& devices,
+                      const std::vector<std::vector<TResultRecord>>& results,
+                      std::uint32_t tailSeed, const TResultsFileSink& sink);
+
+// The whole content of Results.bin for this store, as WriteResultsFile gives it; nothing when
+// the file would not fit its int32 size field.
 std::optional<std::vector<std::uint8_t>>
 EncodeResultsFile(const std::vector<TComputerRecord>& computers,
                   const std::vector<std::vector<TStringSlot>>& devices,

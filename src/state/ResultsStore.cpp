@@ -2,21 +2,22 @@
 // retries and the Retry/Ignore dialog around the byte work of ResultsFile.cpp.
 //
 // Every access holds a flock() on the file's folder (see FolderLock). SaveResults never writes
-// Results.bin in place: QSaveFile writes a temporary file in the same folder, syncs it and
-// renames it over Results.bin, so a crash at any moment leaves the old file or the new one,
-// whole; the folder is synced after the rename.
+// Results.bin in place: FileReplacement writes a hidden temporary file beside it, checks every
+// write, syncs it and renames it over Results.bin, so a full disk, a crash or a kill at any
+// moment leaves the old file or the new one, whole. A Results.bin that this copy has not read
+// whole is kept under another name before it is replaced, so that no save drops what the
+// reader could not take.
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
+#include "platform/FileReplacement.h"
 #include "platform/RetryDialog.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
-#include <QSaveFile>
-#include <QString>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -27,11 +28,9 @@
 
 namespace {
 
-constexpr const char* ResultsFileName = "Results.bin";
-// Temporary files of a save are named this plus six characters; they do not end in ".bin",
-// so the merge offer never lists them.
-constexpr std::string_view SaveFilePrefix = "Results.bin.";
-constexpr std::string_view OldTempPrefix = ".Results.bin.tmp";
+// A file smaller than this holds no computer, so nothing is lost when it is replaced.
+constexpr std::size_t SmallestFileWithAComputer =
+    ResultsFirstBlockOffset + sizeof(TComputerRecord) + 4 + 4 + 4;
 constexpr std::uint32_t AttemptSeriesMs = 2000;
 constexpr std::uint32_t AttemptPauseMs = 100;
 
@@ -137,17 +136,9 @@ std::uint32_t TailSeed() {
     return seed;
 }
 
-// Whether a name is that of a temporary file a killed save may have left: QSaveFile's
-// "Results.bin." and six characters, or the ".Results.bin.tmp" and six of earlier saves.
-bool IsStaleTempName(std::string_view name) {
-    for (const std::string_view prefix : {SaveFilePrefix, OldTempPrefix})
-        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
-            return true;
-    return false;
-}
-
-// Temporary files of saves that were killed before their rename. Only called under the
-// folder lock, when no other copy can be writing one.
+// Temporary files of saves that were killed before their rename: only the hidden names that
+// a save makes (".Results.bin.tmp" and six characters), never a user's file. Only called under
+// the folder lock, when no other copy can be writing one.
 void RemoveStaleTempFiles(int folderFd) {
     const int fd = dup(folderFd);
     if (fd < 0)
@@ -160,7 +151,7 @@ void RemoveStaleTempFiles(int folderFd) {
     rewinddir(folder);
     std::vector<std::string> stale;
     while (const dirent* entry = readdir(folder)) {
-        if (IsStaleTempName(entry->d_name))
+        if (FileReplacement::IsTemporaryName(entry->d_name, ResultsFileName))
             stale.emplace_back(entry->d_name);
     }
     for (const auto& name : stale)
@@ -168,36 +159,92 @@ void RemoveStaleTempFiles(int folderFd) {
     closedir(folder);
 }
 
-// One attempt to replace Results.bin by content, holding the folder lock throughout. QSaveFile
-// writes a temporary file beside it (unnamed where the file system allows), syncs it and
-// renames it over Results.bin; on any failure Results.bin is as it was.
-bool TryReplaceResultsFile(const std::vector<std::uint8_t>& content) {
+// A file as it stood when it was read or written: another content under the same name has
+// another inode, size or time of change.
+struct FileIdentity {
+    dev_t Device;
+    ino_t Inode;
+    off_t Size;
+    std::int64_t ChangedNs;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& info) {
+    return {info.st_dev, info.st_ino, info.st_size,
+            std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec};
+}
+
+// The files whose every byte is in the store: read whole by LoadResults, or written by
+// SaveResults. Only such a Results.bin is replaced without keeping it.
+std::vector<FileIdentity>& FilesHeldWhole() {
+    static std::vector<FileIdentity> files;
+    return files;
+}
+
+void RememberHeldWhole(const struct stat& info) {
+    auto& files = FilesHeldWhole();
+    const FileIdentity identity = IdentityOf(info);
+    if (std::find(files.begin(), files.end(), identity) != files.end())
+        return;
+    // Only the latest few can still be the file on the disk.
+    if (files.size() >= 16)
+        files.erase(files.begin());
+    files.push_back(identity);
+}
+
+bool IsHeldWhole(const struct stat& info) {
+    const auto& files = FilesHeldWhole();
+    return std::find(files.begin(), files.end(), IdentityOf(info)) != files.end();
+}
+
+// The name under which an unreadable Results.bin is kept: not ending in ".bin", so that it is
+// never offered for merging.
+std::string KeepName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return std::string(ResultsFileName) + ".kept-" + stamp;
+}
+
+// One attempt to replace Results.bin by the store, holding the folder lock throughout.
+TSaveOutcome TrySaveResults() {
+    TSaveOutcome outcome;
     FolderLock lock;
-    if (!lock.TryLock("."))
-        return false;
-    const int folderFd = lock.FolderDescriptor();
+    if (!lock.TryLock(".")) {
+        outcome.Locked = true;
+        return outcome;
+    }
+    if (!ResultsFileSize(Computers, ComputerDevices, ComputerResults)) {
+        outcome.TooLarge = true;
+        return outcome;
+    }
+    RemoveStaleTempFiles(lock.FolderDescriptor());
 
-    // Only a regular file is replaced, and a write-protected one stays protected, although
-    // the rename could replace it.
+    // A file that is not wholly in the store is kept aside; one too small to hold a computer
+    // has nothing to lose.
     struct stat old {};
-    const bool exists = fstatat(folderFd, ResultsFileName, &old, 0) == 0;
-    if (!exists && errno != ENOENT)
-        return false;
-    if (exists && (!S_ISREG(old.st_mode) || faccessat(folderFd, ResultsFileName, W_OK, 0) != 0))
-        return false;
+    const bool keep = stat(ResultsFileName, &old) == 0 && S_ISREG(old.st_mode) &&
+                      !IsHeldWhole(old) &&
+                      static_cast<std::size_t>(old.st_size) >= SmallestFileWithAComputer;
 
-    RemoveStaleTempFiles(folderFd);
-
-    // It keeps the permissions of the file it replaces.
-    QSaveFile file(QString::fromLatin1(ResultsFileName));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const auto size = static_cast<qint64>(content.size());
-    if (file.write(reinterpret_cast<const char*>(content.data()), size) != size || !file.commit())
-        return false;
-    // The rename itself is durable only once the folder is synced.
-    fsync(folderFd);
-    return true;
+    FileReplacement file;
+    const bool written = file.Begin(ResultsFileName) &&
+                         WriteResultsFile(Computers, ComputerDevices, ComputerResults, TailSeed(),
+                                          [&file](const std::uint8_t* bytes, std::size_t size) {
+                                              return file.Write(bytes, size);
+                                          }) &&
+                         file.Commit(keep ? KeepName() : std::string());
+    outcome.File = file.Error();
+    if (!written)
+        return outcome;
+    outcome.Saved = true;
+    outcome.KeptAs = file.KeptAs();
+    struct stat now {};
+    if (stat(ResultsFileName, &now) == 0)
+        RememberHeldWhole(now);
+    return outcome;
 }
 
 } // namespace
@@ -232,14 +279,26 @@ void LoadResults(const std::string& fileName, TMergeReport* report) {
         return;
     }
     MergeOpenedFile(file.Get(), r);
+    struct stat info {};
+    if (r.Outcome == TMergeOutcome::Merged && r.BytesLeftUnread == 0 &&
+        fstat(file.Get(), &info) == 0)
+        RememberHeldWhole(info);
 }
 
-void SaveResults() {
-    // A store too large for the file's size field cannot be written; the attempts fail and
-    // the user is asked like for any other failure.
-    const auto content = EncodeResultsFile(Computers, ComputerDevices, ComputerResults, TailSeed());
-    AttemptWithRetry("Файл Results.bin не доступен для записи.",
-                     [&] { return content && TryReplaceResultsFile(*content); });
+TSaveOutcome SaveResults() {
+    TSaveOutcome outcome;
+    AttemptWithRetry("Файл Results.bin не доступен для записи.", [&outcome] {
+        outcome = TrySaveResults();
+        return outcome.Saved;
+    });
+    ResultsUnsaved = !outcome.Saved;
+    return outcome;
+}
+
+TSaveOutcome MergeAndSaveResults() {
+    ResultsFileLock lock;
+    LoadResults(ResultsFileName);
+    return SaveResults();
 }
 
 // Given up, the lock leaves the loads and saves inside it to take the folder's lock each for

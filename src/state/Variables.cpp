@@ -9,6 +9,7 @@ TTestConfig CurrentTest{};
 bool Direct3DMissing = false;
 bool ResultsChanged = false;
 bool TestFailed = false;
+bool ResultsUnsaved = false;
 
 // Defined in this order so that they are released at the end in the reverse one: StatusText,
 // ComputerResults, ComputerDevices, Computers.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "d3d8/D3D8.h"
+#include "platform/FileReplacement.h"
 #include "platform/Registry.h"
 
 #include <array>
@@ -34,6 +35,9 @@ inline constexpr int ModeDepthCount = 2;
 inline constexpr TModeSize ModeSizes[ModeSizeCount] = {
     {640, 480}, {800, 600}, {1024, 768}, {1280, 1024}, {1600, 1200}};
 inline constexpr std::int32_t ModeDepths[ModeDepthCount] = {16, 32};
+
+// The results file of the working directory.
+inline constexpr const char* ResultsFileName = "Results.bin";
 
 // The text stored where a value could not be determined.
 inline constexpr std::string_view NotDetermined = "n/d";
@@ -182,6 +186,9 @@ extern bool Direct3DMissing;
 extern bool ResultsChanged;
 extern bool TestFailed;
 extern std::string StatusText;
+// The store holds what the last save could not write to Results.bin (set and cleared by
+// SaveResults), so that the main window offers to save it again before it closes.
+extern bool ResultsUnsaved;
 
 // ---- Shared routines ------------------------------------------------------------------------
 
@@ -193,8 +200,29 @@ struct TMergeReport;
 // Reads the named results file and merges it into the store. The report, when given, says
 // what was merged and what was left (see state/ResultsFile.h).
 void LoadResults(const std::string& fileName, TMergeReport* report = nullptr);
-// Writes the whole store to "Results.bin" in the working directory.
-void SaveResults();
+// What became of a save: Results.bin replaced by the whole store, or left byte for byte as it
+// was, and why.
+struct TSaveOutcome {
+    bool Saved = false;
+    bool Locked = false;   // another copy of the program held the folder
+    bool TooLarge = false; // the store does not fit the file's size field
+    TFileError File;       // the step of writing the file that failed
+    // A Results.bin that this copy had not read whole (damaged, of another version, or
+    // changed behind its back) is kept under this name before it is replaced.
+    std::string KeptAs;
+};
+
+// Writes the whole store to "Results.bin" in the working directory: the complete new file or,
+// after the retries and the Retry/Ignore dialog, none at all. Sets ResultsUnsaved.
+TSaveOutcome SaveResults();
+// After a series, or a merge at start: merges Results.bin from the disk into the store
+// (another copy may have written it meanwhile) and rewrites it, holding the folder against
+// other copies in between.
+TSaveOutcome MergeAndSaveResults();
+// Why a save failed, for the windows (Russian, a phrase without the final full stop).
+std::string SaveFailureText(const TSaveOutcome& outcome);
+// What the user is told of a results file that was kept under another name (Russian).
+std::string KeptFileText(const std::string& keptAs);
 
 class FolderLock;
 // Holds Results.bin against other copies of the program for a whole merge and rewrite, so

@@ -270,23 +270,97 @@ TEST_F(ResultsStoreFiles, IgnoredLockStillMergesAndSaves) {
 
 // A save keeps a write-protected Results.bin's permissions, and leaves only Results.bin.
 TEST_F(ResultsStoreFiles, SaveReplacesWholeFileAndKeepsItsMode) {
-    WriteBytes(dir_ / "Results.bin", std::vector<std::uint8_t>(100000, 0xEE));
+    WriteBytes(dir_ / "Results.bin", OneComputer("old", 1).Encode());
     std::filesystem::permissions(dir_ / "Results.bin", std::filesystem::perms(0640));
+    LoadResults("Results.bin");
     const StoreImage store = OneComputer("x", 2);
     store.ToGlobals();
-    SaveResults();
+    const TSaveOutcome saved = SaveResults();
+    EXPECT_TRUE(saved.Saved);
+    EXPECT_TRUE(saved.KeptAs.empty());
     EXPECT_EQ(ReadBytes(dir_ / "Results.bin").size(), store.Encode().size());
     EXPECT_EQ(std::filesystem::status(dir_ / "Results.bin").permissions(),
               std::filesystem::perms(0640));
     EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
 }
 
-// Stale temporary files of a killed save are swept by the next save.
-TEST_F(ResultsStoreFiles, NextSaveRemovesStaleTempFiles) {
+// Temporary files of a killed save are swept by the next save, but only the hidden names a
+// save makes: files of the user's whose names merely begin like Results.bin stay.
+TEST_F(ResultsStoreFiles, NextSaveRemovesOnlyItsOwnTemporaryFiles) {
+    const std::vector<std::string> users = {"Keep.bin", "Results.bin.AbC123", "Results.bin.backup",
+                                            "Results.bin.orig24", ".Results.bin.tmpTooLong7"};
+    for (const auto& name : users)
+        WriteBytes(dir_ / name, {1, 2, 3});
     WriteBytes(dir_ / ".Results.bin.tmpAbC123", {1, 2, 3});
-    WriteBytes(dir_ / "Keep.bin", {1, 2, 3});
-    SaveResults();
-    EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{"Keep.bin", "Results.bin"}));
+    EXPECT_TRUE(SaveResults().Saved);
+    std::vector<std::string> expected = users;
+    expected.push_back("Results.bin");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FolderEntries(dir_.path()), expected);
+}
+
+// Only a file whose every byte is in the store is replaced as it is; any other is kept under a
+// name that is never offered for merging, once, and the save says which.
+TEST_F(ResultsStoreFiles, AFileNotHeldWholeIsKeptBeforeItIsReplaced) {
+    const auto valid = OneComputer("on disk", 1).Encode();
+    auto otherVersion = valid;
+    otherVersion[ResultsVersionOffset] = 2;
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> onDisk;
+        bool loadFirst;
+        std::vector<std::uint8_t> changedAfterLoad; // written behind the program's back
+        bool kept;
+    } cases[] = {
+        {"read whole", valid, true, {}, false},
+        {"never read", valid, false, {}, true},
+        {"another version", otherVersion, true, {}, true},
+        {"changed after it was read", valid, true, OneComputer("elsewhere", 2).Encode(), true},
+        {"too small to hold a computer", std::vector<std::uint8_t>(300, 7), true, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder(true);
+        StoreTest::Clear();
+        WriteBytes(folder / "Results.bin", c.onDisk);
+        if (c.loadFirst)
+            LoadResults("Results.bin");
+        EXPECT_EQ(FolderEntries(folder.path()), std::vector<std::string>{"Results.bin"})
+            << "reading changes nothing on disk";
+        if (!c.changedAfterLoad.empty())
+            WriteBytes(folder / "Results.bin", c.changedAfterLoad);
+        const auto old = ReadBytes(folder / "Results.bin");
+        OneComputer("in memory", 1).ToGlobals();
+
+        const TSaveOutcome first = SaveResults();
+        ASSERT_TRUE(first.Saved);
+        EXPECT_EQ(first.KeptAs.empty(), !c.kept);
+        EXPECT_EQ(FolderEntries(folder.path()).size(), c.kept ? 2u : 1u);
+        if (c.kept) {
+            EXPECT_TRUE(first.KeptAs.starts_with("Results.bin.kept-")) << first.KeptAs;
+            EXPECT_FALSE(first.KeptAs.ends_with(".bin"));
+            EXPECT_EQ(ReadBytes(folder / first.KeptAs), old);
+        }
+        // The file now on disk is this copy's own: the next save keeps nothing more.
+        const TSaveOutcome second = SaveResults();
+        EXPECT_TRUE(second.KeptAs.empty());
+        EXPECT_EQ(FolderEntries(folder.path()).size(), c.kept ? 2u : 1u);
+    }
+}
+
+// A Results.bin that is a link to a file elsewhere stays a link: the file it names is
+// replaced.
+TEST_F(ResultsStoreFiles, SaveThroughALinkReplacesTheFileItNames) {
+    std::filesystem::create_directory(dir_ / "elsewhere");
+    WriteBytes(dir_ / "elsewhere" / "Shared.bin", OneComputer("shared", 1).Encode());
+    std::filesystem::create_symlink("elsewhere/Shared.bin", dir_ / "Results.bin");
+    LoadResults("Results.bin");
+    ComputerResults[0].push_back(MakeResult(2000, 800, 600, 32, 20));
+    ASSERT_TRUE(SaveResults().Saved);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "Results.bin"));
+    EXPECT_EQ(ReadBytes(dir_ / "elsewhere" / "Shared.bin").size(),
+              StoreImage::FromGlobals().Encode().size());
+    EXPECT_EQ(FolderEntries(dir_ / "elsewhere"), std::vector<std::string>{"Shared.bin"});
 }
 
 // A copy saving in a loop is killed at random moments; Results.bin is then always the old
