@@ -2,70 +2,146 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int ConnectTimeoutMs = 1000;
+// A running copy answers at once unless it is busy measuring the clock at its start, which
+// takes about three seconds.
+constexpr int AnswerTimeoutMs = 5000;
+// Another copy holds the start lock only while it looks for a running copy itself.
+constexpr int StartLockWaitMs = AnswerTimeoutMs + 3000;
 constexpr QByteArrayView ActivateMessage = "activate\n";
+constexpr QByteArrayView QueryMessage = "query\n";
+constexpr QByteArrayView WindowAnswer = "window\n";
+constexpr QByteArrayView SeriesAnswer = "series\n";
 
-// Whether a copy answers on that name; if so and askToComeForward, asks it to come to the
-// front.
-bool AskRunningCopy(const QString& name, bool askToComeForward) {
-    QLocalSocket socket;
-    socket.connectToServer(name);
-    if (!socket.waitForConnected(ConnectTimeoutMs))
+// Whether path is a folder of this user's that no one else may enter; if not, why.
+bool IsPrivateFolder(const QByteArray& path, QString* why) {
+    struct stat info {};
+    if (lstat(path.constData(), &info) != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
         return false;
-    if (askToComeForward) {
-        socket.write(ActivateMessage.data(), ActivateMessage.size());
-        socket.waitForBytesWritten(ConnectTimeoutMs);
     }
+    if (!S_ISDIR(info.st_mode))
+        *why = QStringLiteral("it is not a folder");
+    else if (info.st_uid != getuid())
+        *why = QStringLiteral("it belongs to another user");
+    else if ((info.st_mode & 077) != 0)
+        *why = QStringLiteral("other users may enter it");
+    else
+        return true;
+    return false;
+}
+
+// What a copy listening on path is doing; nothing when no copy answers there. When
+// askToComeForward, a copy that shows its windows is asked to come to the front (a copy
+// running a series ignores the request).
+std::optional<TCopyRole> AskRunningCopy(const QString& path, bool askToComeForward) {
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(ConnectTimeoutMs))
+        return std::nullopt;
+    // Asked before the answer is read, so that a copy too busy to answer in time still comes
+    // to the front once it can.
+    const QByteArrayView request = askToComeForward ? ActivateMessage : QueryMessage;
+    socket.write(request.data(), request.size());
+    socket.waitForBytesWritten(ConnectTimeoutMs);
+    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
+           socket.waitForReadyRead(AnswerTimeoutMs)) {
+    }
+    // A copy that says nothing in time shows its windows: only those are ever that slow.
+    const TCopyRole role =
+        socket.readLine() == SeriesAnswer.toByteArray() ? TCopyRole::Series : TCopyRole::Window;
     socket.disconnectFromServer();
-    return true;
+    return role;
 }
 
 } // namespace
 
-SingleCopy::SingleCopy(const QString& title, QObject* parent)
-    : QObject(parent), name_(SocketName(title)) {}
+SingleCopy::SingleCopy(const QString& title, TCopyRole role, QObject* parent)
+    : QObject(parent), title_(title), role_(role) {}
 
 SingleCopy::~SingleCopy() = default;
 
-QString SingleCopy::SocketName(const QString& title) {
+QString SingleCopy::PrivateFolder(QString* error) {
+    QString why;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime)
+        if (IsPrivateFolder(runtime, &why))
+            return QString::fromLocal8Bit(runtime);
+
+    const QByteArray own = QFile::encodeName(QDir::tempPath()) + "/stendograph-" +
+                           QByteArray::number(static_cast<qulonglong>(getuid()));
+    if (mkdir(own.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("cannot make the folder %1: %2")
+                     .arg(QFile::decodeName(own), QString::fromLocal8Bit(std::strerror(errno)));
+        return {};
+    }
+    if (!IsPrivateFolder(own, &why)) {
+        *error =
+            QStringLiteral("the folder %1 cannot be used: %2").arg(QFile::decodeName(own), why);
+        return {};
+    }
+    return QFile::decodeName(own);
+}
+
+QString SingleCopy::SocketPath(const QString& folder, const QString& title) {
     // A digest keeps the socket path short and plain ASCII whatever the title holds.
     const QByteArray digest =
         QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return QStringLiteral("stendograph-%1-%2")
-        .arg(QString::fromLatin1(digest))
-        .arg(static_cast<qulonglong>(getuid()));
+    return folder + QStringLiteral("/stendograph-") + QString::fromLatin1(digest);
 }
 
-bool SingleCopy::Claim(bool askToComeForward) {
+TClaimResult SingleCopy::Claim(bool askToComeForward) {
+    failure_.clear();
+    const QString folder = PrivateFolder(&failure_);
+    if (folder.isEmpty())
+        return TClaimResult::NotSetUp;
+    const QString path = SocketPath(folder, title_);
+
     // Two copies started at once must not both find no server and both listen: the check and
     // the listening happen under a lock file, which QLockFile frees itself when its owner died.
-    QLockFile startLock(QDir::temp().filePath(name_ + ".lock"));
-    startLock.lock();
-    if (AskRunningCopy(name_, askToComeForward))
-        return false;
+    QLockFile startLock(path + QStringLiteral(".lock"));
+    if (!startLock.tryLock(StartLockWaitMs)) {
+        failure_ = QStringLiteral("the lock %1 stayed taken").arg(startLock.fileName());
+        return TClaimResult::NotSetUp;
+    }
+    if (const std::optional<TCopyRole> running = AskRunningCopy(path, askToComeForward))
+        return *running == TCopyRole::Series ? TClaimResult::SeriesRuns : TClaimResult::WindowRuns;
+
     // Nobody answers: any socket file of that name was left by a copy that ended without
     // closing it, and would make listening fail.
-    QLocalServer::removeServer(name_);
+    QLocalServer::removeServer(path);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_.get(), &QLocalServer::newConnection, this, &SingleCopy::AcceptConnections);
-    server_->listen(name_);
-    return true;
+    if (!server_->listen(path)) {
+        failure_ = QStringLiteral("cannot listen on %1: %2").arg(path, server_->errorString());
+        server_.reset();
+        return TClaimResult::NotSetUp;
+    }
+    return TClaimResult::First;
 }
 
 void SingleCopy::AcceptConnections() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        const QByteArrayView answer = role_ == TCopyRole::Series ? SeriesAnswer : WindowAnswer;
+        socket->write(answer.data(), answer.size());
         // The later copy may have written and gone before the connection is taken here.
         const auto read = [this, socket] {
-            if (socket->readAll().contains("activate"))
+            if (socket->readAll().contains("activate") && role_ == TCopyRole::Window)
                 emit ActivationRequested();
         };
         connect(socket, &QLocalSocket::readyRead, this, read);
