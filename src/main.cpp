@@ -9,6 +9,7 @@
 #include "mainwin/VideoMain1.h"
 #include "platform/InstallLayout.h"
 #include "platform/LeakSuppressions.h"
+#include "platform/Translation.h"
 #include "render/DirectXGraphics.h"
 #include "results/VideoResults1.h"
 
@@ -28,6 +29,7 @@ int RunWindows(int argc, char** argv) {
     {
         QApplication application(argc, argv);
         QApplication::setApplicationName("Стендограф");
+        InstallQtRussianTranslation();
 
         // Creation order matters: the main window identifies the computer and fills the
         // store that the results window reads when it is created.

@@ -1,7 +1,7 @@
 #include "platform/RetryDialog.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include "platform/MessageBox.h"
+
 #include <utility>
 
 namespace {
@@ -16,14 +16,10 @@ TRetryAsker& ReplacedAsker() {
 bool AskRetry(const std::string& text) {
     if (const TRetryAsker& asker = ReplacedAsker())
         return asker(text);
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                    QString::fromStdString(text), QMessageBox::Retry | QMessageBox::Ignore,
-                    QApplication::activeWindow());
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::Retry);
-    box.setEscapeButton(QMessageBox::Ignore);
     // Ignore is the only way to give up; every other end of the dialog retries.
-    return box.exec() != QMessageBox::Ignore;
+    return AskUser(nullptr, QMessageBox::Critical, QString::fromStdString(text),
+                   QMessageBox::Retry | QMessageBox::Ignore, QMessageBox::Retry,
+                   QMessageBox::Ignore) != QMessageBox::Ignore;
 }
 
 TRetryAsker SetRetryAsker(TRetryAsker asker) {

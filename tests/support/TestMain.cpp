@@ -2,6 +2,7 @@
 // draw through the runtime use the X server (Xvfb with Mesa); the others, and any program run
 // without a display, use Qt's offscreen platform, which paints but has no OpenGL.
 #include "platform/LeakSuppressions.h"
+#include "platform/Translation.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
 #endif
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // Qt's own dialogs speak the windows' Russian, as in the program.
+    InstallQtRussianTranslation();
     const int result = RUN_ALL_TESTS();
     PinLoadedLibraries();
     // Check for leaks now, with the application still alive, and end without running the

@@ -1,0 +1,17 @@
+// The program's message and question boxes: Qt's own, modal, with the application's title, and
+// their text always plain, so that a stored or system text is never read as markup.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+// Asks with those buttons over parent (the active window when null) until answered; returns
+// the button pressed. escape answers Esc and the title bar's close button (Qt's choice when
+// NoButton); objectName lets tests find the box.
+QMessageBox::StandardButton
+AskUser(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+        QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+        QMessageBox::StandardButton escape = QMessageBox::NoButton, const QString& objectName = {});
+// A message with one OK button.
+void ShowMessage(QMessageBox::Icon icon, const QString& text, QWidget* parent = nullptr);
