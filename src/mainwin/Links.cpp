@@ -1,11 +1,9 @@
 #include "mainwin/Links.h"
 
 #include "mainwin/Contacts.h"
+#include "platform/MessageBox.h"
 #include "platform/ShellOpen.h"
 #include "state/Variables.h"
-
-#include <QGuiApplication>
-#include <QMessageBox>
 
 #include <string>
 
@@ -39,10 +37,7 @@ QString SendResultsQuestion() {
 void AskToSendResults(QWidget* parent) {
     if (!ResultsChanged)
         return;
-    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
-                    SendResultsQuestion(), QMessageBox::Yes | QMessageBox::No, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::Yes);
-    if (box.exec() == QMessageBox::Yes)
+    if (AskUser(parent, QMessageBox::Question, SendResultsQuestion(),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
         OpenMailLink();
 }

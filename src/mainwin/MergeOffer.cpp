@@ -1,9 +1,7 @@
 #include "mainwin/MergeOffer.h"
 
-#include "state/Variables.h"
+#include "platform/MessageBox.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <algorithm>
 
 std::vector<std::string> OtherResultsFiles(const std::filesystem::path& folder) {
@@ -32,17 +30,27 @@ QString MergeQuestion(const std::string& fileName) {
                           "\r\nОбъединить их с текущими результатами?");
 }
 
-void OfferResultsMerges(QWidget* parent) {
+QString MergeNotSavedText(const std::string& fileName, const TSaveOutcome& save) {
+    return QStringLiteral("Результаты из файла '") + QString::fromUtf8(fileName) +
+           QStringLiteral("' объединены с текущими, но не сохранены в файле Results.bin: ") +
+           QString::fromStdString(SaveFailureText(save)) + QStringLiteral(".");
+}
+
+std::optional<TSaveOutcome> OfferResultsMerges(QWidget* parent) {
+    std::optional<TSaveOutcome> last;
     for (const std::string& name : OtherResultsFiles(".")) {
-        QMessageBox box(QMessageBox::Question, QApplication::applicationName(), MergeQuestion(name),
-                        QMessageBox::Yes | QMessageBox::No, parent);
-        // A file name is the stranger's text: never read as markup.
-        box.setTextFormat(Qt::PlainText);
-        box.setObjectName("MergeQuestion");
-        if (box.exec() != QMessageBox::Yes)
+        if (AskUser(parent, QMessageBox::Question, MergeQuestion(name),
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton,
+                    QMessageBox::NoButton, QStringLiteral("MergeQuestion")) != QMessageBox::Yes)
             continue;
         ResultsFileLock lock;
         LoadResults(name);
-        SaveResults();
+        last = SaveResults();
+        if (!last->Saved)
+            ShowMessage(QMessageBox::Warning, MergeNotSavedText(name, *last), parent);
+        else if (!last->KeptAs.empty())
+            ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(last->KeptAs)),
+                        parent);
     }
+    return last;
 }

@@ -3,11 +3,11 @@
 #include "bench/Test1.h"
 #include "mainwin/IndicForm1.h"
 #include "platform/Cursor.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QWidget>
 
@@ -68,26 +68,22 @@ void RunPassGuarded(const std::function<void()>& runPass) {
     }
 }
 
-void MergeAndSave() {
-    try {
-        ResultsFileLock lock;
-        LoadResults("Results.bin");
-        SaveResults();
-    } catch (const std::exception& error) {
-        // The results of the series did not reach the file: never report that as a success.
-        TestFailed = true;
-        SetStatusText(std::string("Results.bin: ") + error.what());
-    }
-}
-
 } // namespace
 
+std::string SeriesEndText(bool failed, const std::string& statusText, const TSaveOutcome& save) {
+    if (!save.Saved)
+        return (failed ? statusText + "\r\n\r\n" : std::string()) +
+               "Результаты тестирования не сохранены в файле Results.bin: " +
+               SaveFailureText(save) +
+               ".\r\nОни остаются в памяти программы: сохранение будет повторено после "
+               "следующего тестирования, а при закрытии программы будет предложено снова.";
+    const std::string text = failed ? statusText : SeriesSucceededText;
+    return save.KeptAs.empty() ? text : text + "\r\n\r\n" + KeptFileText(save.KeptAs);
+}
+
 void ShowSeriesEnd(const std::string& text) {
-    QMessageBox box(TestFailed ? QMessageBox::Warning : QMessageBox::Information,
-                    QGuiApplication::applicationDisplayName(), QString::fromStdString(text),
-                    QMessageBox::Ok);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    ShowMessage(text == SeriesSucceededText ? QMessageBox::Information : QMessageBox::Warning,
+                QString::fromStdString(text));
 }
 
 SeriesChoice ReadSeriesChoice(const QWidget& mainWindow, bool presentation) {
@@ -170,7 +166,8 @@ void ShowProgressWindow(int done, int planned) {
     form->exec();
 }
 
-void RunSeries(QWidget* mainWindow, const SeriesChoice& choice, const SeriesSeams& seams) {
+TSeriesOutcome RunSeries(QWidget* mainWindow, const SeriesChoice& choice,
+                         const SeriesSeams& seams) {
     if (mainWindow != nullptr)
         mainWindow->hide();
     seams.ScreenSaver(false);
@@ -189,9 +186,20 @@ void RunSeries(QWidget* mainWindow, const SeriesChoice& choice, const SeriesSeam
         seams.ShowProgress(done, planned);
     }
 
-    MergeAndSave();
-    seams.ShowEnd(TestFailed ? StatusText : SeriesSucceededText);
+    TSeriesOutcome outcome;
+    try {
+        outcome.Save = MergeAndSaveResults();
+    } catch (const std::exception& error) {
+        // Out of memory while writing, say: the file is untouched, and never a success.
+        outcome.Save.File = {TFileStep::Write, 0};
+        ResultsUnsaved = true;
+        SetStatusText(std::string("Results.bin: ") + error.what());
+        TestFailed = true;
+    }
+    outcome.Failed = TestFailed;
+    seams.ShowEnd(SeriesEndText(outcome.Failed, StatusText, outcome.Save));
     seams.ScreenSaver(true);
     if (mainWindow != nullptr)
         mainWindow->show();
+    return outcome;
 }

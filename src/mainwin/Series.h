@@ -58,8 +58,8 @@ void RunTestScreenPass();
 // planned, shown modally until its timer closes it.
 void ShowProgressWindow(int done, int planned);
 
-// The message at the end of a series: StatusText after a failure, else the success text, in a
-// plain-text box with one OK button.
+// The message at the end of a series in a plain-text box with one OK button: a warning unless
+// it is the success text.
 void ShowSeriesEnd(const std::string& text);
 
 // What a series does outside itself. Tests replace the pass, the progress window or the
@@ -73,10 +73,22 @@ struct SeriesSeams {
 
 inline constexpr const char* SeriesSucceededText = "Тестирование успешно завершено.";
 
+// How a series ended: whether a pass failed or was stopped, and what became of the save.
+struct TSeriesOutcome {
+    bool Failed = false;
+    TSaveOutcome Save;
+};
+
+// The message at the end of a series: the success text, or statusText after a failed pass;
+// followed by what the user must know of the save: that the results were not saved and why,
+// or under which name an unreadable Results.bin was kept.
+std::string SeriesEndText(bool failed, const std::string& statusText, const TSaveOutcome& save);
+
 // The whole series of BitBtn1Click and BitBtn2Click for this computer (CurrentComputer,
 // ModeAvailable): hides mainWindow (may be null), keeps the screen saver off, clears
 // TestFailed, runs the passes with the pointer hidden during each and the progress window
-// after each, stops after a failed one, merges and saves Results.bin under ResultsFileLock,
-// shows "Тестирование успешно завершено." or StatusText, and shows mainWindow again. A pass
-// that throws counts as a failed pass with the exception's text.
-void RunSeries(QWidget* mainWindow, const SeriesChoice& choice, const SeriesSeams& seams = {});
+// after each, stops after a failed one, merges and saves Results.bin (MergeAndSaveResults),
+// shows SeriesEndText, and shows mainWindow again. A pass that throws counts as a failed pass
+// with the exception's text.
+TSeriesOutcome RunSeries(QWidget* mainWindow, const SeriesChoice& choice,
+                         const SeriesSeams& seams = {});

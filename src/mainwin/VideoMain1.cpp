@@ -5,8 +5,10 @@
 #include "mainwin/MergeOffer.h"
 #include "mainwin/ModeSelection.h"
 #include "mainwin/Series.h"
+#include "mainwin/UnsavedResults.h"
 #include "platform/BitBtn.h"
 #include "platform/Fonts.h"
+#include "platform/MessageBox.h"
 #include "platform/Priority.h"
 #include "platform/SingleCopy.h"
 #include "results/VideoResults1.h"
@@ -48,9 +50,10 @@ TVideoMain::TVideoMain(QWidget* parent, TVideoMainStartUp startUp)
     connect(ui->BitBtn5, &QPushButton::clicked, this, &TVideoMain::BitBtn5Click);
     ui->LabeledEdit1->installEventFilter(this);
     ui->LabeledEdit2->installEventFilter(this);
-    FormCreate();
+    // Placed before start-up, so that the questions it asks appear over the window's place.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
 }
 
 TVideoMain::~TVideoMain() = default;
@@ -89,12 +92,9 @@ void TVideoMain::PaintGlyphs() {
 void TVideoMain::FormCreate() {
     PaintGlyphs();
 
-    singleCopy_ = std::make_unique<SingleCopy>(startUp_.CopyTitle);
-    if (!singleCopy_->Claim()) {
-        secondCopy_ = true;
+    ClaimSingleCopy();
+    if (secondCopy_)
         return;
-    }
-    connect(singleCopy_.get(), &SingleCopy::ActivationRequested, this, &TVideoMain::BringToFront);
     QApplication::setApplicationName(startUp_.CopyTitle);
     setWindowTitle(QString("Стендограф %1.%2").arg(VersionMajor).arg(VersionMinor));
 
@@ -107,11 +107,33 @@ void TVideoMain::FormCreate() {
     ShowModeCheckBoxes();
 
     LoadResults(ResultsFileName);
-    OfferResultsMerges(this);
+    if (const std::optional<TSaveOutcome> saved = OfferResultsMerges(this))
+        lastSave_ = *saved;
 
     IdentifyAndRegisterComputer(startUp_.MeasureCpuMhz);
     // Reads only CurrentComputer, so it may follow the store's update.
     FillAccelerationList();
+}
+
+void TVideoMain::ClaimSingleCopy() {
+    singleCopy_ = std::make_unique<SingleCopy>(startUp_.CopyTitle);
+    switch (singleCopy_->Claim()) {
+    case TClaimResult::First:
+        connect(singleCopy_.get(), &SingleCopy::ActivationRequested, this,
+                &TVideoMain::BringToFront);
+        return;
+    case TClaimResult::WindowRuns:
+        secondCopy_ = true;
+        return;
+    case TClaimResult::SeriesRuns:
+        secondCopy_ = true;
+        ShowMessage(QMessageBox::Information, SeriesRunsText(), this);
+        return;
+    case TClaimResult::NotSetUp:
+        ShowMessage(QMessageBox::Warning,
+                    SingleCopyNotSetUpText(singleCopy_->FailureReason().toStdString()), this);
+        return;
+    }
 }
 
 QCheckBox* TVideoMain::ModeCheckBox(int k) const {
@@ -156,13 +178,23 @@ void TVideoMain::ComboTestChange() {
     CheckAvailableModes(change->ModesChecked);
 }
 
+void TVideoMain::LaunchSeries(bool presentation) {
+    // The window is hidden during a series, but a click may already wait in the queue.
+    if (seriesRunning_)
+        return;
+    seriesRunning_ = true;
+    holdActivation_ = true;
+    lastSave_ = RunSeries(this, ReadSeriesChoice(*this, presentation)).Save;
+    seriesRunning_ = false;
+}
+
 // Test and presentation are one series; only the detail level differs.
 void TVideoMain::BitBtn1Click() {
-    RunSeries(this, ReadSeriesChoice(*this, false));
+    LaunchSeries(false);
 }
 
 void TVideoMain::BitBtn2Click() {
-    RunSeries(this, ReadSeriesChoice(*this, true));
+    LaunchSeries(true);
 }
 
 void TVideoMain::BitBtn3Click() {
@@ -186,12 +218,18 @@ void TVideoMain::LabeledEdit2Click() {
     OpenMailLink();
 }
 
-void TVideoMain::FormClose() {
+bool TVideoMain::FormClose() {
+    if (ResultsUnsaved && !OfferToSaveAgain(this, lastSave_))
+        return false;
     AskToSendResults(this);
+    return true;
 }
 
 void TVideoMain::closeEvent(QCloseEvent* event) {
-    FormClose();
+    if (!FormClose()) {
+        event->ignore();
+        return;
+    }
     QWidget::closeEvent(event);
 }
 
@@ -207,11 +245,23 @@ bool TVideoMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TVideoMain::BringToFront() {
+    if (holdActivation_) {
+        activationPending_ = true;
+        return;
+    }
+    activationPending_ = false;
     if (isMinimized())
         showNormal();
     show();
     raise();
     activateWindow();
+}
+
+void TVideoMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    holdActivation_ = false;
+    if (activationPending_)
+        BringToFront();
 }
 
 void TVideoMain::FormPaint() {

@@ -35,7 +35,8 @@ public:
     void FormPaint();
 
     // True when another copy of the program was running: it has been asked to come to the
-    // front, nothing was tested or read, and the main block must end without showing this one.
+    // front (or the user was told that it runs a series from the command line), nothing was
+    // tested or read, and the main block must end without showing this one.
     bool SecondCopy() const { return secondCopy_; }
 
     // The check box of the k-th available mode (k from 1), found by its name.
@@ -50,16 +51,19 @@ public slots:
     void LabeledEdit1Click();
     void LabeledEdit2Click();
     void ComboTestChange();
-    // Shows the window in front of the others, as a later copy asks.
+    // Shows the window in front of the others, as a later copy asks; while the window is
+    // hidden for a series or still starting, only once it shows itself again.
     void BringToFront();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     // A click on a read-only address field opens it.
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // The close-time question; the window closes whatever the answer.
-    void FormClose();
+    // The close-time questions: first, while results could not be saved, whether to try
+    // again (false keeps the window open); then whether to send Results.bin.
+    bool FormClose();
 
 private:
     void PaintGlyphs();
@@ -68,11 +72,21 @@ private:
     void FillAccelerationList();
     // Sets the check mark of every available mode's box.
     void CheckAvailableModes(bool checked);
+    // The series of both launch buttons; a click while one runs does nothing.
+    void LaunchSeries(bool presentation);
+    void ClaimSingleCopy();
 
     std::unique_ptr<Ui::TVideoMain> ui;
     TVideoMainStartUp startUp_;
     std::unique_ptr<SingleCopy> singleCopy_;
     bool secondCopy_ = false;
+    // A later copy's request to come to the front waits while the window is not shown to the
+    // user: during start-up and during a series.
+    bool holdActivation_ = true;
+    bool activationPending_ = false;
+    bool seriesRunning_ = false;
+    // The last save, for the question at close while its results are not on the disk.
+    TSaveOutcome lastSave_;
 };
 
 extern TVideoMain* VideoMain;

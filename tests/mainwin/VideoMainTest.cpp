@@ -259,7 +259,7 @@ TEST_F(MainWindow, ScopeSwitchForthAndBackWithThreeAccelerations) {
 
 TEST_F(MainWindow, ASecondCopyBringsTheFirstToTheFrontAndTouchesNothing) {
     SingleCopy first(title);
-    ASSERT_TRUE(first.Claim());
+    ASSERT_EQ(first.Claim(), TClaimResult::First);
     QSignalSpy activations(&first, &SingleCopy::ActivationRequested);
     WriteBytes(folder / "Results.bin", *EncodeResultsFile({MakeComputer("home")}, {{}}, {{}}, 1));
     WriteBytes(folder / "other.bin", *EncodeResultsFile({MakeComputer("other")}, {{}}, {{}}, 1));
@@ -284,7 +284,7 @@ TEST_F(MainWindow, TheFirstCopyComesToTheFrontWhenAsked) {
     window->showMinimized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->isMinimized(); }, 2000));
     SingleCopy second(title);
-    EXPECT_FALSE(second.Claim());
+    EXPECT_EQ(second.Claim(), TClaimResult::WindowRuns);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isMinimized(); }, 5000));
     EXPECT_TRUE(window->isVisible());
 }

@@ -1,0 +1,49 @@
+#include "mainwin/UnsavedResults.h"
+
+#include "platform/MessageBox.h"
+
+QString SaveAgainQuestion(const TSaveOutcome& lastSave) {
+    return QStringLiteral("Результаты тестирований не сохранены в файле Results.bin: ") +
+           QString::fromStdString(SaveFailureText(lastSave)) +
+           QStringLiteral(".\r\nПовторить сохранение? Если закрыть программу без сохранения, "
+                          "эти результаты будут потеряны.");
+}
+
+QString SaveAgainFailedText(const TSaveOutcome& save) {
+    return QStringLiteral("Результаты снова не удалось сохранить: ") +
+           QString::fromStdString(SaveFailureText(save)) +
+           QStringLiteral(".\r\nПрограмма остаётся открытой, результаты — в её памяти.");
+}
+
+bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave) {
+    const auto answer =
+        AskUser(parent, QMessageBox::Warning, SaveAgainQuestion(lastSave),
+                QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Retry,
+                QMessageBox::Cancel, QStringLiteral("SaveAgainQuestion"));
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer != QMessageBox::Retry)
+        return false;
+    lastSave = MergeAndSaveResults();
+    if (!lastSave.Saved) {
+        ShowMessage(QMessageBox::Warning, SaveAgainFailedText(lastSave), parent);
+        return false;
+    }
+    if (!lastSave.KeptAs.empty())
+        ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(lastSave.KeptAs)),
+                    parent);
+    return true;
+}
+
+QString SeriesRunsText() {
+    return QStringLiteral("Сейчас идёт серия тестов, запущенная из командной строки "
+                          "(stendograph --run). Дождитесь её окончания, затем запустите "
+                          "программу снова.");
+}
+
+QString SingleCopyNotSetUpText(const std::string& reason) {
+    return QStringLiteral("Не удалось проверить, не запущена ли уже другая копия программы (") +
+           QString::fromStdString(reason) +
+           QStringLiteral(").\r\nПрограмма продолжит работу, но второй её запуск не будет "
+                          "замечен.");
+}
