@@ -2,6 +2,7 @@
 
 #include "results/ChartPainter.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
@@ -67,4 +68,9 @@ void TChartBox::keyPressEvent(QKeyEvent* event) {
 
 void TChartBox::scrollContentsBy(int, int) {
     viewport()->update();
+}
+
+void TChartBox::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+    emit ContextMenuRequested(event->globalPos());
 }

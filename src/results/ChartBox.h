@@ -18,7 +18,15 @@ public:
     // The chart row at the top of the view.
     int FirstRow() const;
 
+signals:
+    // The user asked for the chart's context menu (right button or the menu key), at that
+    // point of the screen.
+    void ContextMenuRequested(const QPoint& globalPosition);
+
 protected:
+    // The scroll area takes its viewport's context-menu events itself: the menu is asked for
+    // here, never on the viewport.
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -2,7 +2,8 @@
 
 #include "results/ChartPainter.h"
 
-#include <QSaveFile>
+#include <QBuffer>
+#include <QFile>
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -37,6 +38,31 @@ void ForEachRow(const TChartLayout& layout, const QString& decimalPoint, RowSink
     }
 }
 
+// Hands the bytes on to the file in blocks of a megabyte, so that rows of a few hundred bytes
+// are not written one by one.
+class BlockWriter {
+public:
+    explicit BlockWriter(FileReplacement& file) : file_(file) { block_.reserve(BlockSize); }
+
+    bool Write(const char* bytes, std::size_t size) {
+        if (block_.size() + size > BlockSize && !Flush())
+            return false;
+        block_.insert(block_.end(), bytes, bytes + size);
+        return true;
+    }
+
+    bool Flush() {
+        const bool ok = file_.Write(block_.data(), block_.size());
+        block_.clear();
+        return ok;
+    }
+
+private:
+    static constexpr std::size_t BlockSize = 1u << 20;
+    FileReplacement& file_;
+    std::vector<char> block_;
+};
+
 // Little-endian bytes of an integer.
 template <typename T> void Put(std::vector<char>& out, T value) {
     auto bits = static_cast<std::uint64_t>(static_cast<std::make_unsigned_t<T>>(value));
@@ -44,7 +70,7 @@ template <typename T> void Put(std::vector<char>& out, T value) {
         out.push_back(static_cast<char>(bits & 0xFF));
 }
 
-bool WriteBmp(const TChartLayout& layout, QSaveFile& file, const QString& decimalPoint) {
+bool WriteBmp(const TChartLayout& layout, FileReplacement& file, const QString& decimalPoint) {
     constexpr std::uint32_t headerSize = 14 + 40 + 16 * 4;
     constexpr std::uint32_t rowBytes = ChartWidth / 2; // 4 bits a pixel, a multiple of 4
     const std::uint64_t imageBytes =
@@ -74,21 +100,21 @@ bool WriteBmp(const TChartLayout& layout, QSaveFile& file, const QString& decima
         header.push_back(static_cast<char>(qRed(colour)));
         header.push_back(0);
     }
-    if (file.write(header.data(), static_cast<qint64>(header.size())) !=
-        static_cast<qint64>(header.size()))
+    BlockWriter out(file);
+    if (!out.Write(header.data(), header.size()))
         return false;
     bool ok = true;
     std::vector<char> packed(rowBytes);
     ForEachRow(layout, decimalPoint, [&](int, const std::vector<std::uint8_t>& indices) {
         for (std::size_t x = 0; x < rowBytes; ++x)
             packed[x] = static_cast<char>((indices[2 * x] << 4) | indices[2 * x + 1]);
-        ok = file.write(packed.data(), rowBytes) == rowBytes;
+        ok = out.Write(packed.data(), rowBytes);
         return ok;
     });
-    return ok;
+    return ok && out.Flush();
 }
 
-bool WritePng(const TChartLayout& layout, QSaveFile& file, const QString& decimalPoint) {
+bool WritePng(const TChartLayout& layout, FileReplacement& file, const QString& decimalPoint) {
     QImage picture(ChartWidth, layout.Height, QImage::Format_Indexed8);
     if (picture.isNull())
         return false;
@@ -98,31 +124,53 @@ bool WritePng(const TChartLayout& layout, QSaveFile& file, const QString& decima
         std::memcpy(picture.scanLine(y), indices.data(), indices.size());
         return true;
     });
-    return picture.save(&file, "PNG");
+    // Encoded in memory, then written in one checked piece.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!picture.save(&buffer, "PNG"))
+        return false;
+    return file.Write(png.constData(), static_cast<std::size_t>(png.size()));
 }
 
 } // namespace
 
 bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
-                      const QString& decimalPoint, QString* error) {
+                      const QString& decimalPoint, TPictureFailure* failure) {
+    *failure = {};
     const bool bmp = fileName.endsWith(".bmp", Qt::CaseInsensitive);
     if (!bmp && layout.Height > MaxPngChartHeight) {
-        *error = QString("Рисунок высотой %1 пикселей слишком велик для PNG. "
-                         "Сохраните его в формате BMP.")
-                     .arg(layout.Height);
+        failure->TooTallForPng = true;
         return false;
     }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QString("Файл %1 не доступен для записи.").arg(fileName);
+    FileReplacement file;
+    if (!file.Begin(QFile::encodeName(fileName).toStdString())) {
+        failure->File = file.Error();
         return false;
     }
     const bool written =
         bmp ? WriteBmp(layout, file, decimalPoint) : WritePng(layout, file, decimalPoint);
-    if (!written || !file.commit()) {
-        file.cancelWriting();
-        *error = QString("Рисунок не удалось записать в файл %1.").arg(fileName);
+    if (!written || !file.Commit()) {
+        // A failure of the encoder itself, with no error of the file, is a failed write.
+        failure->File = file.Error().Failed() ? file.Error() : TFileError{TFileStep::Write, 0};
+        file.Discard();
         return false;
     }
     return true;
+}
+
+QString PictureFailureText(const TPictureFailure& failure, const QString& fileName, int height) {
+    if (failure.TooTallForPng)
+        return QString("Рисунок высотой %1 пикселей слишком велик для PNG. "
+                       "Сохраните его в формате BMP.")
+            .arg(height);
+    switch (failure.File.Step) {
+    case TFileStep::Create:
+    case TFileStep::NotAFile:
+    case TFileStep::LinkToNothing:
+    case TFileStep::WriteProtected:
+        return QString("Файл %1 не доступен для записи.").arg(fileName);
+    default:
+        return QString("Рисунок не удалось записать в файл %1.").arg(fileName);
+    }
 }

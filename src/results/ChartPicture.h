@@ -2,15 +2,26 @@
 // millions of rows tall is never held whole in memory as a 32-bit image.
 #pragma once
 
+#include "platform/FileReplacement.h"
 #include "results/ChartLayout.h"
 
 #include <QString>
 
+// Why a picture was not saved.
+struct TPictureFailure {
+    bool TooTallForPng = false; // taller than MaxPngChartHeight
+    TFileError File;            // the step of writing the file that failed
+};
+
 // Writes the picture as a 16-colour BMP (4 bits a pixel) when the file name ends in ".bmp",
 // otherwise as a PNG with the 16-colour palette. The file is replaced only when everything
-// was written. On failure returns false with a message for the user in *error.
+// was written and synced; on failure no file is left behind (an old one stays as it was), and
+// false is returned with the reason in *failure.
 bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
-                      const QString& decimalPoint, QString* error);
+                      const QString& decimalPoint, TPictureFailure* failure);
+
+// Why the picture was not saved, for the results window (Russian).
+QString PictureFailureText(const TPictureFailure& failure, const QString& fileName, int height);
 
 // The tallest picture that is saved as PNG: the PNG writer needs the whole picture at once,
 // at one byte a pixel.

@@ -80,6 +80,8 @@ TComputerCombo::TComputerCombo(QWidget* parent) : QComboBox(parent) {
     setView(view);
     setItemDelegate(new TComputerItemDelegate(this));
     setMaxVisibleItems(5);
+    // Styles that drop the list down as a menu show every item; a list popup keeps to five.
+    setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 }
 

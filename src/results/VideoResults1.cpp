@@ -2,6 +2,7 @@
 
 #include "platform/BitBtn.h"
 #include "platform/Fonts.h"
+#include "platform/MessageBox.h"
 #include "results/ChartBox.h"
 #include "results/ChartPicture.h"
 #include "results/ComputerList.h"
@@ -16,7 +17,6 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
@@ -84,12 +84,11 @@ TVideoResults::TVideoResults(QWidget* parent)
     connect(ui_->ComboComputer, &QComboBox::activated, this, [this] { resbitChange(); });
     connect(ui_->BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
 
-    QWidget* chart = ui_->Box1->viewport();
-    chart->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(chart, &QWidget::customContextMenuRequested, this, [this, chart](const QPoint& at) {
+    connect(ui_->Box1, &TChartBox::ContextMenuRequested, this, [this](const QPoint& at) {
         QMenu menu(this);
+        menu.setObjectName("ChartMenu");
         menu.addAction("Сохранить рисунок…", this, [this] { SavePictureClick(); });
-        menu.exec(chart->mapToGlobal(at));
+        menu.exec(at);
     });
 
     FormCreate();
@@ -165,13 +164,11 @@ void TVideoResults::SavePictureClick() {
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    QString error;
-    if (!SaveChartPicture(ui_->Box1->Layout(), dialog.selectedFiles().first(),
-                          QLocale().decimalPoint(), &error)) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), error, QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
-    }
+    const QString fileName = dialog.selectedFiles().first();
+    TPictureFailure failure;
+    if (!SaveChartPicture(ui_->Box1->Layout(), fileName, QLocale().decimalPoint(), &failure))
+        ShowMessage(QMessageBox::Warning,
+                    PictureFailureText(failure, fileName, ui_->Box1->Layout().Height), this);
 }
 
 void TVideoResults::showEvent(QShowEvent* event) {

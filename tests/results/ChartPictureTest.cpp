@@ -35,8 +35,9 @@ TEST_F(ChartPictureTest, BmpAndPngHoldTheWholePictureInSixteenColours) {
     const QImage whole = ChartRows(layout, 0, layout.Height, ".");
     for (const char* name : {"chart.bmp", "chart.png"}) {
         const QString file = QString::fromStdString((dir_ / name).string());
-        QString error;
-        ASSERT_TRUE(SaveChartPicture(layout, file, ".", &error)) << error.toStdString();
+        TPictureFailure failure;
+        ASSERT_TRUE(SaveChartPicture(layout, file, ".", &failure))
+            << PictureFailureText(failure, file, layout.Height).toStdString();
         const QImage saved(file);
         ASSERT_FALSE(saved.isNull()) << name;
         EXPECT_EQ(saved.colorCount(), 16) << name;
@@ -46,18 +47,22 @@ TEST_F(ChartPictureTest, BmpAndPngHoldTheWholePictureInSixteenColours) {
 
 TEST_F(ChartPictureTest, AnUnwritablePlaceLeavesNoFileAndSaysWhy) {
     const TChartLayout layout = MakeChartLayout({0, 0, 0});
-    QString error;
+    TPictureFailure failure;
     const QString file = QString::fromStdString((dir_ / "missing" / "chart.bmp").string());
-    EXPECT_FALSE(SaveChartPicture(layout, file, ".", &error));
-    EXPECT_TRUE(error.contains("chart.bmp"));
+    EXPECT_FALSE(SaveChartPicture(layout, file, ".", &failure));
+    EXPECT_EQ(failure.File.Step, TFileStep::Create);
+    EXPECT_TRUE(PictureFailureText(failure, file, layout.Height).contains("chart.bmp"));
 
     // A picture too tall for the PNG writer is refused before anything is written.
     TChartLayout tall = layout;
     tall.Height = MaxPngChartHeight + 1;
     const std::filesystem::path png = dir_ / "tall.png";
-    EXPECT_FALSE(SaveChartPicture(tall, QString::fromStdString(png.string()), ".", &error));
-    EXPECT_TRUE(error.contains("BMP"));
+    const QString pngName = QString::fromStdString(png.string());
+    EXPECT_FALSE(SaveChartPicture(tall, pngName, ".", &failure));
+    EXPECT_TRUE(failure.TooTallForPng);
+    EXPECT_TRUE(PictureFailureText(failure, pngName, tall.Height).contains("BMP"));
     EXPECT_FALSE(std::filesystem::exists(png));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
 
 TEST_F(ChartPictureTest, TheWindowSavesTheSelectionShownWhereTheUserSays) {
