@@ -1,5 +1,6 @@
 #include "cli/ChartCommand.h"
 
+#include "cli/Messages.h"
 #include "cli/WindowlessStartUp.h"
 #include "render/DirectXGraphics.h"
 #include "results/ChartPicture.h"
@@ -7,14 +8,6 @@
 
 #include <QLocale>
 #include <cstdio>
-
-namespace {
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
-}
-
-} // namespace
 
 std::optional<TChartSelection> ChartSelectionFor(const TCommandLineOptions& options,
                                                  int currentComputer, int computerCount,
@@ -98,8 +91,9 @@ int RunChartCommand(const TCommandLineOptions& options) {
             return 2;
         }
     }
-    if (!SaveChartPicture(*layout, options.ChartFile, QLocale().decimalPoint(), &error)) {
-        Say(error);
+    TPictureFailure failure;
+    if (!SaveChartPicture(*layout, options.ChartFile, QLocale().decimalPoint(), &failure)) {
+        Say(PictureFailureMessage(failure, options.ChartFile, layout->Height));
         return 1;
     }
     return 0;

@@ -1,6 +1,7 @@
 #include "cli/CommandLineRun.h"
 
 #include "cli/ChartCommand.h"
+#include "cli/Messages.h"
 #include "cli/ResultsExport.h"
 #include "cli/SeriesCommand.h"
 #include "render/DirectXGraphics.h"
@@ -14,10 +15,6 @@ namespace {
 void Write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
     std::fflush(stream);
-}
-
-void Say(const QString& line) {
-    Write(stderr, QByteArrayLiteral("stendograph: ") + line.toUtf8() + '\n');
 }
 
 // The version, and which runtime library this copy loads, so that an installation can be

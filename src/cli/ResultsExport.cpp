@@ -62,8 +62,10 @@ QString StoredText(const TStringSlot& slot) {
     return text;
 }
 
-// The timestamp (days since 30 December 1899, the time of day as the fraction) as local date
-// and time in ISO 8601 to the second; empty when it is no date of the years 1 to 9999.
+// The timestamp (days since 30 December 1899, the time of day as the fraction) as the date and
+// time it states, the measuring computer's local time, in ISO 8601 to the second; empty when it
+// is no date of the years 1 to 9999. The exporting computer's zone plays no part: a time in its
+// daylight-saving gap is still a time.
 Cell TimeCell(double days) {
     if (!std::isfinite(days) || days < -693593 || days >= 2958466)
         return {};
@@ -71,7 +73,7 @@ Cell TimeCell(double days) {
     qint64 ms = std::llround(std::fabs(days - whole) * 86400000.0);
     ms = std::min<qint64>(ms, 86400000 - 1);
     const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
-    const QDateTime time(date, QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+    const QDateTime time(date, QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)), Qt::UTC);
     return TextCell(time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
 }
 

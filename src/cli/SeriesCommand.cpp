@@ -3,6 +3,7 @@
 #include "bench/FrameTimes.h"
 #include "bench/PassLogic.h"
 #include "bench/Test1.h"
+#include "cli/Messages.h"
 #include "cli/ResultsExport.h"
 #include "cli/WindowlessStartUp.h"
 #include "mainwin/ModeSelection.h"
@@ -20,10 +21,6 @@
 #include <cstdio>
 
 namespace {
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
-}
 
 const char* AccelerationItemName(TAcceleration acceleration) {
     switch (acceleration) {
@@ -130,10 +127,21 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
         return 2;
     }
 
-    SingleCopy copy(TVideoMainStartUp{}.CopyTitle);
-    if (!copy.Claim(false)) {
-        Say(QStringLiteral("another copy of the program is running; close it first"));
+    SingleCopy copy(TVideoMainStartUp{}.CopyTitle, TCopyRole::Series);
+    switch (copy.Claim(false)) {
+    case TClaimResult::First:
+        break;
+    case TClaimResult::WindowRuns:
+        Say(QStringLiteral("the program's window is open; close it first"));
         return 3;
+    case TClaimResult::SeriesRuns:
+        Say(QStringLiteral("another series of the command line is running; wait for its end"));
+        return 3;
+    case TClaimResult::NotSetUp:
+        Say(QStringLiteral("cannot tell whether another copy of the program runs (%1); "
+                           "going on all the same")
+                .arg(copy.FailureReason()));
+        break;
     }
     SetHighPriority();
 
@@ -165,11 +173,18 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
         }
     };
     seams.ShowProgress = [](int, int) {};
-    seams.ShowEnd = [](const std::string& text) {
-        if (TestFailed)
-            Say(QString::fromStdString(text));
-    };
-    RunSeries(nullptr, *choice, seams);
+    // The pass's own message is English; the end of the series is told below.
+    seams.ShowEnd = [](const std::string&) {};
+    const TSeriesOutcome outcome = RunSeries(nullptr, *choice, seams);
     FreeDirect3DLibrary();
-    return TestFailed ? 1 : 0;
+    if (outcome.Failed)
+        Say(QString::fromStdString(StatusText));
+    if (!outcome.Save.Saved) {
+        Say(QStringLiteral("the results of this series were measured but not saved: %1")
+                .arg(SaveFailureMessage(outcome.Save)));
+        return 4;
+    }
+    if (!outcome.Save.KeptAs.empty())
+        Say(KeptFileMessage(outcome.Save.KeptAs));
+    return outcome.Failed ? 1 : 0;
 }

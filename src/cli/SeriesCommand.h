@@ -20,7 +20,9 @@ std::optional<SeriesChoice> SeriesChoiceFor(const TCommandLineOptions& options,
                                             const std::vector<std::string>& accelerationItems,
                                             QString* error);
 
-// Needs a QApplication. Returns the exit status: 0 when every pass succeeded, 1 when one
-// failed (its text on standard error; the results of earlier passes are saved all the same),
-// 2 when the series could not start, 3 while another copy of the program runs.
+// Needs a QApplication. Returns the exit status: 0 when every pass succeeded and the results
+// were saved, 1 when one failed (its text on standard error; the results of earlier passes are
+// saved all the same), 2 when the series could not start, 3 while another copy of the program
+// runs, 4 when the results were measured but could not be saved (the reason on standard
+// error; Results.bin is left as it was).
 int RunSeriesCommand(const TCommandLineOptions& options);

@@ -25,14 +25,18 @@ TTimeZoneInformation GetTimeZoneInformation() {
     TTimeZoneInformation info{};
     info.Bias = static_cast<std::int32_t>(timezone / 60);
 
+    // The name and the bias come from one source: a TZ of the environment decides both, so
+    // that a POSIX rule ("MSK-3") is named by its own abbreviation, not by the system's zone.
     std::string name;
-    if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0')
+    const char* tz = std::getenv("TZ");
+    const bool fromEnvironment = tz != nullptr; // an empty TZ is UTC
+    if (fromEnvironment)
         name = ZoneNameFromPath(tz);
-    if (name.empty()) {
+    if (name.empty() && !fromEnvironment) {
         std::ifstream file("/etc/timezone");
         std::getline(file, name);
     }
-    if (name.empty()) {
+    if (name.empty() && !fromEnvironment) {
         std::error_code error;
         const auto target = std::filesystem::read_symlink("/etc/localtime", error);
         if (!error)

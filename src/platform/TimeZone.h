@@ -9,8 +9,9 @@ struct TTimeZoneInformation {
     std::string StandardName; // UTF-8
 };
 
-// The zone's IANA name where it is known (TZ, /etc/timezone, the /etc/localtime link), else
-// the standard abbreviation; the standard time's bias. Daylight saving is not looked at.
+// The zone's IANA name where it is known (TZ when set, else /etc/timezone or the /etc/localtime
+// link), else the standard abbreviation; the standard time's bias, from the same source.
+// Daylight saving is not looked at.
 TTimeZoneInformation GetTimeZoneInformation();
 
 // The IANA name in a TZ value or a link target such as "/usr/share/zoneinfo/Europe/Moscow";

@@ -8,13 +8,11 @@
 
 #include <QImage>
 #include <QLocale>
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 
 namespace {
-
-QString Q(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 TResultRecord Result(std::uint16_t width, std::uint16_t height, std::uint16_t depth,
                      std::uint8_t hardwareDevice, std::uint8_t hardwareVertices, float perMs) {
@@ -145,4 +143,25 @@ TEST_F(ChartCommandTest, ImpossibleSelectionsAreRefused) {
         EXPECT_TRUE(run.Err.contains(c.error)) << run.Err.toStdString();
         EXPECT_FALSE(std::filesystem::exists(dir_ / "refused.png"));
     }
+}
+
+// A full disk while the picture is written: no file is left behind, an old picture of that
+// name stays as it was, and the status says it failed.
+TEST_F(ChartCommandTest, AWriteThatFailsLeavesNoFileAndEndsNonZero) {
+    const std::filesystem::path old = dir_ / "old.png";
+    WriteBytes(old, {'o', 'l', 'd'});
+    for (const char* name : {"chart.png", "chart.bmp", "old.png"}) {
+        SCOPED_TRACE(name);
+        const ProgramRun run =
+            RunProgram(QStringLiteral(STENDO_PROGRAM), {"--chart", Q(dir_ / name)}, Q(dir_.path()),
+                       QProcessEnvironment::systemEnvironment(), [] {
+                           signal(SIGXFSZ, SIG_IGN);
+                           const rlimit small{512, 512};
+                           setrlimit(RLIMIT_FSIZE, &small);
+                       });
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_TRUE(run.Err.contains("File too large")) << run.Err.toStdString();
+    }
+    EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{"Results.bin", "old.png"}));
+    EXPECT_EQ(ReadBytes(old), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
 }

@@ -13,10 +13,6 @@
 
 namespace {
 
-QString Q(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
-
 void WriteText(const std::filesystem::path& path, const QByteArray& text) {
     QFile file(Q(path));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));

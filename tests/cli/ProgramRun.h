@@ -6,6 +6,8 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 struct ProgramRun {
@@ -14,12 +16,16 @@ struct ProgramRun {
     QByteArray Err;
 };
 
+// childSetUp, when given, runs in the child before the program starts (limits, a user).
 inline ProgramRun
 RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
-           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+           const std::function<void()>& childSetUp = {}) {
     QProcess process;
     process.setWorkingDirectory(folder);
     process.setProcessEnvironment(environment);
+    if (childSetUp)
+        process.setChildProcessModifier(childSetUp);
     process.start(program, arguments);
     ProgramRun run;
     if (!process.waitForFinished(120000)) {
@@ -37,4 +43,31 @@ RunProgram(const QString& program, const QStringList& arguments, const QString& 
 
 inline ProgramRun RunStendograph(const QStringList& arguments, const QString& folder) {
     return RunProgram(QStringLiteral(STENDO_PROGRAM), arguments, folder);
+}
+
+inline QString Q(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// The child draws through the runtime: it needs the X display, not the offscreen platform
+// this test program may run on. Its leak check is left to the tests of the pass and the
+// series, which run the same code in their own process with the graphics drivers kept
+// loaded: in the child the drivers are unloaded by the time it ends, and what they leave
+// can no longer be told from ours.
+inline QProcessEnvironment DisplayEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    return environment;
+}
+
+// The single-copy socket lives in the user's runtime folder or, without one, in a folder of
+// the user's in the temporary folder: a temporary folder of the test's own keeps the children
+// apart from a program the user runs and from the other tests running meanwhile.
+inline QProcessEnvironment Isolated(QProcessEnvironment environment,
+                                    const std::filesystem::path& tmp) {
+    std::filesystem::create_directories(tmp);
+    environment.insert("TMPDIR", Q(tmp));
+    environment.remove("XDG_RUNTIME_DIR");
+    return environment;
 }

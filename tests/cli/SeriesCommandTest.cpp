@@ -15,30 +15,6 @@
 
 namespace {
 
-QString Q(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-// The child draws through the runtime: it needs the X display, not the offscreen platform
-// this test program may run on. Its leak check is left to the tests of the pass and the
-// series, which run the same code in their own process with the graphics drivers kept
-// loaded: in the child the drivers are unloaded by the time it ends, and what they leave
-// can no longer be told from ours.
-QProcessEnvironment DisplayEnvironment() {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("QT_QPA_PLATFORM");
-    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
-    return environment;
-}
-
-// The single-copy socket lives in the temporary folder: a folder of the test's own keeps the
-// children apart from a program the user runs and from the other tests running meanwhile.
-QProcessEnvironment Isolated(QProcessEnvironment environment, const std::filesystem::path& tmp) {
-    std::filesystem::create_directories(tmp);
-    environment.insert("TMPDIR", Q(tmp));
-    return environment;
-}
-
 TCommandLineOptions Options(std::initializer_list<std::pair<int, int>> modes,
                             std::optional<TAcceleration> acceleration, bool allModes = false) {
     TCommandLineOptions options;
@@ -224,19 +200,23 @@ TEST_F(SeriesCommandTest, FailuresSayWhyAndEndNonZero) {
     EXPECT_TRUE(missing.Err.contains("Direct3D 8 is missing on this computer"))
         << missing.Err.toStdString();
 
-    // Another copy of the program holds the title, in the same temporary folder.
+    // Another copy of the program, with its windows, holds the title in the same folder.
     const QByteArray previousTmp = qgetenv("TMPDIR");
+    const QByteArray previousRuntime = qgetenv("XDG_RUNTIME_DIR");
     qputenv("TMPDIR", Q(Tmp()).toLocal8Bit());
+    qunsetenv("XDG_RUNTIME_DIR");
     SingleCopy running(TVideoMainStartUp{}.CopyTitle);
-    const bool claimed = running.Claim();
+    const TClaimResult claimed = running.Claim();
     if (previousTmp.isNull())
         qunsetenv("TMPDIR");
     else
         qputenv("TMPDIR", previousTmp);
-    ASSERT_TRUE(claimed);
+    if (!previousRuntime.isNull())
+        qputenv("XDG_RUNTIME_DIR", previousRuntime);
+    ASSERT_EQ(claimed, TClaimResult::First);
     const ProgramRun second = RunSeries({"--modes", "640x480x32"});
     EXPECT_EQ(second.ExitCode, 3);
-    EXPECT_TRUE(second.Err.contains("another copy of the program is running"))
+    EXPECT_TRUE(second.Err.contains("the program's window is open; close it first"))
         << second.Err.toStdString();
 
     // None of them wrote a results file.
