@@ -61,7 +61,10 @@ int main() {
                 Computers.size());
 
     start = std::chrono::steady_clock::now();
-    SaveResults();
+    if (!SaveResults().Saved) {
+        std::fprintf(stderr, "the save failed\n");
+        return 1;
+    }
     std::printf("save (%ju bytes):     %8.1f ms\n",
                 static_cast<std::uintmax_t>(std::filesystem::file_size("Results.bin")),
                 Since(start));
@@ -72,10 +75,9 @@ int main() {
                 Computers.size());
 
     start = std::chrono::steady_clock::now();
-    {
-        ResultsFileLock lock;
-        LoadResults("Results.bin");
-        SaveResults();
+    if (!MergeAndSaveResults().Saved) {
+        std::fprintf(stderr, "the merge-and-save failed\n");
+        return 1;
     }
     std::printf("merge-and-save of Results.bin: %8.1f ms\n", Since(start));
     std::printf("peak memory: %ld KB\n", PeakKilobytes());

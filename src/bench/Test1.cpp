@@ -114,7 +114,7 @@ void TTestScreen::PaintBlack() {
 void TTestScreen::FormKeyDown(int key, Qt::KeyboardModifiers) {
     if (key == Qt::Key_Escape) {
         TestFailed = true;
-        SetStatusText("Тестирование было остановлено пользователем.");
+        SetStatusText(PassStoppedText);
     }
 }
 

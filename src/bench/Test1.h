@@ -16,6 +16,9 @@
 class QExposeEvent;
 class QKeyEvent;
 
+// StatusText after Esc on the test screen.
+inline constexpr const char* PassStoppedText = "Тестирование было остановлено пользователем.";
+
 class TTestScreen : public QWindow {
 public:
     // Borderless, black, on top, centred on the primary screen at the design size. The

@@ -178,7 +178,8 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     const TSeriesOutcome outcome = RunSeries(nullptr, *choice, seams);
     FreeDirect3DLibrary();
     if (outcome.Failed)
-        Say(QString::fromStdString(StatusText));
+        Say(StatusText == PassStoppedText ? QStringLiteral("the series was stopped with Esc")
+                                          : QString::fromStdString(StatusText));
     if (!outcome.Save.Saved) {
         Say(QStringLiteral("the results of this series were measured but not saved: %1")
                 .arg(SaveFailureMessage(outcome.Save)));

@@ -184,7 +184,7 @@ void TVideoMain::LaunchSeries(bool presentation) {
         return;
     seriesRunning_ = true;
     holdActivation_ = true;
-    lastSave_ = RunSeries(this, ReadSeriesChoice(*this, presentation)).Save;
+    lastSave_ = RunSeries(this, ReadSeriesChoice(*this, presentation), startUp_.Series).Save;
     seriesRunning_ = false;
 }
 

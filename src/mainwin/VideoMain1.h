@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwin/Identification.h"
+#include "mainwin/Series.h"
 
 #include <QString>
 #include <QWidget>
@@ -14,12 +15,13 @@ class TVideoMain;
 class QCheckBox;
 class SingleCopy;
 
-// What the start-up asks of the system, replaceable where a test or a benchmark must not wait
+// What the window asks of the system, replaceable where a test or a benchmark must not wait
 // for the clock estimate, must see other screens, or must not meet a running program.
 struct TVideoMainStartUp {
     std::function<std::int32_t()> MeasureCpuMhz = ::MeasureCpuMhz;
     std::function<bool(int, int, int)> DisplayModeAccepted; // empty: this computer's screen
     QString CopyTitle = QStringLiteral("Стендограф   ");    // title that later copies look for
+    SeriesSeams Series;                                     // what the launch buttons' series do
 };
 
 // The main window: system identification at start, mode and acceleration choice, launching

@@ -18,10 +18,10 @@ namespace {
 
 constexpr int ConnectTimeoutMs = 1000;
 // A running copy answers at once unless it is busy measuring the clock at its start, which
-// takes about three seconds.
-constexpr int AnswerTimeoutMs = 5000;
+// takes about three seconds, or setting up a pass.
+constexpr int AnswerTimeoutMs = 8000;
 // Another copy holds the start lock only while it looks for a running copy itself.
-constexpr int StartLockWaitMs = AnswerTimeoutMs + 3000;
+constexpr int StartLockWaitMs = AnswerTimeoutMs + 4000;
 constexpr QByteArrayView ActivateMessage = "activate\n";
 constexpr QByteArrayView QueryMessage = "query\n";
 constexpr QByteArrayView WindowAnswer = "window\n";

@@ -5,6 +5,7 @@
 #include "platform/Cp1251.h"
 #include "state/StoreFixture.h"
 
+#include <QDate>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -362,4 +363,24 @@ TEST_F(ExportTest, MissingOrUnreadableFileIsAnError) {
     }
     // Nothing was created by looking.
     EXPECT_FALSE(std::filesystem::exists(dir_ / "Results.bin"));
+}
+
+// The time of a record is the measuring computer's local time as the record states it: the
+// exporting computer's zone changes nothing, even for a time its daylight saving skips.
+TEST(ExportTime, TheRecordsOwnTimeWhateverTheExportingZone) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    TResultRecord result{};
+    // 29 March 2026, 02:30: the clocks in Berlin go from 02:00 straight to 03:00.
+    result.Timestamp =
+        static_cast<double>(QDate(1899, 12, 30).daysTo(QDate(2026, 3, 29))) + 2.5 / 24;
+    const QJsonObject row = ExportJsonRow(1, TComputerRecord{}, {}, &result);
+    EXPECT_EQ(row["time"].toString().toStdString(), "2026-03-29T02:30:00");
+    if (old != nullptr)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

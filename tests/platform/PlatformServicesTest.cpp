@@ -70,6 +70,9 @@ TEST(TimeZone, BiasAndNameFollowTz) {
         {"Asia/Kolkata", -330, "Asia/Kolkata"},
         {"America/New_York", 300, "America/New_York"}, // standard time, whatever the date
         {"UTC", 0, "UTC"},
+        // A POSIX rule names its zone itself: name and bias both come from it.
+        {"MSK-3", -180, "MSK"},
+        {"EST5EDT", 300, "EST"},
     };
     for (const auto& c : cases) {
         setenv("TZ", c.tz, 1);

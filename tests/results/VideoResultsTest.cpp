@@ -9,8 +9,11 @@
 #include "results/ComputerList.h"
 #include "results/VideoResults1.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLocale>
+#include <QMenu>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -281,6 +284,47 @@ TEST_F(VideoResultsTest, AComputerItemIsTwoLinesOnASilverPanel) {
     EXPECT_GE(processor.left(), 7);
     EXPECT_LE(processor.left(), 9);
     EXPECT_GT(processor.width(), adapter.width()); // "Processor 4 (~2400MHz)" is the longer
+}
+
+// A right-click on the chart, delivered to the window as the window system delivers it, opens
+// the chart's menu with its one item.
+TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
+    ShowWindow();
+    QStringList items;
+    QTimer::singleShot(0, window_.get(), [&] {
+        // The menu runs a loop of its own: look for it from inside that loop.
+        QTimer* look = new QTimer(window_.get());
+        QObject::connect(look, &QTimer::timeout, [&, look] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr)
+                return;
+            for (const QAction* action : menu->actions())
+                items.append(action->text());
+            menu->close();
+            look->deleteLater();
+        });
+        look->start(20);
+        QTimer::singleShot(5000, look, [look] { look->stop(); }); // never hang
+    });
+    const QPoint onChart = Box()->viewport()->mapTo(window_.get(), QPoint(300, 100));
+    QTest::mouseClick(window_->windowHandle(), Qt::RightButton, {}, onChart);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !items.isEmpty(); }, 5000));
+    EXPECT_EQ(items, QStringList{QStringLiteral("Сохранить рисунок…")});
+}
+
+// The computer list drops down five computers at a time, whatever the style.
+TEST_F(VideoResultsTest, TheComputerListDropsDownFiveItems) {
+    ShowWindow();
+    Click("RadioComputer2");
+    auto* combo = Child<TComputerCombo>("ComboComputer");
+    ASSERT_TRUE(combo->isEnabled());
+    combo->showPopup();
+    QAbstractItemView* list = combo->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+    const int rows = list->viewport()->height() / ComputerItemHeight;
+    EXPECT_EQ(rows, 5) << list->viewport()->height();
+    EXPECT_NE(list->verticalScrollBar()->maximum(), 0) << "the other seven are scrolled to";
+    combo->hidePopup();
 }
 
 } // namespace

@@ -45,8 +45,10 @@ int main(int argc, char** argv) {
 #endif
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    // Qt's own dialogs speak the windows' Russian, as in the program.
+#ifdef STENDO_TEST_WINDOWS
+    // Qt's own dialogs speak the windows' Russian, as in the program's windows.
     InstallQtRussianTranslation();
+#endif
     const int result = RUN_ALL_TESTS();
     PinLoadedLibraries();
     // Check for leaks now, with the application still alive, and end without running the

@@ -1,0 +1,153 @@
+// The program started a second time while the first copy is busy: during a pass of a series
+// the test screen stays in front and the first copy's window appears only after the series;
+// during a series of the command line, the new window says so and ends. The second copy is the
+// program itself, in a temporary folder of its own so that it meets no other copy.
+#include "mainwin/UnsavedResults.h"
+#include "mainwin/VideoMain1.h"
+
+#include "BoxAnswerer.h"
+#include "SeriesFixture.h"
+#include "StoreReset.h"
+#include "bench/Test1.h"
+#include "platform/SingleCopy.h"
+#include "render/DirectXGraphics.h"
+#include "support/TempDir.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString ProgramTitle = TVideoMainStartUp{}.CopyTitle;
+
+// The program's own title, for this test and its children only: the single-copy folder is
+// taken from a temporary folder of the test's.
+class OwnSingleCopyFolder {
+public:
+    explicit OwnSingleCopyFolder(const std::filesystem::path& tmp)
+        : tmp_(qgetenv("TMPDIR")), runtime_(qgetenv("XDG_RUNTIME_DIR")) {
+        std::filesystem::create_directories(tmp);
+        qputenv("TMPDIR", QByteArray(tmp.c_str()));
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+    ~OwnSingleCopyFolder() {
+        tmp_.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp_);
+        if (!runtime_.isNull())
+            qputenv("XDG_RUNTIME_DIR", runtime_);
+    }
+
+private:
+    QByteArray tmp_;
+    QByteArray runtime_;
+};
+
+QProcessEnvironment ChildEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    return environment;
+}
+
+class SecondStart : public testing::Test {
+protected:
+    void TearDown() override { FreeDirect3DLibrary(); }
+    StartState state_;
+    TempDir folder_{true};
+    OwnSingleCopyFolder tmp_{folder_ / "tmp"};
+};
+
+TEST_F(SecondStart, DuringAPassTheTestScreenStaysAndTheWindowWaitsForTheSeriesEnd) {
+    LoadDirect3DLibrary();
+    QProcess second;
+    second.setProcessEnvironment(ChildEnvironment());
+    bool inSeries = false;
+    bool mainShownDuringSeries = false;
+    bool screenHidden = false;
+    std::string end;
+
+    TVideoMainStartUp startUp;
+    startUp.MeasureCpuMhz = [] { return 2400; };
+    startUp.DisplayModeAccepted = [](int width, int, int depth) {
+        return width == 640 && depth == 32;
+    };
+    startUp.Series.RunPass = [&] {
+        inSeries = true;
+        // A second start while the pass draws, once it is under way.
+        QTimer::singleShot(1500, [&] { second.start(STENDO_PROGRAM, QStringList()); });
+        RunTestScreenPass();
+        // Still inside the series: let the second copy finish and its request arrive.
+        QElapsedTimer waited;
+        waited.start();
+        while (second.state() != QProcess::NotRunning && waited.elapsed() < 60000) {
+            second.waitForFinished(20);
+            QCoreApplication::processEvents();
+        }
+        QTest::qWait(300);
+    };
+    startUp.Series.ShowProgress = [](int, int) {};
+    startUp.Series.ShowEnd = [&](const std::string& text) {
+        end = text;
+        inSeries = false;
+    };
+    auto window = std::make_unique<TVideoMain>(nullptr, startUp);
+    ASSERT_FALSE(window->SecondCopy());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        mainShownDuringSeries |= inSeries && window->isVisible();
+        screenHidden |= TestScreen != nullptr && !TestScreen->isVisible();
+    });
+    watcher.start(10);
+    window->ModeCheckBox(1)->setChecked(true);
+    QTest::mouseClick(window->findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    watcher.stop();
+
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_FALSE(mainShownDuringSeries);
+    EXPECT_FALSE(screenHidden);
+    EXPECT_EQ(end, SeriesSucceededText);
+    EXPECT_TRUE(window->isVisible());
+    // One undisturbed pass was recorded.
+    const auto& results = ComputerResults[static_cast<std::size_t>(CurrentComputerIndex)];
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_GT(results[0].FrameCount, 16u);
+    EXPECT_GE(results[0].TotalTimeMs, 7000);
+}
+
+TEST_F(SecondStart, AWindowStartedDuringACommandLineSeriesSaysSoAndEnds) {
+    QProcess series;
+    series.setProcessEnvironment(ChildEnvironment());
+    series.setWorkingDirectory(QString::fromStdString(folder_.path().string()));
+    series.start(STENDO_PROGRAM, {"--run", "--modes", "640x480x32", "--accel", "emulation"});
+    ASSERT_TRUE(series.waitForStarted(10000));
+    QString error;
+    const QString socket = SingleCopy::SocketPath(SingleCopy::PrivateFolder(&error), ProgramTitle);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(socket) && waited.elapsed() < 60000)
+        QTest::qWait(50);
+    ASSERT_TRUE(QFile::exists(socket)) << series.readAllStandardError().toStdString();
+
+    BoxAnswerer answerer({QMessageBox::Ok});
+    TVideoMainStartUp startUp;
+    startUp.MeasureCpuMhz = [] { return 2400; };
+    TVideoMain window(nullptr, startUp);
+    EXPECT_TRUE(window.SecondCopy());
+    ASSERT_EQ(answerer.Boxes().size(), 1u);
+    EXPECT_EQ(answerer.Boxes()[0].Text, SeriesRunsText().toStdString());
+    EXPECT_TRUE(Computers.empty()) << "the second copy read nothing";
+
+    series.kill();
+    series.waitForFinished();
+}
+
+} // namespace
