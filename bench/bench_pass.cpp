@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     auto* screen = new TTestScreen;
     if (!screenshot.isEmpty()) {
         QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (shot || FramesDrawn < 4 || screen->Device == nullptr)
+            if (shot || screen->FramesDrawn < 4 || screen->Device == nullptr)
                 return;
             if (measuringStart == 0)
                 measuringStart = GetTickCount();

@@ -2,9 +2,9 @@
 // computer: the fields of its description, unscrambled, and its device list.
 //
 //     show_computer
-#include "mainwin/Identification.h"
 #include "platform/Cp1251.h"
 #include "render/DirectXGraphics.h"
+#include "series/Identification.h"
 #include "state/Variables.h"
 
 #include <QApplication>

@@ -17,23 +17,6 @@
 
 TTestScreen* TestScreen = nullptr;
 
-D3DCAPS8 WorkCaps{};
-D3DPRESENT_PARAMETERS PresentParams{};
-std::int32_t ProgressGrey = 200;
-std::int32_t WallFirstVertex = 0;
-std::int32_t FloorFirstVertex = 0;
-std::int32_t TriangleCount = 0;
-std::uint32_t AvailPhysReadings[4] = {};
-std::uint32_t AvailTextureMemReadings[4] = {};
-float CameraX = 0, CameraY = 0, CameraZ = 0, CameraYaw = 0;
-D3DMATRIX ViewMatrix{};
-D3DMATRIX ProjectionMatrix{};
-TFrameStats FrameStats;
-std::uint32_t FramesDrawn = 0;
-TFrameTimeLog PassFrameTimes;
-std::uint8_t LastBlackPercent = 0;
-std::uint16_t LastEmptyFps = 0;
-
 namespace {
 
 constexpr int DesignWidth = 304;
@@ -118,12 +101,10 @@ void TTestScreen::FormKeyDown(int key, Qt::KeyboardModifiers) {
     }
 }
 
-void TTestScreen::MainProc() {
+TPassOutcome TTestScreen::MainProc() {
     FrameStats = TFrameStats{};
     FramesDrawn = 0;
-    PassFrameTimes.Clear();
-    LastBlackPercent = 0;
-    LastEmptyFps = 0;
+    TPassOutcome outcome;
 
     PumpMessages();
     // An Esc seen at that pump has already said why the pass stops; keep its message.
@@ -145,17 +126,20 @@ void TTestScreen::MainProc() {
         hooks.AfterFrame = [this] { MemorySnapshot(4); };
         hooks.PumpMessages = [] { PumpMessages(); };
         hooks.Stopped = [] { return TestFailed; };
-        PassFrameTimes.Reserve();
-        hooks.FrameTimes = &PassFrameTimes;
+        outcome.FrameTimes.Reserve();
+        hooks.FrameTimes = &outcome.FrameTimes;
         FrameStats = RunFrameLoop(hooks);
 
-        LastBlackPercent = SampleScreen();
+        outcome.BlackPercent = SampleScreen();
         Sleep(1000);
-        LastEmptyFps = CountEmptyFrames();
+        outcome.EmptyFps = CountEmptyFrames();
         if (!TestFailed)
-            RecordResult();
+            RecordResult(outcome);
     }
     ReleaseAll();
+    if (!outcome.Recorded)
+        outcome.Failure = StatusText;
+    return outcome;
 }
 
 bool TTestScreen::CreateDeviceAndCheck() {
@@ -386,7 +370,7 @@ std::uint16_t TTestScreen::CountEmptyFrames() {
     return EmptyFpsFromCount(k);
 }
 
-void TTestScreen::RecordResult() {
+void TTestScreen::RecordResult(TPassOutcome& outcome) {
     if (CurrentComputerIndex < 0 ||
         static_cast<std::size_t>(CurrentComputerIndex) >= ComputerResults.size()) {
         // No entry to record into: say so rather than report a success that stored nothing.
@@ -396,14 +380,16 @@ void TTestScreen::RecordResult() {
     TPassMeasurements pass;
     pass.Stats = FrameStats;
     pass.TriangleCount = TriangleCount;
-    pass.BlackPercent = LastBlackPercent;
-    pass.EmptyFps = LastEmptyFps;
+    pass.BlackPercent = outcome.BlackPercent;
+    pass.EmptyFps = outcome.EmptyFps;
     for (int k = 0; k < 4; ++k) {
         pass.AvailPhys[k] = AvailPhysReadings[k];
         pass.AvailTextureMem[k] = AvailTextureMemReadings[k];
     }
-    StoreResult(ComputerResults[CurrentComputerIndex],
-                BuildResultRecord(CurrentTest, pass, CurrentDateTime()));
+    auto& results = ComputerResults[CurrentComputerIndex];
+    outcome.Result =
+        results[StoreResult(results, BuildResultRecord(CurrentTest, pass, CurrentDateTime()))];
+    outcome.Recorded = true;
     ResultsChanged = true;
     SetStatusText("Test was completed successfully.");
 }

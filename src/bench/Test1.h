@@ -19,6 +19,20 @@ class QKeyEvent;
 // StatusText after Esc on the test screen.
 inline constexpr const char* PassStoppedText = "Тестирование было остановлено пользователем.";
 
+// What one pass hands back to its caller.
+struct TPassOutcome {
+    bool Recorded = false;
+    // The record as stored in ComputerResults[CurrentComputerIndex], with the runs of its
+    // configuration so far; zero when nothing was recorded.
+    TResultRecord Result{};
+    // Why nothing was recorded (the StatusText the pass left); empty when it was.
+    std::string Failure;
+    // The time of every measured frame, for figures the record cannot hold.
+    TFrameTimeLog FrameTimes;
+    std::uint8_t BlackPercent = 0;
+    std::uint16_t EmptyFps = 0;
+};
+
 class TTestScreen : public QWindow {
 public:
     // Borderless, black, on top, centred on the primary screen at the design size. The
@@ -30,9 +44,10 @@ public:
     TTestScreen& operator=(const TTestScreen&) = delete;
 
     // One whole pass for CurrentTest. On success a result is recorded in
-    // ComputerResults[CurrentComputerIndex]; otherwise TestFailed is set and StatusText says
-    // why. Everything it created is released before it returns.
-    void MainProc();
+    // ComputerResults[CurrentComputerIndex] (and ResultsChanged set); otherwise TestFailed is
+    // set and StatusText says why. Everything it created is released before it returns, and
+    // what the pass measured is handed back.
+    TPassOutcome MainProc();
     // Esc, whatever the modifiers, stops the pass at its next check.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
 
@@ -44,6 +59,23 @@ public:
     D3DMATERIAL8 Material = {};
     // What a frame draws, listed once the vertex buffer is built.
     std::vector<TCorridorDraw> Draws;
+
+    // Working state of the pass, read by the tests that watch a pass from outside.
+    D3DCAPS8 WorkCaps = {};
+    D3DPRESENT_PARAMETERS PresentParams = {};
+    std::int32_t ProgressGrey = 200;
+    std::int32_t WallFirstVertex = 0;
+    std::int32_t FloorFirstVertex = 0;
+    std::int32_t TriangleCount = 0;
+    std::uint32_t AvailPhysReadings[4] = {};
+    std::uint32_t AvailTextureMemReadings[4] = {};
+    float CameraX = 0, CameraY = 0, CameraZ = 0, CameraYaw = 0;
+    D3DMATRIX ViewMatrix = {};
+    D3DMATRIX ProjectionMatrix = {};
+    // The statistics of the frame loop; FrameStats.N is zero until the loop has ended.
+    TFrameStats FrameStats;
+    // Frames drawn so far in the pass, warm-up included.
+    std::uint32_t FramesDrawn = 0;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -59,31 +91,10 @@ private:
     void DrawFrame(std::uint32_t t0);
     std::uint8_t SampleScreen();
     std::uint16_t CountEmptyFrames();
-    void RecordResult();
+    void RecordResult(TPassOutcome& outcome);
     void ReleaseAll();
     void PaintBlack();
 };
 
+// The test screen of the pass in progress, while there is one.
 extern TTestScreen* TestScreen;
-
-// Working state of the pass in progress (one pass at a time).
-extern D3DCAPS8 WorkCaps;
-extern D3DPRESENT_PARAMETERS PresentParams;
-extern std::int32_t ProgressGrey;
-extern std::int32_t WallFirstVertex;
-extern std::int32_t FloorFirstVertex;
-extern std::int32_t TriangleCount;
-extern std::uint32_t AvailPhysReadings[4];
-extern std::uint32_t AvailTextureMemReadings[4];
-extern float CameraX, CameraY, CameraZ, CameraYaw;
-extern D3DMATRIX ViewMatrix;
-extern D3DMATRIX ProjectionMatrix;
-// The statistics of the frame loop; FrameStats.N is zero until the loop has ended.
-extern TFrameStats FrameStats;
-// Frames drawn so far in the pass, warm-up included.
-extern std::uint32_t FramesDrawn;
-// The time of every measured frame of the last pass (its room taken before the timed loop).
-extern TFrameTimeLog PassFrameTimes;
-// The black-point percentage and empty-frame rate of the last pass.
-extern std::uint8_t LastBlackPercent;
-extern std::uint16_t LastEmptyFps;

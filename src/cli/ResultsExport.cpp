@@ -117,7 +117,8 @@ const std::vector<Column>& Columns() {
          [](const Row& row) { return IntegerCell(row.Computer.HalCaps.DeviceType != 0 ? 1 : 0); }},
         {"hal_transform_and_lighting",
          [](const Row& row) {
-             return IntegerCell((row.Computer.HalCaps.DevCaps & 0x10000) != 0 ? 1 : 0);
+             return IntegerCell(
+                 (row.Computer.HalCaps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) != 0 ? 1 : 0);
          }},
         {"devices",
          [](const Row& row) {

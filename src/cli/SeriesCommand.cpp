@@ -1,14 +1,11 @@
 #include "cli/SeriesCommand.h"
 
 #include "bench/FrameTimes.h"
-#include "bench/PassLogic.h"
-#include "bench/Test1.h"
 #include "cli/Messages.h"
 #include "cli/ResultsExport.h"
 #include "cli/WindowlessStartUp.h"
-#include "mainwin/ModeSelection.h"
-#include "mainwin/VideoMain1.h"
 #include "platform/Priority.h"
+#include "platform/ScreenSaver.h"
 #include "platform/SingleCopy.h"
 #include "render/DirectXGraphics.h"
 #include "state/ResultsFile.h"
@@ -22,43 +19,36 @@
 
 namespace {
 
-const char* AccelerationItemName(TAcceleration acceleration) {
+// The series' acceleration named by --accel; TAcceleration::Any names none and is refused
+// when the command line is parsed.
+TAccelerationChoice ChoiceOf(TAcceleration acceleration) {
     switch (acceleration) {
     case TAcceleration::HwAndSw:
-        return "Аппаратное и программное";
+        return TAccelerationChoice::HwAndSw;
     case TAcceleration::Hw:
-        return "Аппаратное";
+        return TAccelerationChoice::Hw;
     case TAcceleration::Sw:
-        return "Программное";
+        return TAccelerationChoice::Sw;
     case TAcceleration::Emulation:
     case TAcceleration::Any:
         break;
     }
-    return "Программная эмуляция";
+    return TAccelerationChoice::Emulation;
 }
 
-// The stored result of the pass that just ran (with the runs of its configuration so far).
-const TResultRecord* StoredResultOf(const TTestConfig& test) {
-    const TResultRecord key = ResultOfConfiguration(test);
-    const std::vector<TResultRecord>& results = ComputerResults[CurrentComputerIndex];
-    for (auto r = results.rbegin(); r != results.rend(); ++r)
-        if (SameResultKey(*r, key))
-            return &*r;
-    return nullptr;
-}
-
-// One line: the computer and the stored result as --export json gives them, and the figures
-// of this pass's frame times that the record cannot hold.
-QByteArray PassLine(const TResultRecord& result) {
+// One line for a recorded pass: the computer and the stored result as --export json gives
+// them, and the figures of the pass's frame times that the record cannot hold.
+QByteArray PassLine(const TPassOutcome& pass) {
     const auto computer = static_cast<std::size_t>(CurrentComputerIndex);
+    const TResultRecord& result = pass.Result;
     QJsonObject line =
         ExportJsonRow(computer + 1, Computers[computer], ComputerDevices[computer], &result);
-    const TFrameTimeFigures figures = FrameTimeFigures(PassFrameTimes.Times());
+    const TFrameTimeFigures figures = FrameTimeFigures(pass.FrameTimes.Times());
     line.insert("device", result.HardwareDevice != 0 ? "hal" : "ref");
     line.insert("vertex_processing",
                 result.HardwareVertexProcessing != 0 ? "hardware" : "software");
     line.insert("frames_timed", static_cast<qint64>(figures.Frames));
-    line.insert("frames_not_timed", static_cast<qint64>(PassFrameTimes.Dropped()));
+    line.insert("frames_not_timed", static_cast<qint64>(pass.FrameTimes.Dropped()));
     line.insert("frame_time_p50_ms", figures.P50Ms);
     line.insert("frame_time_p90_ms", figures.P90Ms);
     line.insert("frame_time_p99_ms", figures.P99Ms);
@@ -70,7 +60,7 @@ QByteArray PassLine(const TResultRecord& result) {
 
 std::optional<SeriesChoice> SeriesChoiceFor(const TCommandLineOptions& options,
                                             const TModeAvailability& available,
-                                            const std::vector<std::string>& accelerationItems,
+                                            const std::vector<TAccelerationChoice>& offered,
                                             QString* error) {
     SeriesChoice choice;
     choice.Presentation = options.Presentation;
@@ -92,23 +82,24 @@ std::optional<SeriesChoice> SeriesChoiceFor(const TCommandLineOptions& options,
         }
     }
 
-    if (accelerationItems.empty()) {
+    if (offered.empty()) {
         *error = QStringLiteral("Direct3D 8 is missing on this computer: no series can run");
         return std::nullopt;
     }
     choice.AccelerationItem = 0; // the window's first item, as it starts
     if (options.Acceleration) {
-        const std::string name = AccelerationItemName(*options.Acceleration);
+        const TAccelerationChoice wanted = ChoiceOf(*options.Acceleration);
         choice.AccelerationItem = -1;
-        QStringList offered;
-        for (std::size_t i = 0; i < accelerationItems.size(); ++i) {
-            offered.append(QString::fromStdString(accelerationItems[i]));
-            if (accelerationItems[i] == name)
+        QStringList words;
+        for (std::size_t i = 0; i < offered.size(); ++i) {
+            words.append(QString::fromLatin1(AccelerationWord(offered[i])));
+            if (offered[i] == wanted)
                 choice.AccelerationItem = static_cast<int>(i);
         }
         if (choice.AccelerationItem < 0) {
-            *error = QStringLiteral("this computer does not offer \"%1\"; it offers: %2")
-                         .arg(QString::fromStdString(name), offered.join(QStringLiteral(", ")));
+            *error = QStringLiteral("this computer does not offer %1; it offers: %2")
+                         .arg(QString::fromLatin1(AccelerationWord(wanted)),
+                              words.join(QStringLiteral(", ")));
             return std::nullopt;
         }
     }
@@ -127,7 +118,7 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
         return 2;
     }
 
-    SingleCopy copy(TVideoMainStartUp{}.CopyTitle, TCopyRole::Series);
+    SingleCopy copy(QString::fromUtf8(RunningCopyTitle), TCopyRole::Series);
     switch (copy.Claim(false)) {
     case TClaimResult::First:
         break;
@@ -152,7 +143,7 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     const std::optional<SeriesChoice> choice =
         startUp.Loaded
             ? SeriesChoiceFor(options, ModeAvailable,
-                              AccelerationItems(CurrentComputer, Direct3DMissing), &error)
+                              AccelerationChoices(CurrentComputer, Direct3DMissing), &error)
             : std::nullopt;
     if (!choice) {
         if (!error.isEmpty())
@@ -161,21 +152,17 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
         return 2;
     }
 
-    SeriesSeams seams;
+    TSeriesSeams seams;
     seams.RunPass = [] {
-        RunTestScreenPass();
-        if (TestFailed)
-            return;
-        if (const TResultRecord* result = StoredResultOf(CurrentTest)) {
-            const QByteArray line = PassLine(*result);
+        const TPassOutcome pass = RunTestScreenPass();
+        if (pass.Recorded) {
+            const QByteArray line = PassLine(pass);
             std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
             std::fflush(stdout);
         }
     };
-    seams.ShowProgress = [](int, int) {};
-    // The pass's own message is English; the end of the series is told below.
-    seams.ShowEnd = [](const std::string&) {};
-    const TSeriesOutcome outcome = RunSeries(nullptr, *choice, seams);
+    seams.ScreenSaver = SetScreenSaverActive;
+    const TSeriesOutcome outcome = RunSeries(*choice, seams);
     FreeDirect3DLibrary();
     if (outcome.Failed)
         Say(StatusText == PassStoppedText ? QStringLiteral("the series was stopped with Esc")

@@ -4,20 +4,22 @@
 #pragma once
 
 #include "cli/CommandLine.h"
-#include "mainwin/Series.h"
+#include "series/Accelerations.h"
+#include "series/Series.h"
 
 #include <QString>
 #include <optional>
 #include <string>
 #include <vector>
 
-// The main window's choice for the command's --modes and --accel, given what this computer
-// offers: the ticks numbered over the available modes, the acceleration item of that name;
-// nothing, with the reason in *error, for a mode the display does not accept or an
-// acceleration this computer lacks.
+// The series' choice for the command's --modes and --accel, given what this computer offers:
+// the ticks numbered over the available modes as the main window numbers its boxes, the item
+// of that acceleration among the offered ones (the first when --accel is not given); nothing,
+// with the reason in *error, for a mode the display does not accept or an acceleration this
+// computer lacks.
 std::optional<SeriesChoice> SeriesChoiceFor(const TCommandLineOptions& options,
                                             const TModeAvailability& available,
-                                            const std::vector<std::string>& accelerationItems,
+                                            const std::vector<TAccelerationChoice>& offered,
                                             QString* error);
 
 // Needs a QApplication. Returns the exit status: 0 when every pass succeeded and the results

@@ -1,10 +1,10 @@
 #include "cli/WindowlessStartUp.h"
 
 #include "cli/ResultsExport.h"
-#include "mainwin/Identification.h"
-#include "mainwin/ModeSelection.h"
 #include "platform/RetryDialog.h"
 #include "render/DirectXGraphics.h"
+#include "series/DisplayModes.h"
+#include "series/Identification.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 

@@ -1,5 +1,6 @@
 #include "mainwin/IndicForm1.h"
 
+#include "platform/Background.h"
 #include "state/Variables.h"
 
 #include "ui_IndicForm1.h"

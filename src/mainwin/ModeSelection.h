@@ -1,8 +1,9 @@
-// The display modes and accelerations that the main window offers: the mode test, the
-// captions of the mode check boxes, the acceleration list and the full/selective switch.
-// Plain functions, shared by the window and a command line.
+// The display modes and accelerations that the main window offers: the captions of the mode
+// check boxes (series/DisplayModes.h), the acceleration list and the full/selective switch.
+// Plain functions the window's handlers call.
 #pragma once
 
+#include "series/DisplayModes.h"
 #include "state/Variables.h"
 
 #include <functional>
@@ -10,19 +11,9 @@
 #include <string>
 #include <vector>
 
-// Asks accepts(width, height, depth) for each of the ten modes in mode order and stores the
-// answers in ModeAvailable.
-void TestDisplayModes(const std::function<bool(int, int, int)>& accepts);
-// The same with this computer's screen.
-void TestDisplayModes();
-
-// One caption per available mode, in mode order: "1024 x 768 pixels, 32 bits". The k-th
-// caption belongs to CheckBox<k>.
-std::vector<std::string>
-ModeCaptions(const std::uint8_t (&available)[ModeSizeCount][ModeDepthCount]);
-
-// The acceleration items (UTF-8) for an adapter with these capabilities; none when Direct3D 8
-// is missing, in which case the launch buttons stay disabled.
+// The captions (UTF-8) of the accelerations an adapter with these capabilities offers
+// (AccelerationChoices); none when Direct3D 8 is missing, in which case the launch buttons
+// stay disabled.
 std::vector<std::string> AccelerationItems(const TComputerRecord& computer, bool direct3DMissing);
 
 // What a change of the test scope does to the other controls.

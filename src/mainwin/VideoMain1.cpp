@@ -6,6 +6,7 @@
 #include "mainwin/ModeSelection.h"
 #include "mainwin/Series.h"
 #include "mainwin/UnsavedResults.h"
+#include "platform/Background.h"
 #include "platform/BitBtn.h"
 #include "platform/Fonts.h"
 #include "platform/MessageBox.h"

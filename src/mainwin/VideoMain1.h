@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mainwin/Identification.h"
 #include "mainwin/Series.h"
+#include "series/Identification.h"
 
 #include <QString>
 #include <QWidget>
@@ -19,9 +19,9 @@ class SingleCopy;
 // for the clock estimate, must see other screens, or must not meet a running program.
 struct TVideoMainStartUp {
     std::function<std::int32_t()> MeasureCpuMhz = ::MeasureCpuMhz;
-    std::function<bool(int, int, int)> DisplayModeAccepted; // empty: this computer's screen
-    QString CopyTitle = QStringLiteral("Стендограф   ");    // title that later copies look for
-    SeriesSeams Series;                                     // what the launch buttons' series do
+    std::function<bool(int, int, int)> DisplayModeAccepted;  // empty: this computer's screen
+    QString CopyTitle = QString::fromUtf8(RunningCopyTitle); // title later copies look for
+    SeriesSeams Series;                                      // what the launch buttons' series do
 };
 
 // The main window: system identification at start, mode and acceleration choice, launching

@@ -1,6 +1,8 @@
 // The six textures of the benchmark's corridor, built from the program's JPEG pictures as
 // 1024 x 1024 A8R8G8B8 pixels, bottom row first.
 #include "render/TextureSet.h"
+
+#include "render/Jpeg.h"
 #include "state/Variables.h"
 
 #include <QImage>

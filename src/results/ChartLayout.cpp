@@ -7,10 +7,6 @@
 
 namespace {
 
-// The standard test configuration: managed vertex buffer and textures, detail level 4.
-constexpr std::uint8_t StandardPool = 2;
-constexpr std::uint8_t TestDetailLevel = 4;
-
 // The mode that represents a computer in the ranking, best first: 1024 x 768, then 800 x 600,
 // 640 x 480, 1280 x 1024, 1600 x 1200, each at 32 bits before 16.
 struct TModeIndex {
@@ -30,7 +26,7 @@ std::int32_t FindKindResult(std::int32_t computer, int sizeIndex, int depthIndex
                       static_cast<std::uint16_t>(ModeSizes[sizeIndex].Height),
                       static_cast<std::uint16_t>(ModeDepths[depthIndex]),
                       ChartKinds[kind].HardwareDevice, ChartKinds[kind].HardwareVertexProcessing,
-                      StandardPool, StandardPool);
+                      ManagedPoolCode, ManagedPoolCode);
 }
 
 bool IsStoredComputer(std::int32_t computer) {

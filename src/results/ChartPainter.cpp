@@ -93,7 +93,7 @@ void PaintOneComputer(TChartCanvas& canvas, const TChartLayout& layout, const TC
                 FindResult(m, static_cast<std::uint16_t>(ModeSizes[i].Width),
                            static_cast<std::uint16_t>(ModeSizes[i].Height),
                            static_cast<std::uint16_t>(ModeDepths[d]), kind.HardwareDevice,
-                           kind.HardwareVertexProcessing, 2, 2);
+                           kind.HardwareVertexProcessing, ManagedPoolCode, ManagedPoolCode);
             if (r != -1) {
                 const float value = results[static_cast<std::size_t>(r)].TrianglesPerMs;
                 const float ratio = section.HasReference ? value / section.Reference : 0.0f;

@@ -1,5 +1,6 @@
 #include "results/VideoResults1.h"
 
+#include "platform/Background.h"
 #include "platform/BitBtn.h"
 #include "platform/Fonts.h"
 #include "platform/MessageBox.h"

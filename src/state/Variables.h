@@ -15,9 +15,6 @@
 #include <string_view>
 #include <vector>
 
-class QImage;
-class QPainter;
-
 // ---- Constants ------------------------------------------------------------------------------
 
 inline constexpr std::uint8_t VersionMajor = 1;
@@ -35,6 +32,15 @@ inline constexpr int ModeDepthCount = 2;
 inline constexpr TModeSize ModeSizes[ModeSizeCount] = {
     {640, 480}, {800, 600}, {1024, 768}, {1280, 1024}, {1600, 1200}};
 inline constexpr std::int32_t ModeDepths[ModeDepthCount] = {16, 32};
+
+// The memory-pool code of the vertex buffer and the textures that every series runs with
+// (D3DPOOL_MANAGED), and the scene detail levels of a test and of a presentation.
+inline constexpr std::uint8_t ManagedPoolCode = 2;
+inline constexpr std::uint8_t TestDetailLevel = 4;
+inline constexpr std::uint8_t PresentationDetailLevel = 1;
+
+// The title under which a running copy of the program is found by a later one.
+inline constexpr const char* RunningCopyTitle = "Стендограф   ";
 
 // The results file of the working directory.
 inline constexpr const char* ResultsFileName = "Results.bin";
@@ -246,14 +252,3 @@ private:
 // Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.
 TStringSlot ReadRegistryText(HKEY root, std::string_view keyPath, std::string_view valueName);
 void SetStatusText(std::string_view text);
-// The rounded, shaded blue background of every window and button glyph.
-void PaintBackground(QPainter& canvas, int W, int H, int R, int N);
-// The glyph of a button of that size: the background (R 10, N 3) on the face less 2 pixels
-// each side.
-QImage ButtonGlyph(int buttonWidth, int buttonHeight);
-// Decodes the program's JPEG resource of that name (any letter case) into bitmap, a 24-bit
-// image; throws std::runtime_error for an unknown name or undecodable data.
-void LoadJpegResource(std::string_view name, QImage& bitmap);
-// Decodes JPEG bytes into bitmap as LoadJpegResource does; throws std::runtime_error when
-// they are not a decodable JPEG image.
-void DecodeJpegData(const void* data, std::size_t size, QImage& bitmap);

@@ -125,6 +125,12 @@ protected:
 
     std::vector<TResultRecord>& Results() { return ComputerResults[CurrentComputerIndex]; }
 
+    // What the last RunPass saw of its screen's working state and the pass's outcome.
+    std::int32_t ProgressGrey = 0;
+    std::uint32_t FramesDrawn = 0;
+    TFrameStats FrameStats;
+    std::uint8_t LastBlackPercent = 0;
+
     // Creates a screen, shows it, runs MainProc, destroys it, as the launch code does.
     // duringPass runs on a timer while the pass pumps messages.
     void RunPass(const TTestConfig& test, std::function<void(TTestScreen&)> duringPass = {}) {
@@ -137,8 +143,21 @@ protected:
             QObject::connect(&timer, &QTimer::timeout, [&] { duringPass(screen); });
             timer.start(10);
         }
-        screen.MainProc();
+        const TPassOutcome outcome = screen.MainProc();
         timer.stop();
+        ProgressGrey = screen.ProgressGrey;
+        FramesDrawn = screen.FramesDrawn;
+        FrameStats = screen.FrameStats;
+        LastBlackPercent = outcome.BlackPercent;
+        EXPECT_EQ(outcome.Recorded, !TestFailed);
+        EXPECT_EQ(outcome.Failure.empty(), !TestFailed);
+        if (outcome.Recorded) {
+            const TResultRecord& stored = Results()[Results().size() - 1];
+            EXPECT_EQ(std::memcmp(&outcome.Result, &stored, sizeof stored), 0)
+                << "the outcome holds the record as stored";
+            const std::size_t frames = outcome.Result.FrameCount;
+            EXPECT_EQ(outcome.FrameTimes.Times().size(), frames);
+        }
         // Everything the pass created is gone when it returns.
         EXPECT_EQ(screen.Direct3D, nullptr);
         EXPECT_EQ(screen.Device, nullptr);
@@ -291,8 +310,8 @@ TEST_F(Pass, EscBeforeTheLoopDrawsNoFrame) {
     screen.MainProc();
     EXPECT_TRUE(TestFailed);
     EXPECT_EQ(StatusText, Stopped);
-    EXPECT_EQ(FramesDrawn, 0u);
-    EXPECT_EQ(ProgressGrey, 40); // the set-up ran to its end
+    EXPECT_EQ(screen.FramesDrawn, 0u);
+    EXPECT_EQ(screen.ProgressGrey, 40); // the set-up ran to its end
     EXPECT_EQ(Results().size(), before.size());
     EXPECT_FALSE(ResultsChanged);
     EXPECT_EQ(screen.Device, nullptr);
@@ -310,8 +329,8 @@ TEST_F(Pass, EscDuringTheLoopEndsItAfterThatFrame) {
     const TTestConfig test = Config(640, 480, 32, Kind::Ref, 1);
     std::uint32_t drawnAtEsc = 0;
     RunPass(test, [&](TTestScreen& screen) {
-        if (drawnAtEsc == 0 && FramesDrawn >= 6) {
-            drawnAtEsc = FramesDrawn;
+        if (drawnAtEsc == 0 && screen.FramesDrawn >= 6) {
+            drawnAtEsc = screen.FramesDrawn;
             QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::ControlModifier);
             QCoreApplication::sendEvent(&screen, &esc);
         }

@@ -3,7 +3,6 @@
 // command makes of the display's modes and the computer's accelerations, as a table.
 #include "cli/SeriesCommand.h"
 #include "ProgramRun.h"
-#include "mainwin/VideoMain1.h"
 #include "platform/SingleCopy.h"
 #include "state/StoreFixture.h"
 
@@ -38,14 +37,14 @@ TEST(SeriesChoiceFor, TicksNumberedOverAvailableModesAndAccelerationByName) {
         size[0] = size[1] = 1;
     available[0][0] = 0;
     available[2][1] = 0;
-    const std::vector<std::string> threeItems = {"Аппаратное и программное", "Аппаратное",
-                                                 "Программное"};
-    const std::vector<std::string> emulation = {"Программная эмуляция"};
+    const std::vector<TAccelerationChoice> threeItems = {
+        TAccelerationChoice::HwAndSw, TAccelerationChoice::Hw, TAccelerationChoice::Sw};
+    const std::vector<TAccelerationChoice> emulation = {TAccelerationChoice::Emulation};
 
     struct Case {
         const char* name;
         TCommandLineOptions options;
-        std::vector<std::string> items;
+        std::vector<TAccelerationChoice> items;
         std::vector<int> ticked; // box numbers from 1
         int item;                // -1: refused
         const char* error;
@@ -83,14 +82,13 @@ TEST(SeriesChoiceFor, TicksNumberedOverAvailableModesAndAccelerationByName) {
          emulation,
          {},
          -1,
-         "this computer does not offer \"Аппаратное\"; it offers: Программная эмуляция"},
+         "this computer does not offer hw; it offers: emulation"},
         {"emulation where a HAL device is",
          Options({{0, 1}}, TAcceleration::Emulation),
          threeItems,
          {},
          -1,
-         "this computer does not offer \"Программная эмуляция\"; it offers: Аппаратное и "
-         "программное, Аппаратное, Программное"},
+         "this computer does not offer emulation; it offers: hw+sw, hw, sw"},
         {"Direct3D missing",
          Options({{0, 1}}, std::nullopt),
          {},
@@ -205,7 +203,7 @@ TEST_F(SeriesCommandTest, FailuresSayWhyAndEndNonZero) {
     const QByteArray previousRuntime = qgetenv("XDG_RUNTIME_DIR");
     qputenv("TMPDIR", Q(Tmp()).toLocal8Bit());
     qunsetenv("XDG_RUNTIME_DIR");
-    SingleCopy running(TVideoMainStartUp{}.CopyTitle);
+    SingleCopy running(QString::fromUtf8(RunningCopyTitle));
     const TClaimResult claimed = running.Claim();
     if (previousTmp.isNull())
         qunsetenv("TMPDIR");

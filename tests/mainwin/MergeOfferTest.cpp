@@ -2,8 +2,8 @@
 #include "state/StoreFixture.h"
 
 #include "BoxAnswerer.h"
-#include "StoreReset.h"
 #include "mainwin/MergeOffer.h"
+#include "state/StoreReset.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "mainwin/ModeSelection.h"
-#include "StoreReset.h"
+#include "state/StoreReset.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 
 #include "BoxAnswerer.h"
 #include "SeriesFixture.h"
-#include "StoreReset.h"
 #include "bench/Test1.h"
 #include "platform/SingleCopy.h"
 #include "render/DirectXGraphics.h"
+#include "state/StoreReset.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>

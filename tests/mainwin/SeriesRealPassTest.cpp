@@ -56,7 +56,7 @@ private:
             MainHiddenDuringPasses &= !mainWindow_.isVisible();
             const QCursor* cursor = QGuiApplication::overrideCursor();
             CursorHiddenDuringPasses &= cursor != nullptr && cursor->shape() == Qt::BlankCursor;
-            if (Screens == escInPass_ && !EscPressed && FramesDrawn >= 6) {
+            if (Screens == escInPass_ && !EscPressed && TestScreen->FramesDrawn >= 6) {
                 EscPressed = true;
                 QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
                 QCoreApplication::sendEvent(TestScreen, &esc);

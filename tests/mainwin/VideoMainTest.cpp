@@ -2,13 +2,13 @@
 #include "state/StoreFixture.h"
 
 #include "BoxAnswerer.h"
-#include "StoreReset.h"
 #include "mainwin/VideoMain1.h"
 #include "platform/BitBtn.h"
 #include "platform/RetryDialog.h"
 #include "platform/SingleCopy.h"
 #include "render/DirectXGraphics.h"
 #include "results/VideoResults1.h"
+#include "state/StoreReset.h"
 
 #include <QCheckBox>
 #include <QComboBox>

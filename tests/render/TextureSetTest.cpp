@@ -1,6 +1,7 @@
 // Texture preparation checked against the decoded pictures themselves: where the wall
 // picture sits, what surrounds it, the upside-down order, and the arguments it ignores.
 #include "render/TextureSet.h"
+#include "render/Jpeg.h"
 #include "state/Variables.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "mainwin/Identification.h"
-#include "StoreReset.h"
+#include "series/Identification.h"
 #include "platform/Cp1251.h"
 #include "platform/MemoryStatus.h"
+#include "state/StoreReset.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mainwin/Identification.h"
+#include "series/Identification.h"
 
 #include "platform/Clock.h"
 #include "platform/Cp1251.h"
