@@ -48,6 +48,7 @@ int RunWindows(int argc, char** argv) {
 
         videoMain->show();
         exitCode = QApplication::exec();
+        KeepGraphicsDriversForLeakCheck();
 
         IndicForm = nullptr;
         VideoResults = nullptr;

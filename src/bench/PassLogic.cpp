@@ -237,10 +237,13 @@ std::uint16_t EmptyFpsFromCount(std::uint64_t emptyFrames) {
     return static_cast<std::uint16_t>(std::min<std::uint64_t>(emptyFrames / 2, 65535));
 }
 
+double DaysSince1899(const QDateTime& local) {
+    const qint64 days = QDate(1899, 12, 30).daysTo(local.date());
+    return static_cast<double>(days) + local.time().msecsSinceStartOfDay() / 86400000.0;
+}
+
 double CurrentDateTime() {
-    const QDateTime now = QDateTime::currentDateTime();
-    const qint64 days = QDate(1899, 12, 30).daysTo(now.date());
-    return static_cast<double>(days) + now.time().msecsSinceStartOfDay() / 86400000.0;
+    return DaysSince1899(QDateTime::currentDateTime());
 }
 
 TResultRecord ResultOfConfiguration(const TTestConfig& test) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+class QDateTime;
+
 // ---- Scene ----------------------------------------------------------------------------------
 
 inline constexpr std::uint32_t MeasuredDurationMs = 7000;
@@ -124,7 +126,9 @@ std::uint8_t BlackPercentOf(const TBlackSample& sample);
 // Empty frames in 2000 ms to frames per second: k div 2, at most 65,535.
 std::uint16_t EmptyFpsFromCount(std::uint64_t emptyFrames);
 
-// The current local date and time as a day count since 30 December 1899.
+// A local date and time as a day count since 30 December 1899, the time of day as the fraction.
+double DaysSince1899(const QDateTime& local);
+// The current local date and time as such a day count.
 double CurrentDateTime();
 
 struct TPassMeasurements {

@@ -129,12 +129,14 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             return fail(QStringLiteral("--%1 is given more than once").arg(name));
 
     TCommandLineOptions options;
-    if (parser.isSet(Help)) {
-        options.Mode = TCommandMode::Help;
-        return {options, {}};
-    }
-    if (parser.isSet(Version)) {
-        options.Mode = TCommandMode::Version;
+    // --help and --version stand alone: with anything else the line asks for two things.
+    for (const auto& [name, mode] :
+         {std::pair{Help, TCommandMode::Help}, std::pair{Version, TCommandMode::Version}}) {
+        if (!parser.isSet(name))
+            continue;
+        if (parser.optionNames().size() > 1)
+            return fail(QStringLiteral("--%1 takes no other option").arg(name));
+        options.Mode = mode;
         return {options, {}};
     }
 
@@ -183,7 +185,9 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 
     switch (options.Mode) {
     case TCommandMode::Run:
-        if (parser.isSet(Modes) == parser.isSet(AllModes))
+        if (parser.isSet(Modes) && parser.isSet(AllModes))
+            return fail(QStringLiteral("--modes and --all-modes exclude each other"));
+        if (!parser.isSet(Modes) && !parser.isSet(AllModes))
             return fail(QStringLiteral("--run needs either --modes or --all-modes"));
         options.AllModes = parser.isSet(AllModes);
         if (parser.isSet(AllModes)) {

@@ -4,6 +4,7 @@
 #include "cli/Messages.h"
 #include "cli/ResultsExport.h"
 #include "cli/SeriesCommand.h"
+#include "platform/LeakSuppressions.h"
 #include "render/DirectXGraphics.h"
 
 #include <QApplication>
@@ -53,7 +54,9 @@ int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
     }
     case TCommandMode::Run: {
         QApplication application(argc, argv);
-        return RunSeriesCommand(options);
+        const int status = RunSeriesCommand(options);
+        KeepGraphicsDriversForLeakCheck();
+        return status;
     }
     case TCommandMode::Chart: {
         // The chart's fonts and the display-mode marks need the toolkit's screen and fonts.

@@ -15,6 +15,17 @@ inline constexpr const char* SystemLibraryLeaks = "leak:libGLX_mesa.so\n"
                                                   "leak:libdbus-1.so\n"
                                                   "leak:libglib-2.0.so\n";
 
+// Keeps the loaded libraries whose file names contain nameContains (all when null) loaded until
+// the process ends. A library unloaded before the leak check leaves frames the checker can no
+// longer name, so the suppressions above would miss what it leaked.
+void PinLoadedLibraries(const char* nameContains = nullptr);
+
+// In the sanitizer build only: keeps the system's graphics driver (Mesa's "*_dri.so") loaded to
+// the end. It is unloaded when the display closes, before the leak check; without it the
+// checker reports what the driver keeps for itself as leaks of no known library. Called while
+// the display is still open.
+void KeepGraphicsDriversForLeakCheck();
+
 // The sanitizer runtime of GCC 12 takes a dynamic TLS block that happens to start 16 bytes
 // past a page boundary for one with the header of glibc before 2.25, and reads the two words
 // before it as the block's bounds: now and then the leak checker's tracer then crashes at the

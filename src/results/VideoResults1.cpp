@@ -19,8 +19,11 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOption>
+#include <qdrawutil.h>
 
 TVideoResults* VideoResults = nullptr;
 std::int32_t ShownComputerView = 0;
@@ -39,6 +42,22 @@ void MakeSilver(QWidget* widget) {
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
+
+// Group frames drawn as an etched line only, so that a group is as silver inside as the
+// palette says; the application's style would lay a tinted panel over it.
+class TEtchedGroupStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        qDrawShadeRect(painter, option->rect, option->palette, true, 1, 0);
+    }
+};
 
 // The radio buttons named prefix0, prefix1, ... as one group whose ids are item indices.
 QButtonGroup* RadioGroup(QWidget* box, const QString& prefix) {
@@ -73,6 +92,11 @@ TVideoResults::TVideoResults(QWidget* parent)
          std::initializer_list<QWidget*>{ui_->RadioComputer, ui_->RadioAcceleration,
                                          ui_->BoxForComputer, ui_->ComboComputer, ui_->Box1})
         MakeSilver(silver);
+    auto* groupStyle = new TEtchedGroupStyle(QApplication::style()->name());
+    groupStyle->setParent(this);
+    for (QWidget* group : std::initializer_list<QWidget*>{
+             ui_->RadioComputer, ui_->RadioAcceleration, ui_->BoxForComputer})
+        group->setStyle(groupStyle);
     ui_->BitBtn2->setFont(ArialBlackFont(21));
     QPalette buttonPalette = ui_->BitBtn2->palette();
     buttonPalette.setColor(QPalette::ButtonText, QColor(0x00, 0x00, 0xFF));

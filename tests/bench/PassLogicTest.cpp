@@ -3,6 +3,9 @@
 #include "bench/PassLogic.h"
 #include "support/TempDir.h"
 
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -469,29 +472,42 @@ TEST(Recording, RunCountFromAStrangeFileDoesNotWrap) {
 // Local days since 30 December 1899, the fraction the time of day, against the C library's
 // clock and time zone: the Unix epoch is day 25,569.
 TEST(Recording, TimestampIsLocalDaysSince1899) {
+    // The day count of known local times: the epoch and the fraction.
+    const struct {
+        QDateTime local;
+        double days;
+    } known[] = {
+        {QDateTime(QDate(1899, 12, 30), QTime(0, 0)), 0.0},
+        {QDateTime(QDate(1900, 1, 1), QTime(18, 0)), 2.75},
+        {QDateTime(QDate(2026, 12, 10), QTime(12, 0, 1)), 46366 + 43201.0 / 86400},
+    };
+    for (const auto& k : known)
+        EXPECT_DOUBLE_EQ(DaysSince1899(k.local), k.days) << k.local.toString().toStdString();
+
     for (const char* zone : {"UTC0", "MSK-3", "EST5"}) {
         SCOPED_TRACE(zone);
         const char* saved = std::getenv("TZ");
         const std::string savedZone = saved != nullptr ? saved : "";
         setenv("TZ", zone, 1);
         tzset();
-        const auto days = [] {
-            const std::time_t now = std::time(nullptr);
-            std::tm local{};
-            localtime_r(&now, &local);
-            return 25569.0 + static_cast<double>(now + local.tm_gmtoff) / 86400.0;
-        };
-        const double before = days();
+        // The bounds come from the clock the stamp comes from, so they hold to the millisecond.
+        const QDateTime before = QDateTime::currentDateTime();
         const double stamp = CurrentDateTime();
-        const double after = days();
+        const QDateTime after = QDateTime::currentDateTime();
+        // The zone's own reckoning of local time, from the C library, whole seconds.
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        const double cDays = 25569.0 + static_cast<double>(now + local.tm_gmtoff) / 86400.0;
         if (saved != nullptr)
             setenv("TZ", savedZone.c_str(), 1);
         else
             unsetenv("TZ");
         tzset();
-        // The C clock counts whole seconds.
-        EXPECT_GE(stamp, before - 1e-9);
-        EXPECT_LT(stamp, after + 1.0 / 86400);
+        EXPECT_GE(stamp, DaysSince1899(before));
+        EXPECT_LE(stamp, DaysSince1899(after));
+        // A wrong zone is hours away; the two clocks are never more than a few seconds apart.
+        EXPECT_NEAR(stamp, cDays, 5.0 / 86400);
     }
 }
 

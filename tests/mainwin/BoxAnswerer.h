@@ -15,6 +15,7 @@ public:
     struct Seen {
         std::string Text;
         Qt::TextFormat Format;
+        QPoint Centre; // on the screen
     };
 
     // Each box shown gets the next answer; a box beyond them is answered No.
@@ -33,7 +34,8 @@ private:
         if (box == nullptr || !box->isVisible() || box->property("answered").toBool())
             return;
         box->setProperty("answered", true);
-        seen_.push_back({box->text().toStdString(), box->textFormat()});
+        seen_.push_back(
+            {box->text().toStdString(), box->textFormat(), box->mapToGlobal(box->rect().center())});
         QMessageBox::StandardButton answer = QMessageBox::No;
         if (!answers_.empty()) {
             answer = answers_.front();

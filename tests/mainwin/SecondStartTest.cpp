@@ -50,7 +50,6 @@ private:
 QProcessEnvironment ChildEnvironment() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("QT_QPA_PLATFORM");
-    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
     return environment;
 }
 

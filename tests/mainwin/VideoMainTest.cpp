@@ -298,6 +298,10 @@ TEST_F(MainWindow, StartUpMergesOtherResultsFilesOnRequest) {
     ASSERT_EQ(answerer.Boxes().size(), 2u);
     EXPECT_NE(answerer.Boxes()[0].Text.find("'a.bin'"), std::string::npos);
     EXPECT_NE(answerer.Boxes()[1].Text.find("'b.bin'"), std::string::npos);
+    // Asked over the place where the window is about to open, in the middle of the screen.
+    for (const auto& box : answerer.Boxes())
+        EXPECT_TRUE(window->geometry().contains(box.Centre))
+            << box.Centre.x() << "," << box.Centre.y();
     // home, b, and this computer added after them.
     ASSERT_EQ(Computers.size(), 3u);
     EXPECT_EQ(Computers[1].Owner, MakeComputer("b").Owner);

@@ -327,4 +327,20 @@ TEST_F(VideoResultsTest, TheComputerListDropsDownFiveItems) {
     combo->hidePopup();
 }
 
+// The groups and the chart's box are silver inside, the window's colour, as far as the eye
+// can tell: no style's tint over them.
+TEST_F(VideoResultsTest, TheGroupsAreSilverInside) {
+    ShowWindow();
+    for (const char* name : {"RadioComputer", "RadioAcceleration", "BoxForComputer"}) {
+        SCOPED_TRACE(name);
+        QWidget* group = Child<QWidget>(name);
+        group->show();
+        const QImage picture = group->grab().toImage();
+        // Inside the frame, right of the items and the list, at the bottom.
+        const QPoint inside(picture.width() - 5, picture.height() - 5);
+        EXPECT_EQ(QColor(picture.pixel(inside)), QColor(192, 192, 192))
+            << QColor(picture.pixel(inside)).name().toStdString();
+    }
+}
+
 } // namespace

@@ -7,31 +7,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <link.h>
-#include <string>
-#include <vector>
-
-namespace {
-
-// The system's graphics drivers are unloaded when the display closes at exit, after which the
-// leak checker can no longer name them and its suppressions of their leaks miss. Keep every
-// loaded library loaded until the process ends.
-void PinLoadedLibraries() {
-    std::vector<std::string> names;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0')
-                static_cast<std::vector<std::string>*>(data)->push_back(info->dlpi_name);
-            return 0;
-        },
-        &names);
-    for (const std::string& name : names)
-        dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
-} // namespace
 
 // Provided by LeakSanitizer in the sanitizer build; absent otherwise.
 extern "C" __attribute__((weak)) void __lsan_do_leak_check();
@@ -50,6 +26,8 @@ int main(int argc, char** argv) {
     InstallQtRussianTranslation();
 #endif
     const int result = RUN_ALL_TESTS();
+    // The drivers are unloaded when the display closes at exit, after which the leak checker
+    // could no longer name them: keep every library loaded until the process ends.
     PinLoadedLibraries();
     // Check for leaks now, with the application still alive, and end without running the
     // exit-time destructors: Qt's accessibility bridge keeps a D-Bus thread running to the
