@@ -22,6 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 const QString ProgramTitle = TVideoMainStartUp{}.CopyTitle;
@@ -147,6 +150,30 @@ TEST_F(SecondStart, AWindowStartedDuringACommandLineSeriesSaysSoAndEnds) {
 
     series.kill();
     series.waitForFinished();
+}
+
+// Another user took the name of this user's single-copy folder: the window says that it cannot
+// tell whether another copy runs, and starts all the same. Needs a second user: root only.
+TEST_F(SecondStart, ARuleThatCannotBeSetUpIsToldAndTheWindowStarts) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a folder of another user";
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const std::filesystem::path own = folder_ / "tmp" / ("stendograph-" + std::to_string(getuid()));
+    std::filesystem::create_directory(own);
+    ASSERT_EQ(chown(own.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+    BoxAnswerer answerer({QMessageBox::Ok});
+    TVideoMainStartUp startUp;
+    startUp.MeasureCpuMhz = [] { return 2400; };
+    TVideoMain window(nullptr, startUp);
+    EXPECT_FALSE(window.SecondCopy());
+    ASSERT_EQ(answerer.Boxes().size(), 1u);
+    EXPECT_NE(answerer.Boxes()[0].Text.find("Не удалось проверить, не запущена ли уже другая "
+                                            "копия программы"),
+              std::string::npos);
+    EXPECT_NE(answerer.Boxes()[0].Text.find("belongs to another user"), std::string::npos);
+    EXPECT_EQ(Computers.size(), 1u) << "the start-up went on";
 }
 
 } // namespace
