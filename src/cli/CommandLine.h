@@ -2,6 +2,8 @@
 // anything runs, so that a mistake is reported without a window opening.
 #pragma once
 
+#include "state/Variables.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -32,7 +34,7 @@ struct TCommandLineOptions {
 
     // --results FILE: the results file of --run, --export and --chart. As given (relative names
     // are relative to the folder the command was started in).
-    QString ResultsFile = QStringLiteral("Results.bin");
+    QString ResultsFile = QString::fromLatin1(ResultsFileName);
     bool ResultsFileGiven = false;
 
     // --run. ModeChosen mirrors the main window's mode ticks: [size index][depth index] of

@@ -109,7 +109,7 @@ std::optional<SeriesChoice> SeriesChoiceFor(const TCommandLineOptions& options,
 int RunSeriesCommand(const TCommandLineOptions& options) {
     // A series rewrites Results.bin of its folder, as the window does there.
     const QFileInfo results(options.ResultsFile);
-    if (results.fileName() != QLatin1String("Results.bin")) {
+    if (results.fileName() != QLatin1String(ResultsFileName)) {
         Say(QStringLiteral("--results: a series keeps its results in a file named Results.bin"));
         return 2;
     }
@@ -136,7 +136,7 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     }
     SetHighPriority();
 
-    const TWindowlessStartUp startUp = StartUpWithoutWindows(QStringLiteral("Results.bin"), true);
+    const TWindowlessStartUp startUp = StartUpWithoutWindows(QString::fromLatin1(ResultsFileName), true);
     for (const QString& message : startUp.Messages)
         Say(message);
     QString error;

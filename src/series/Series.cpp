@@ -131,7 +131,7 @@ TSeriesOutcome RunSeries(const SeriesChoice& choice, const TSeriesSeams& seams) 
         // Out of memory while writing, say: the file is untouched, and never a success.
         outcome.Save.File = {TFileStep::Write, 0};
         ResultsUnsaved = true;
-        SetStatusText(std::string("Results.bin: ") + error.what());
+        SetStatusText(std::string(ResultsFileName) + ": " + error.what());
         TestFailed = true;
     }
     outcome.Failed = TestFailed;
