@@ -114,13 +114,6 @@ TEST_P(RunAccident, OldResultsStayTheUserIsToldAndNothingOfTheirsGoes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RunAccident, testing::ValuesIn(AccidentCases),
-                         [](const auto& info) {
-                             std::string name = info.param.Name;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, RunAccident, testing::ValuesIn(AccidentCases), AccidentCaseName);
 
 } // namespace

@@ -133,14 +133,7 @@ TEST_P(SeriesAccident, OldResultsStayTheUserIsToldAndNothingOfTheirsGoes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SeriesAccident, testing::ValuesIn(AccidentCases),
-                         [](const auto& info) {
-                             std::string name = info.param.Name;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, SeriesAccident, testing::ValuesIn(AccidentCases), AccidentCaseName);
 
 // Results that could not be saved are saved by the next series once the cause is gone, and
 // until then the window's close asks first: Cancel and a failed Retry keep it open.

@@ -50,6 +50,15 @@ inline const TAccidentCase AccidentCases[] = {
     {"a damaged block", TAccident::DamagedBlock},
 };
 
+// The name of a case as a test's name: letters and digits, the rest underscores.
+inline std::string AccidentCaseName(const testing::TestParamInfo<TAccidentCase>& info) {
+    std::string name = info.param.Name;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
 // The file cannot be read whole, so it is kept under another name and a new one is written;
 // in every other case the save fails and the folder stays as it was.
 inline bool KeepsOldFileAside(TAccident accident) {
