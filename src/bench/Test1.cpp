@@ -132,7 +132,7 @@ void TTestScreen::MainProc() {
                       std::to_string(CurrentTest.Height) + " pixels, " +
                       std::to_string(CurrentTest.Depth) + " bits.");
 
-    if (CreateDeviceAndCheck() && BuildScene() && FillTextures()) {
+    if (PrepareFrames()) {
         PumpMessages();
         Sleep(500);
         PumpMessages();
@@ -156,6 +156,10 @@ void TTestScreen::MainProc() {
             RecordResult();
     }
     ReleaseAll();
+}
+
+bool TTestScreen::PrepareFrames() {
+    return CreateDeviceAndCheck() && BuildScene() && FillTextures();
 }
 
 bool TTestScreen::CreateDeviceAndCheck() {
@@ -285,7 +289,14 @@ bool TTestScreen::FillTextures() {
 }
 
 void TTestScreen::DrawFrame(std::uint32_t t0) {
-    const auto elapsed = [t0] { return ElapsedSince(t0); };
+    DrawFrameWith([t0] { return ElapsedSince(t0); });
+}
+
+void TTestScreen::DrawFrameAt(std::int64_t elapsedMs) {
+    DrawFrameWith([elapsedMs] { return elapsedMs; });
+}
+
+template <typename Elapsed> void TTestScreen::DrawFrameWith(Elapsed elapsed) {
     const TCorridorCamera camera = CorridorCamera(elapsed);
     CameraX = camera.X;
     CameraY = camera.Y;
