@@ -3,10 +3,9 @@
 // the timed frames or by the first, uncounted, warm-up frame. Allocations made from inside the
 // driver (its C allocations, and its shader compiler's, which compiles a variant whenever a
 // frame first needs one) are its business: they are counted apart and only reported.
+#include "PassFixture.h"
 #include "bench/Test1.h"
 #include "platform/MemoryStatus.h"
-#include "state/Variables.h"
-#include "support/TempDir.h"
 
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
@@ -114,16 +113,7 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
 
 namespace {
 
-bool SoftwareAsHardware(int enable) {
-    void* handle = Direct3DLibraryHandle();
-    auto* proc = handle == nullptr ? nullptr
-                                   : reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(
-                                         dlsym(handle, Direct3DTestSoftwareAsHardwareSymbol));
-    if (proc == nullptr)
-        return false;
-    proc(enable);
-    return true;
-}
+using namespace passtest;
 
 // The names of the GL objects that exist in the current context, kind by kind, among the first
 // few thousand (GL hands out small names).
@@ -143,53 +133,22 @@ std::vector<std::vector<GLuint>> LiveObjects() {
 
 struct Path {
     const char* name;
-    bool hal;
-    bool hardwareVertexProcessing;
+    Kind kind;
     int detail;
 };
 
-class FrameResources : public testing::TestWithParam<Path> {
+class FrameResources : public FramesTest<testing::TestWithParam<Path>> {
 protected:
-    static void SetUpTestSuite() { LoadDirect3DLibrary(); }
-    void SetUp() override {
-        ASSERT_NE(Direct3DLibraryHandle(), nullptr);
-        savedComputer_ = CurrentComputer;
-        savedTest_ = CurrentTest;
-        TestFailed = false;
-    }
     void TearDown() override {
         Counting = false;
-        SoftwareAsHardware(0);
-        CurrentComputer = savedComputer_;
-        CurrentTest = savedTest_;
-        TestFailed = false;
+        FramesTest::TearDown();
     }
-
-private:
-    TempDir workDir_{true};
-    TComputerRecord savedComputer_{};
-    TTestConfig savedTest_{};
 };
 
 TEST_P(FrameResources, FramesAfterTheFirstAllocateNothingAndCreateNoGlObject) {
     const Path& path = GetParam();
-    if (path.hal) {
-        ASSERT_TRUE(SoftwareAsHardware(1));
-    }
-    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr);
-    D3DCAPS8& caps = path.hal ? CurrentComputer.HalCaps : CurrentComputer.RefCaps;
-    ASSERT_EQ(d3d->GetDeviceCaps(0, path.hal ? D3DDEVTYPE_HAL : D3DDEVTYPE_REF, &caps), D3D_OK);
-    d3d->Release();
-    CurrentTest = TTestConfig{};
-    CurrentTest.Width = 640;
-    CurrentTest.Height = 480;
-    CurrentTest.Depth = 32;
-    CurrentTest.HardwareDevice = path.hal ? 1 : 0;
-    CurrentTest.HardwareVertexProcessing = path.hardwareVertexProcessing ? 1 : 0;
-    CurrentTest.VertexBufferMode = 2;
-    CurrentTest.TextureMode = 2;
-    CurrentTest.DetailLevel = static_cast<std::uint8_t>(path.detail);
+    ASSERT_TRUE(UseKind(path.kind));
+    CurrentTest = Config(640, 480, 32, path.kind, path.detail);
 
     TTestScreen screen;
     screen.show();
@@ -215,10 +174,10 @@ TEST_P(FrameResources, FramesAfterTheFirstAllocateNothingAndCreateNoGlObject) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPath, FrameResources,
-                         testing::Values(Path{"Reference", false, false, 4},
-                                         Path{"HalHardwareVp", true, true, 4},
-                                         Path{"HalSoftwareVp", true, false, 4},
-                                         Path{"HalSoftwareVpPresentation", true, false, 1}),
+                         testing::Values(Path{"Reference", Kind::Ref, 4},
+                                         Path{"HalHardwareVp", Kind::HalHardware, 4},
+                                         Path{"HalSoftwareVp", Kind::HalSoftware, 4},
+                                         Path{"HalSoftwareVpPresentation", Kind::HalSoftware, 1}),
                          [](const testing::TestParamInfo<Path>& info) {
                              return std::string(info.param.name);
                          });

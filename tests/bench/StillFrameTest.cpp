@@ -2,9 +2,8 @@
 // vertex path, against the picture the same frame gave before the runtime's vertex paths were
 // reworked for speed (fixtures/, saved from that runtime): the work may get cheaper, the
 // picture may not change.
+#include "PassFixture.h"
 #include "bench/Test1.h"
-#include "state/Variables.h"
-#include "support/TempDir.h"
 
 #include <QImage>
 #include <QString>
@@ -14,38 +13,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <string>
 #include <vector>
 
 namespace {
 
+using namespace passtest;
+
 constexpr int Width = 320, Height = 240;
 // Far enough into the fly-through that the lights have spread along the corridor.
 constexpr std::int64_t StillAtMs = 2345;
-
-bool SoftwareAsHardware(int enable) {
-    void* handle = Direct3DLibraryHandle();
-    auto* proc = handle == nullptr ? nullptr
-                                   : reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(
-                                         dlsym(handle, Direct3DTestSoftwareAsHardwareSymbol));
-    if (proc == nullptr)
-        return false;
-    proc(enable);
-    return true;
-}
-
-void ReadCaps(D3DCAPS8& hal, D3DCAPS8& ref) {
-    hal = D3DCAPS8{};
-    ref = D3DCAPS8{};
-    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr);
-    if (FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &hal)))
-        hal = D3DCAPS8{};
-    if (FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_REF, &ref)))
-        ref = D3DCAPS8{};
-    d3d->Release();
-}
 
 // The front buffer as top-down rows of 0x00RRGGBB; empty when it cannot be read.
 std::vector<std::uint32_t> ReadFront(IDirect3DDevice8* device) {
@@ -84,44 +61,17 @@ std::vector<std::uint32_t> LoadFixture(const std::string& name) {
 
 struct Still {
     const char* name;
-    bool hal;
-    bool hardwareVertexProcessing;
+    Kind kind;
     const char* fixture;
 };
 
-class StillFrame : public testing::TestWithParam<Still> {
+class StillFrame : public FramesTest<testing::TestWithParam<Still>> {
 protected:
-    static void SetUpTestSuite() { LoadDirect3DLibrary(); }
-
-    void SetUp() override {
-        ASSERT_NE(Direct3DLibraryHandle(), nullptr);
-        savedComputer_ = CurrentComputer;
-        savedTest_ = CurrentTest;
-        TestFailed = false;
-    }
-    void TearDown() override {
-        SoftwareAsHardware(0);
-        CurrentComputer = savedComputer_;
-        CurrentTest = savedTest_;
-        TestFailed = false;
-    }
-
     // The still as the pass draws it, read back from the front buffer.
     std::vector<std::uint32_t> Draw(const Still& still) {
-        if (still.hal && !SoftwareAsHardware(1)) {
-            ADD_FAILURE() << "the runtime's test switch is missing";
+        if (!UseKind(still.kind))
             return {};
-        }
-        ReadCaps(CurrentComputer.HalCaps, CurrentComputer.RefCaps);
-        CurrentTest = TTestConfig{};
-        CurrentTest.Width = Width;
-        CurrentTest.Height = Height;
-        CurrentTest.Depth = 32;
-        CurrentTest.HardwareDevice = still.hal ? 1 : 0;
-        CurrentTest.HardwareVertexProcessing = still.hardwareVertexProcessing ? 1 : 0;
-        CurrentTest.VertexBufferMode = 2;
-        CurrentTest.TextureMode = 2;
-        CurrentTest.DetailLevel = 4;
+        CurrentTest = Config(Width, Height, 32, still.kind, 4);
         TTestScreen screen;
         screen.show();
         if (!screen.PrepareFrames()) {
@@ -134,11 +84,6 @@ protected:
             screen.DrawFrameAt(e);
         return ReadFront(screen.Device);
     }
-
-private:
-    TempDir workDir_{true}; // no texture cache files: the textures are prepared
-    TComputerRecord savedComputer_{};
-    TTestConfig savedTest_{};
 };
 
 TEST_P(StillFrame, MatchesThePictureSavedBeforeTheRework) {
@@ -168,9 +113,9 @@ TEST_P(StillFrame, MatchesThePictureSavedBeforeTheRework) {
 // share one saved picture.
 INSTANTIATE_TEST_SUITE_P(
     EveryPath, StillFrame,
-    testing::Values(Still{"Reference", false, false, "still-software-vp.png"},
-                    Still{"HalHardwareVp", true, true, "still-hardware-vp.png"},
-                    Still{"HalSoftwareVp", true, false, "still-software-vp.png"}),
+    testing::Values(Still{"Reference", Kind::Ref, "still-software-vp.png"},
+                    Still{"HalHardwareVp", Kind::HalHardware, "still-hardware-vp.png"},
+                    Still{"HalSoftwareVp", Kind::HalSoftware, "still-software-vp.png"}),
     [](const testing::TestParamInfo<Still>& info) { return std::string(info.param.name); });
 
 } // namespace

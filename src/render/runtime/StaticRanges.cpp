@@ -4,7 +4,7 @@ namespace d3d8rt {
 
 const IndexedRange* StaticRanges::Find(QOpenGLExtraFunctions* gl, swvp::DistinctVertices& distinct,
                                        std::size_t first, std::size_t count) {
-    const Key key{first, count};
+    const swvp::RangeKey key{first, count};
     if (const auto found = ranges_.find(key); found != ranges_.end())
         return &found->second;
     const swvp::DistinctVertices::Range* range = distinct.Find(first, count);

@@ -40,16 +40,7 @@ public:
     std::size_t size() const { return ranges_.size(); }
 
 private:
-    struct Key {
-        std::size_t first, count;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const noexcept {
-            return k.first * 0x9E3779B97F4A7C15u ^ k.count;
-        }
-    };
-    std::unordered_map<Key, IndexedRange, KeyHash> ranges_;
+    std::unordered_map<swvp::RangeKey, IndexedRange, swvp::RangeKeyHash> ranges_;
 };
 
 } // namespace d3d8rt
