@@ -116,8 +116,10 @@ public:
         const int dx = (ww - dw) / 2, dy = (wh - dh) / 2;
         gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context.defaultFramebufferObject());
         gl->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-        gl->glClearColor(0, 0, 0, 1);
-        gl->glClear(GL_COLOR_BUFFER_BIT);
+        if (dw < ww || dh < wh) {
+            gl->glClearColor(0, 0, 0, 1);
+            gl->glClear(GL_COLOR_BUFFER_BIT);
+        }
         gl->glBlitFramebuffer(0, 0, width, height, dx, dy, dx + dw, dy + dh, GL_COLOR_BUFFER_BIT,
                               GL_LINEAR);
         context.swapBuffers(&window);

@@ -8,33 +8,60 @@
 // (no GPU), hal-* turns on the runtime's test switch that lets it count as hardware; a note
 // on standard error says so. --screenshot saves the picture on the screen halfway through
 // the measured fly-through as a PNG file.
+//
+// Against the limit of the renderer:
+//
+//     bench_pass WIDTH HEIGHT DEPTH KIND[,KIND...] DETAIL --against-limit ROUNDS
+//                [--runtime NAME=LIBRARY]...
+//
+// runs ROUNDS rounds, each of them the plain-GL limit and lit variants of the scene
+// (bench_raw_gl_scene, RawGlCorridor.h) and then one pass of every kind with every runtime
+// library given (by default the one next to this program). Each run is a process of its own,
+// as a pass of the program starts from a device of its own: what one run leaves in the
+// process (the driver's caches, the heap) cannot favour the next. Every run prints a JSON
+// line; the last lines give for each runtime and kind the median triangles per millisecond,
+// its ratio to the median limit and the median of each round's ratio to that round's limit. Two
+// --runtime libraries (say, before and after a change) are compared run for run. A single pass
+// takes --library FILE for another runtime library.
+#include "RunFigures.h"
 #include "bench/Test1.h"
 #include "platform/Clock.h"
 #include "state/Variables.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: bench_pass WIDTH HEIGHT DEPTH ref|hal-hw|hal-sw DETAIL "
-                 "[--screenshot FILE]\n"
+                 "[--screenshot FILE] [--library FILE]\n"
+                 "       bench_pass WIDTH HEIGHT DEPTH KIND[,KIND...] DETAIL --against-limit "
+                 "ROUNDS [--runtime NAME=LIBRARY]...\n"
                  "  hal-* on a machine whose renderer is software turns on the runtime's test\n"
                  "  switch that treats the software renderer as a hardware one.\n");
     return 2;
+}
+
+bool KnownKind(const std::string& kind) {
+    return kind == "ref" || kind == "hal-hw" || kind == "hal-sw";
 }
 
 bool ReadCaps(D3DCAPS8& hal, D3DCAPS8& ref) {
@@ -106,53 +133,43 @@ void PrintRecord(const TResultRecord& r) {
     std::printf("%s\n", QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
-    if (argc != 6 && argc != 8)
-        return Usage();
-    const int width = std::atoi(argv[1]);
-    const int height = std::atoi(argv[2]);
-    const int depth = std::atoi(argv[3]);
-    const std::string kind = argv[4];
-    const int detail = std::atoi(argv[5]);
-    QString screenshot;
-    if (argc == 8) {
-        if (std::strcmp(argv[6], "--screenshot") != 0)
-            return Usage();
-        screenshot = QString::fromLocal8Bit(argv[7]);
-    }
-    if (width <= 0 || width > 65535 || height <= 0 || height > 65535 || detail < 1 || detail > 16 ||
-        (kind != "ref" && kind != "hal-hw" && kind != "hal-sw"))
-        return Usage();
-
-    LoadDirect3DLibrary();
+// Loads the runtime library (the default one for an empty path) and fills this computer's
+// record with its caps; for a HAL kind without a HAL device, turns on the test switch. False,
+// having said why, when that cannot be done.
+bool UseRuntime(const std::string& library, const std::string& kind) {
+    LoadDirect3DLibrary(library.empty() ? nullptr : library.c_str());
     D3DCAPS8 hal{}, ref{};
     if (!ReadCaps(hal, ref)) {
         std::fprintf(stderr, "the Direct3D runtime library did not load\n");
-        return 1;
+        return false;
     }
     if (kind != "ref" && hal.DeviceType == 0) {
         void* proc = dlsym(Direct3DLibraryHandle(), Direct3DTestSoftwareAsHardwareSymbol);
         if (proc == nullptr) {
             std::fprintf(stderr, "no HAL device, and the runtime has no test switch\n");
-            return 1;
+            return false;
         }
         reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(proc)(1);
-        std::fprintf(stderr, "note: no hardware renderer here; the software renderer is "
-                             "treated as the HAL device (runtime test switch)\n");
+        static bool said = false;
+        if (!said)
+            std::fprintf(stderr, "note: no hardware renderer here; the software renderer is "
+                                 "treated as the HAL device (runtime test switch)\n");
+        said = true;
         ReadCaps(hal, ref);
     }
-
     CurrentComputer = TComputerRecord{};
     CurrentComputer.HalCaps = hal;
     CurrentComputer.RefCaps = ref;
-    Computers.push_back(CurrentComputer);
-    ComputerDevices.emplace_back();
-    ComputerResults.emplace_back();
+    Computers.assign(1, CurrentComputer);
+    ComputerDevices.assign(1, {});
+    ComputerResults.assign(1, {});
     CurrentComputerIndex = 0;
+    return true;
+}
 
+// One pass through MainProc; the recorded result, or nothing (having said why) on failure.
+std::optional<TResultRecord> RunPass(int width, int height, int depth, const std::string& kind,
+                                     int detail, const QString& screenshot) {
     CurrentTest = TTestConfig{};
     CurrentTest.Width = static_cast<std::uint16_t>(width);
     CurrentTest.Height = static_cast<std::uint16_t>(height);
@@ -190,12 +207,159 @@ int main(int argc, char** argv) {
     TestScreen = nullptr;
     delete screen;
     timer.stop();
-    FreeDirect3DLibrary();
 
     if (TestFailed || ComputerResults[0].empty()) {
         std::fprintf(stderr, "the pass failed: %s\n", StatusText.c_str());
-        return 1;
+        return std::nullopt;
     }
-    PrintRecord(ComputerResults[0][0]);
+    const TResultRecord record = ComputerResults[0].back();
+    ComputerResults[0].clear();
+    return record;
+}
+
+struct Runtime {
+    std::string name, library; // an empty library: the one next to this program
+};
+
+// The triangles per millisecond a child benchmark process prints on its last line; 0, having
+// said why, when it fails.
+double RunChild(const QString& program, const QStringList& arguments) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, arguments);
+    if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit ||
+        child.exitCode() != 0) {
+        std::fprintf(stderr, "%s %s failed\n", qPrintable(program),
+                     qPrintable(arguments.join(' ')));
+        return 0;
+    }
+    const QList<QByteArray> lines = child.readAllStandardOutput().trimmed().split('\n');
+    return QJsonDocument::fromJson(lines.last()).object().value("TrianglesPerMs").toDouble();
+}
+
+// Alternating rounds of the limit, the lit plain-GL scene and the passes; medians at the end.
+int AgainstLimit(const QStringList& mode, const std::vector<std::string>& kinds, int rounds,
+                 const std::vector<Runtime>& runtimes) {
+    const auto print = [](const QJsonObject& line) {
+        std::printf("%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
+    };
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString raw = QDir(folder).filePath("bench_raw_gl_scene");
+    benchfig::Series limit, lit;
+    std::vector<benchfig::Series> passes(runtimes.size() * kinds.size());
+    for (int round = 1; round <= rounds; ++round) {
+        for (const char* variant : {"limit", "lit"}) {
+            const double rate = RunChild(raw, mode + QStringList{"--only", variant});
+            if (rate <= 0)
+                return 1;
+            (std::strcmp(variant, "limit") == 0 ? limit : lit).push_back(rate);
+            print({{"Round", round},
+                   {"Run", QString("plain GL ") + variant},
+                   {"TrianglesPerMs", rate}});
+        }
+        for (std::size_t r = 0; r < runtimes.size(); ++r) {
+            for (std::size_t k = 0; k < kinds.size(); ++k) {
+                QStringList arguments = mode;
+                arguments.insert(3, QString::fromStdString(kinds[k]));
+                if (!runtimes[r].library.empty())
+                    arguments << "--library" << QString::fromStdString(runtimes[r].library);
+                const double rate = RunChild(QCoreApplication::applicationFilePath(), arguments);
+                if (rate <= 0)
+                    return 1;
+                passes[r * kinds.size() + k].push_back(rate);
+                print({{"Round", round},
+                       {"Run", QString::fromStdString(kinds[k])},
+                       {"Runtime", QString::fromStdString(runtimes[r].name)},
+                       {"TrianglesPerMs", rate}});
+            }
+        }
+    }
+    const double limitMedian = benchfig::Median(limit);
+    print({{"Mode", mode.join(' ')},
+           {"Rounds", rounds},
+           {"LimitTrianglesPerMs", limitMedian},
+           {"LitTrianglesPerMs", benchfig::Median(lit)},
+           {"LitOfLimit", benchfig::Median(lit) / limitMedian}});
+    for (std::size_t r = 0; r < runtimes.size(); ++r)
+        for (std::size_t k = 0; k < kinds.size(); ++k) {
+            const benchfig::Series& rates = passes[r * kinds.size() + k];
+            // Each round's pass against that round's limit too: the machine's load drifts
+            // between rounds, less within one.
+            benchfig::Series ofRoundLimit;
+            for (std::size_t i = 0; i < rates.size(); ++i)
+                ofRoundLimit.push_back(rates[i] / limit[i]);
+            const double median = benchfig::Median(rates);
+            print({{"Run", QString::fromStdString(kinds[k])},
+                   {"Runtime", QString::fromStdString(runtimes[r].name)},
+                   {"TrianglesPerMs", median},
+                   {"OfLimit", median / limitMedian},
+                   {"MedianOfRoundRatios", benchfig::Median(ofRoundLimit)}});
+        }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (argc < 6)
+        return Usage();
+    const int width = std::atoi(argv[1]);
+    const int height = std::atoi(argv[2]);
+    const int depth = std::atoi(argv[3]);
+    const std::string kindList = argv[4];
+    const int detail = std::atoi(argv[5]);
+    QString screenshot;
+    std::string library;
+    int rounds = 0;
+    std::vector<Runtime> runtimes;
+    for (int i = 6; i < argc; i += 2) {
+        if (i + 1 >= argc)
+            return Usage();
+        const std::string option = argv[i], value = argv[i + 1];
+        if (option == "--screenshot") {
+            screenshot = QString::fromLocal8Bit(argv[i + 1]);
+        } else if (option == "--library") {
+            library = value;
+        } else if (option == "--against-limit") {
+            rounds = std::atoi(argv[i + 1]);
+            if (rounds < 1 || rounds > 99)
+                return Usage();
+        } else if (option == "--runtime") {
+            const std::size_t equals = value.find('=');
+            if (equals == std::string::npos || equals == 0 || equals + 1 == value.size())
+                return Usage();
+            runtimes.push_back({value.substr(0, equals), value.substr(equals + 1)});
+        } else {
+            return Usage();
+        }
+    }
+    std::vector<std::string> kinds;
+    for (std::size_t begin = 0; begin <= kindList.size();) {
+        const std::size_t end = std::min(kindList.find(',', begin), kindList.size());
+        kinds.push_back(kindList.substr(begin, end - begin));
+        if (!KnownKind(kinds.back()))
+            return Usage();
+        begin = end + 1;
+    }
+    if (width <= 0 || width > 65535 || height <= 0 || height > 65535 || detail < 1 || detail > 16 ||
+        (rounds == 0 && (kinds.size() != 1 || !runtimes.empty())) ||
+        (rounds > 0 && (!screenshot.isEmpty() || !library.empty())))
+        return Usage();
+
+    if (rounds > 0) {
+        if (runtimes.empty())
+            runtimes.push_back({"this", ""});
+        const QStringList mode{argv[1], argv[2], argv[3], argv[5]};
+        return AgainstLimit(mode, kinds, rounds, runtimes);
+    }
+    if (!UseRuntime(library, kinds[0]))
+        return 1;
+    const auto record = RunPass(width, height, depth, kinds[0], detail, screenshot);
+    FreeDirect3DLibrary();
+    if (!record)
+        return 1;
+    PrintRecord(*record);
     return 0;
 }

@@ -1,75 +1,33 @@
-// The benchmark's scene drawn with plain OpenGL fixed function, no Direct3D runtime in
-// between: the same geometry, textures, lights and camera path, timed by the same loop, shown
-// the same way (a W x H frame buffer scaled onto the full screen). It prints the triangles
-// per millisecond computed as the pass computes them, so that the pass's figure divided by
-// this one tells what our runtime costs.
+// The benchmark's scene drawn with plain OpenGL, no Direct3D runtime in between, in its two
+// variants (RawGlCorridor.h): lit by GL's fixed function, and the limit, the same draws with
+// their colours known in advance. Rounds alternate the two, so that both see the same machine;
+// every run prints a JSON line, and the last line gives the medians and the lit variant's
+// share of the limit. The pass's own figure divided by these tells what the runtime costs
+// (bench_pass --against-limit does it in one run).
 //
-//     bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--screenshot FILE]
-#include "RawGlScene.h"
-#include "bench/Corridor.h"
-#include "bench/PassLogic.h"
-#include "platform/Clock.h"
-#include "platform/MemoryStatus.h"
-#include "render/DXGUtils.h"
-#include "render/TextureSet.h"
-#include "state/Variables.h"
+//     bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--rounds N] [--only lit|limit]
+//                        [--screenshot PREFIX]
+//
+// --only runs one variant; --screenshot saves PREFIX-lit.png and PREFIX-limit.png half way
+// through the first round.
+#include "RawGlCorridor.h"
+#include "RunFigures.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
-struct Scene {
-    rawgl::Screen screen;
-    QOpenGLFunctions_3_0* gl = nullptr;
-    int detail = 4;
-    GLuint vertices = 0;
-    GLuint textures[TextureCount] = {};
-
-    std::vector<TCorridorDraw> draws;
-
-    void Draw(std::uint32_t t0, const D3DMATRIX& projection) {
-        auto elapsed = [t0] {
-            return std::int64_t{static_cast<std::uint32_t>(GetTickCount() - t0)};
-        };
-        const TCorridorCamera camera = CorridorCamera(elapsed);
-
-        screen.BeginFrame();
-
-        D3DMATRIX view;
-        CorridorViewMatrix(view, camera);
-        rawgl::LoadProjection(gl, projection);
-        gl->glLoadMatrixf(&view._11);
-
-        // Lights in world space: positioned under the view matrix.
-        for (int s = 0; s < LightCount; ++s) {
-            const D3DVECTOR at = CorridorLightPosition(s, elapsed);
-            rawgl::PositionLight(gl, s, at.x, at.y, at.z);
-        }
-
-        D3DCULL cull = D3DCULL_NONE;
-        for (const TCorridorDraw& draw : draws) {
-            if (draw.Cull != cull)
-                rawgl::Cull(gl, cull = draw.Cull);
-            rawgl::LoadWorldView(gl, view, draw.World);
-            gl->glBindTexture(GL_TEXTURE_2D, textures[draw.Texture]);
-            gl->glDrawArrays(GL_TRIANGLES, static_cast<GLint>(draw.FirstVertex),
-                             static_cast<GLsizei>(3 * draw.Triangles));
-        }
-    }
-};
-
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--screenshot FILE]\n");
+    std::fprintf(stderr, "usage: bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--rounds N] "
+                         "[--only lit|limit] [--screenshot PREFIX]\n");
     return 2;
 }
 
@@ -77,78 +35,69 @@ int Usage() {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 5 && argc != 7)
+    if (argc < 5)
         return Usage();
-    Scene scene;
     const int width = std::atoi(argv[1]);
     const int height = std::atoi(argv[2]);
     const int depth = std::atoi(argv[3]);
-    scene.detail = std::atoi(argv[4]);
-    const char* screenshot = argc == 7 ? argv[6] : nullptr;
-    if (width <= 0 || height <= 0 || scene.detail < 1 || scene.detail > 16 ||
-        (argc == 7 && std::strcmp(argv[5], "--screenshot") != 0))
+    const int detail = std::atoi(argv[4]);
+    int rounds = 1;
+    std::string screenshot;
+    std::vector<rawgl::Variant> variants{rawgl::Variant::Lit, rawgl::Variant::Limit};
+    for (int i = 5; i < argc; i += 2) {
+        if (i + 1 >= argc)
+            return Usage();
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--only") == 0 && std::strcmp(argv[i + 1], "lit") == 0)
+            variants = {rawgl::Variant::Lit};
+        else if (std::strcmp(argv[i], "--only") == 0 && std::strcmp(argv[i + 1], "limit") == 0)
+            variants = {rawgl::Variant::Limit};
+        else if (std::strcmp(argv[i], "--screenshot") == 0)
+            screenshot = argv[i + 1];
+        else
+            return Usage();
+    }
+    if (width <= 0 || height <= 0 || detail < 1 || detail > 16 || rounds < 1 || rounds > 99)
         return Usage();
 
-    // The pass waits for the retrace; so does this.
-    if (!scene.screen.Open(width, height, depth, true))
-        return 1;
-    QOpenGLFunctions_3_0* gl = scene.gl = scene.screen.gl;
-
-    scene.draws = CorridorDraws(scene.detail);
-    {
-        std::vector<TSceneVertex> vertices(SceneVertexCount(scene.detail));
-        WriteSceneGeometry(vertices.data(), scene.detail);
-        scene.vertices = rawgl::UploadVertices(gl, vertices.data(), vertices.size());
-    }
-    {
-        std::vector<std::uint32_t> pixels(1024 * 1024);
-        for (int i = 0; i < TextureCount; ++i) {
-            PrepareTexture(1, static_cast<unsigned>(i), pixels.data());
-            scene.textures[i] = rawgl::UploadTexture(gl, pixels.data(), 1024);
+    benchfig::Series lit, limit;
+    for (int round = 0; round < rounds; ++round) {
+        for (const rawgl::Variant variant : variants) {
+            const std::string shot = screenshot.empty() || round > 0
+                                         ? std::string()
+                                         : screenshot + "-" + rawgl::VariantName(variant) + ".png";
+            const rawgl::CorridorFigures f = rawgl::RunCorridor(
+                width, height, depth, detail, variant, shot.empty() ? nullptr : shot.c_str());
+            if (!f.ok)
+                return 1;
+            (variant == rawgl::Variant::Lit ? lit : limit).push_back(f.trianglesPerMs);
+            const QJsonObject run{
+                {"Variant", rawgl::VariantName(variant)},
+                {"Round", round + 1},
+                {"Width", width},
+                {"Height", height},
+                {"Depth", depth},
+                {"DetailLevel", detail},
+                {"TrianglesPerMs", f.trianglesPerMs},
+                {"Fps", f.fps},
+                {"FrameCount", static_cast<qint64>(f.frames)},
+                {"TotalTimeMs", static_cast<qint64>(f.totalMs)},
+                {"Renderer", f.renderer},
+            };
+            std::printf("%s\n", QJsonDocument(run).toJson(QJsonDocument::Compact).constData());
+            std::fflush(stdout);
         }
     }
-    rawgl::ApplySceneState(gl, LightCount);
-
-    D3DMATRIX projection;
-    CorridorProjectionMatrix(projection);
-    bool shot = screenshot == nullptr;
-    std::uint32_t measuring = 0;
-    std::uint32_t frames = 0;
-    TFrameLoopHooks hooks;
-    hooks.Clock = [] { return GetTickCount(); };
-    hooks.DrawFrame = [&](std::uint32_t t0) {
-        scene.Draw(t0, projection);
-        if (!shot && ++frames > 3) {
-            if (measuring == 0)
-                measuring = t0;
-            if (GetTickCount() - measuring >= MeasuredDurationMs / 2) {
-                shot = true;
-                scene.screen.Save(screenshot);
-            }
-        }
-        scene.screen.Present();
+    if (variants.size() == 1)
+        return 0; // the run's own line says it all
+    const double litMedian = benchfig::Median(lit), limitMedian = benchfig::Median(limit);
+    const QJsonObject summary{
+        {"Rounds", rounds},
+        {"LitTrianglesPerMs", litMedian},
+        {"LimitTrianglesPerMs", limitMedian},
+        {"LitOfLimit", litMedian / limitMedian},
     };
-    // The pass takes a memory snapshot inside every measured frame; so does this.
-    hooks.AfterFrame = [] { [[maybe_unused]] const auto status = GlobalMemoryStatus(); };
-    hooks.PumpMessages = [] { QCoreApplication::processEvents(); };
-    hooks.Stopped = [] { return false; };
-    const TFrameStats stats = RunFrameLoop(hooks);
-
-    const double g = std::exp(stats.SumLog / stats.N);
-    const QJsonObject figures{
-        {"Width", width},
-        {"Height", height},
-        {"Depth", depth},
-        {"DetailLevel", scene.detail},
-        {"TrianglesPerMs", FrameTriangleCount(scene.detail) / g},
-        {"Fps", 1000.0 / g},
-        {"FrameCount", static_cast<qint64>(stats.N)},
-        {"TotalTimeMs", static_cast<qint64>(stats.SumMs)},
-        {"Renderer", QString::fromUtf8(scene.screen.Renderer())},
-    };
-    std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
-
-    gl->glDeleteTextures(TextureCount, scene.textures);
-    gl->glDeleteBuffers(1, &scene.vertices);
+    std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     return 0;
 }

@@ -113,7 +113,7 @@ TPassOutcome TTestScreen::MainProc() {
                       std::to_string(CurrentTest.Height) + " pixels, " +
                       std::to_string(CurrentTest.Depth) + " bits.");
 
-    if (CreateDeviceAndCheck() && BuildScene() && FillTextures()) {
+    if (PrepareFrames()) {
         PumpMessages();
         Sleep(500);
         PumpMessages();
@@ -140,6 +140,10 @@ TPassOutcome TTestScreen::MainProc() {
     if (!outcome.Recorded)
         outcome.Failure = StatusText;
     return outcome;
+}
+
+bool TTestScreen::PrepareFrames() {
+    return CreateDeviceAndCheck() && BuildScene() && FillTextures();
 }
 
 bool TTestScreen::CreateDeviceAndCheck() {
@@ -269,7 +273,14 @@ bool TTestScreen::FillTextures() {
 }
 
 void TTestScreen::DrawFrame(std::uint32_t t0) {
-    const auto elapsed = [t0] { return ElapsedSince(t0); };
+    DrawFrameWith([t0] { return ElapsedSince(t0); });
+}
+
+void TTestScreen::DrawFrameAt(std::int64_t elapsedMs) {
+    DrawFrameWith([elapsedMs] { return elapsedMs; });
+}
+
+template <typename Elapsed> void TTestScreen::DrawFrameWith(Elapsed elapsed) {
     const TCorridorCamera camera = CorridorCamera(elapsed);
     CameraX = camera.X;
     CameraY = camera.Y;

@@ -51,6 +51,14 @@ public:
     // Esc, whatever the modifiers, stops the pass at its next check.
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
 
+    // The set-up of MainProc up to its frame loop: the device, the scene and the textures.
+    // False, with TestFailed set and StatusText saying why, where the pass would fail; what
+    // was made is released with the screen.
+    bool PrepareFrames();
+    // Draws and presents one frame with the camera and lights where they are elapsedMs after
+    // the start of measuring: a still of the fly-through, for comparing pictures.
+    void DrawFrameAt(std::int64_t elapsedMs);
+
     IDirect3D8* Direct3D = nullptr;
     IDirect3DDevice8* Device = nullptr;
     IDirect3DVertexBuffer8* VertexBuffer = nullptr;
@@ -89,6 +97,8 @@ private:
     void ProgressStep();
     void MemorySnapshot(int k);
     void DrawFrame(std::uint32_t t0);
+    // One frame; elapsed() gives e afresh for each quantity that reads it.
+    template <typename Elapsed> void DrawFrameWith(Elapsed elapsed);
     std::uint8_t SampleScreen();
     std::uint16_t CountEmptyFrames();
     void RecordResult(TPassOutcome& outcome);

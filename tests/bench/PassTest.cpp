@@ -1,5 +1,6 @@
 // Real passes through MainProc: the runtime on Mesa under Xvfb, a real test screen, textures
 // from the program's pictures, the results store in memory. A full pass takes about 11 s.
+#include "PassFixture.h"
 #include "bench/Test1.h"
 #include "state/Variables.h"
 #include "support/TempDir.h"
@@ -28,50 +29,10 @@
 
 namespace {
 
+using namespace passtest;
+
 const char* const Stopped = "Тестирование было остановлено пользователем.";
 const char* const Completed = "Test was completed successfully.";
-
-// Turns the runtime's test-only switch: the software renderer counts as a hardware one.
-bool SoftwareAsHardware(int enable) {
-    void* handle = Direct3DLibraryHandle();
-    if (handle == nullptr)
-        return false;
-    auto* proc = reinterpret_cast<Direct3DTestSoftwareAsHardwareProc>(
-        dlsym(handle, Direct3DTestSoftwareAsHardwareSymbol));
-    if (proc == nullptr)
-        return false;
-    proc(enable);
-    return true;
-}
-
-// The adapter's capability blocks as the runtime reports them now.
-void ReadCaps(D3DCAPS8& hal, D3DCAPS8& ref) {
-    hal = D3DCAPS8{};
-    ref = D3DCAPS8{};
-    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr) << "the runtime library did not load";
-    if (FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &hal)))
-        hal = D3DCAPS8{};
-    if (FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_REF, &ref)))
-        ref = D3DCAPS8{};
-    d3d->Release();
-}
-
-enum class Kind { Ref, HalHardware, HalSoftware };
-
-TTestConfig Config(int width, int height, int depth, Kind kind, int detail) {
-    TTestConfig test{};
-    test.Width = static_cast<std::uint16_t>(width);
-    test.Height = static_cast<std::uint16_t>(height);
-    test.Depth = static_cast<std::uint16_t>(depth);
-    test.RefreshRate = 0;
-    test.HardwareDevice = kind == Kind::Ref ? 0 : 1;
-    test.HardwareVertexProcessing = kind == Kind::HalHardware ? 1 : 0;
-    test.VertexBufferMode = 2;
-    test.TextureMode = 2;
-    test.DetailLevel = static_cast<std::uint8_t>(detail);
-    return test;
-}
 
 class Pass : public testing::Test {
 protected:

@@ -1,5 +1,7 @@
 #include "render/runtime/Device.h"
 
+#include "render/runtime/DriverHeap.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -66,6 +68,7 @@ HRESULT Device::Create(Direct3D* owner, D3DDEVTYPE type, QWindow* window, bool s
 }
 
 bool Device::Initialise() {
+    KeepFreedHeap();
     if (!presenter_.Create())
         return false;
     QOpenGLExtraFunctions* gl = presenter_.gl();
@@ -74,7 +77,7 @@ bool Device::Initialise() {
     ProgramKey key;
     key.software = software_;
     key.lighting = !software_;
-    if (programs_.Use(key) == nullptr || !softwarePath_.Create())
+    if (programs_.Use(key) == nullptr || (software_ && !softwarePath_.Create()))
         return false;
     return gl->glGetError() == GL_NO_ERROR;
 }
@@ -99,6 +102,15 @@ void Device::Forget(VertexBuffer* buffer) {
         state_.stream = nullptr;
     if (buffer != nullptr)
         bindings_.ForgetBuffer(buffer->buffer());
+}
+
+void Device::ForgetBuffer(GLuint buffer) {
+    if (buffer == 0) {
+        bindings_.InvalidateLayout();
+        bindings_.ForgetElementBuffer();
+    } else {
+        bindings_.ForgetBuffer(buffer);
+    }
 }
 
 void Device::BindArrayBufferForUpload(GLuint buffer) {
@@ -214,6 +226,8 @@ HRESULT Device::Present(const RECT* pSourceRect, const RECT* pDestRect, HWND hDe
         pDirtyRegion != nullptr || !MakeCurrent())
         return D3DERR_INVALIDCALL;
     presenter_.Present();
+    if (software_)
+        softwarePath_.FrameDone();
     return D3D_OK;
 }
 

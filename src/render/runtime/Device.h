@@ -55,6 +55,8 @@ public:
     void Forget(Texture* texture);
     void Forget(VertexBuffer* buffer);
     void ForgetTexture(GLuint texture) { bindings_.ForgetTexture(texture); }
+    // A GL buffer is going away, or (0) buffers were bound behind the bindings' back.
+    void ForgetBuffer(GLuint buffer);
     // Binds a texture to unit 0 for an upload; drawing re-binds what it needs.
     void BindTextureForUpload(GLuint texture) { bindings_.BindTexture(texture); }
     void BindArrayBufferForUpload(GLuint buffer);

@@ -38,6 +38,13 @@ void GlBindings::ApplyTexture(Texture* texture, DWORD magFilter, DWORD minFilter
     }
 }
 
+void GlBindings::BindElementBuffer(GLuint buffer) {
+    if (elementBuffer_ != buffer) {
+        gl_->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
+        elementBuffer_ = buffer;
+    }
+}
+
 void GlBindings::ApplyRaster(bool depthTest, DWORD cullMode) {
     const int depth = depthTest ? 1 : 0;
     if (depth != depth_) {
@@ -64,6 +71,8 @@ void GlBindings::ForgetTexture(GLuint texture) {
 void GlBindings::ForgetBuffer(GLuint buffer) {
     if (layoutBuffer_ == buffer)
         layoutBuffer_ = ~0u;
+    if (elementBuffer_ == buffer)
+        elementBuffer_ = ~0u;
 }
 
 } // namespace d3d8rt

@@ -34,6 +34,10 @@ public:
     GLuint layoutBuffer() const { return layoutBuffer_; }
     void SetLayoutBuffer(GLuint buffer) { layoutBuffer_ = buffer; }
     void InvalidateLayout() { layoutBuffer_ = ~0u; }
+    // The index buffer indexed draws read.
+    void BindElementBuffer(GLuint buffer);
+    // Something else bound the element buffer: the next BindElementBuffer binds again.
+    void ForgetElementBuffer() { elementBuffer_ = ~0u; }
 
     // A GL object is going away: forget it if bound.
     void ForgetTexture(GLuint texture);
@@ -44,6 +48,7 @@ private:
     GLuint program_ = 0;
     GLuint texture_ = 0;
     GLuint layoutBuffer_ = ~0u; // 0 = none
+    GLuint elementBuffer_ = ~0u;
     int depth_ = -1, cull_ = -1;
 };
 

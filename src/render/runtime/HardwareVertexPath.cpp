@@ -41,7 +41,8 @@ HRESULT HardwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
         p->lights = constants.lightGeneration;
     }
     bindings_.ApplyTexture(state.texture, state.magFilter, state.minFilter, state.mipFilter);
-    const GLuint buffer = state.stream->buffer();
+    const IndexedRange* indexed = state.stream->IndexedRangeOf(start, count);
+    const GLuint buffer = indexed != nullptr ? indexed->vertices : state.stream->buffer();
     if (bindings_.layoutBuffer() != buffer) {
         const auto stride = GLsizei(state.stride);
         gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
@@ -56,7 +57,12 @@ HRESULT HardwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
         bindings_.SetLayoutBuffer(buffer);
     }
     const DriverAllocations guard;
-    gl->glDrawArrays(GL_TRIANGLES, GLint(start), GLsizei(count));
+    if (indexed != nullptr) {
+        bindings_.BindElementBuffer(indexed->indices);
+        gl->glDrawElements(GL_TRIANGLES, indexed->count, GL_UNSIGNED_INT, nullptr);
+    } else {
+        gl->glDrawArrays(GL_TRIANGLES, GLint(start), GLsizei(count));
+    }
     return D3D_OK;
 }
 

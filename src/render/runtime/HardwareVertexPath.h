@@ -1,5 +1,6 @@
-// Hardware vertex processing: the transform and lighting run in the generated GLSL, fed
-// straight from the vertex buffer. The device has validated the draw; this only executes it.
+// Hardware vertex processing: the transform and lighting run in the generated GLSL, fed from
+// the vertex buffer: a static buffer's ranges indexed over their distinct vertices
+// (StaticRanges), others as they lie. The device has validated the draw; this only executes it.
 #pragma once
 
 #include "render/runtime/DeviceState.h"

@@ -4,6 +4,7 @@
 
 #include "d3d8/D3D8.h"
 #include "render/runtime/Adapter.h"
+#include "render/runtime/StaticRanges.h"
 #include "render/runtime/swvp/SoftwareVertexProcessing.h"
 
 #include <QOpenGLExtraFunctions>
@@ -77,6 +78,11 @@ public:
     // Software vertex processing: the distinct vertices of a draw range, kept until the
     // contents change. Null when out of range.
     const swvp::DistinctVertices::Range* DistinctRange(UINT first, UINT count);
+    // Hardware vertex processing: a draw range as indexed GL buffers of its distinct vertices,
+    // kept until the contents change. Null where the range is to be drawn as it lies: out of
+    // range, GL refused, or the buffer is rewritten after drawing (a dynamic buffer, whose
+    // ranges would be remade every frame).
+    const IndexedRange* IndexedRangeOf(UINT first, UINT count);
 
 private:
     VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::unique_ptr<BYTE[]> data,
@@ -90,6 +96,8 @@ private:
     int lockCount_ = 0;
     UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
     swvp::DistinctVertices distinct_;
+    StaticRanges indexed_;
+    bool drawnFrom_ = false, rewrittenAfterDraw_ = false;
 };
 
 class Texture final : public RefCounted<IDirect3DTexture8> {

@@ -196,8 +196,12 @@ void Presenter::Present() {
         const int dx = (ww - dw) / 2, dy = (wh - dh) / 2;
         gl_->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, context_->defaultFramebufferObject());
         gl_->glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffers_[back_]);
-        gl_->glClearColor(0, 0, 0, 1);
-        gl_->glClear(GL_COLOR_BUFFER_BIT);
+        if (dw < ww || dh < wh) {
+            // Bars only where the picture leaves room: a full-window clear costs a frame of
+            // fill on a software renderer.
+            gl_->glClearColor(0, 0, 0, 1);
+            gl_->glClear(GL_COLOR_BUFFER_BIT);
+        }
         gl_->glBlitFramebuffer(0, 0, width_, height_, dx, dy, dx + dw, dy + dh, GL_COLOR_BUFFER_BIT,
                                GL_LINEAR);
         context_->swapBuffers(window_.data());

@@ -13,9 +13,8 @@ VertexBuffer::VertexBuffer(Device* device, UINT length, D3DPOOL pool, std::uniqu
     : device_(device), length_(length), pool_(pool), data_(std::move(data)), buffer_(buffer) {
     device_->AddRef(); // a resource keeps its device, as in Direct3D
     device_->Allocated(std::int64_t(length_));
-    if (device_->softwareVertexProcessing())
-        distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
-                        length_ / sizeof(swvp::SourceVertex));
+    distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
+                    length_ / sizeof(swvp::SourceVertex));
 }
 
 HRESULT VertexBuffer::Allocate(Device* device, UINT length, D3DPOOL pool, VertexBuffer** out) {
@@ -42,6 +41,7 @@ HRESULT VertexBuffer::Allocate(Device* device, UINT length, D3DPOOL pool, Vertex
 VertexBuffer::~VertexBuffer() {
     device_->Forget(this);
     if (device_->MakeCurrent()) {
+        indexed_.Clear(device_->gl(), [this](GLuint b) { device_->ForgetBuffer(b); });
         device_->gl()->glDeleteBuffers(1, &buffer_);
     }
     device_->Allocated(-std::int64_t(length_));
@@ -80,15 +80,27 @@ HRESULT VertexBuffer::Unlock() {
     device_->BindArrayBufferForUpload(buffer_);
     device_->gl()->glBufferSubData(GL_ARRAY_BUFFER, GLintptr(dirtyBegin_),
                                    GLsizeiptr(dirtyEnd_ - dirtyBegin_), data_.get() + dirtyBegin_);
-    if (device_->softwareVertexProcessing()) {
-        distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
-                        length_ / sizeof(swvp::SourceVertex));
-    }
+    distinct_.Reset(reinterpret_cast<const swvp::SourceVertex*>(data_.get()),
+                    length_ / sizeof(swvp::SourceVertex));
+    indexed_.Clear(device_->gl(), [this](GLuint b) { device_->ForgetBuffer(b); });
+    rewrittenAfterDraw_ = rewrittenAfterDraw_ || drawnFrom_;
     return D3D_OK;
 }
 
 const swvp::DistinctVertices::Range* VertexBuffer::DistinctRange(UINT first, UINT count) {
+    drawnFrom_ = true;
     return distinct_.Find(first, count);
+}
+
+const IndexedRange* VertexBuffer::IndexedRangeOf(UINT first, UINT count) {
+    drawnFrom_ = true;
+    if (rewrittenAfterDraw_)
+        return nullptr;
+    const std::size_t known = indexed_.size();
+    const IndexedRange* range = indexed_.Find(device_->gl(), distinct_, first, count);
+    if (indexed_.size() != known)
+        device_->ForgetBuffer(0); // the new range's buffers are bound now
+    return range;
 }
 
 // ---- Texture ------------------------------------------------------------------------------

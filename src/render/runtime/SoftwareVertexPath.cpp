@@ -4,40 +4,50 @@
 #include "render/runtime/Objects.h"
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 
 namespace d3d8rt {
 
-template <class T>
-bool StreamScratch<T>::Reserve(QOpenGLExtraFunctions* gl, GLenum target, std::size_t n,
-                               bool& grown) {
-    grown = n > capacity;
-    if (!grown)
-        return true;
-    std::unique_ptr<T[]> larger(new (std::nothrow) T[n]);
-    if (!larger)
-        return false;
-    data = std::move(larger);
-    capacity = n;
-    gl->glBindBuffer(target, buffer);
-    gl->glBufferData(target, GLsizeiptr(n * sizeof(T)), nullptr, GL_STREAM_DRAW);
-    return true;
-}
+namespace {
+
+// Room for a frame of the benchmark's draws before the streams start again at the front.
+constexpr GLsizeiptr kVertexStreamBytes = GLsizeiptr(4) << 20;
+constexpr GLsizeiptr kIndexStreamBytes = GLsizeiptr(2) << 20;
+
+} // namespace
 
 bool SoftwareVertexPath::Create() {
     QOpenGLExtraFunctions* gl = bindings_.gl();
-    gl->glGenBuffers(1, &lit_.buffer);
-    gl->glGenBuffers(1, &kept_.buffer);
-    return lit_.buffer != 0 && kept_.buffer != 0;
+    const bool made = vertices_.Create(gl, GL_ARRAY_BUFFER, kVertexStreamBytes) &&
+                      indices_.Create(gl, GL_ELEMENT_ARRAY_BUFFER, kIndexStreamBytes);
+    bindings_.InvalidateLayout();
+    bindings_.ForgetElementBuffer();
+    return made;
 }
 
 void SoftwareVertexPath::Destroy() {
     QOpenGLExtraFunctions* gl = bindings_.gl();
-    for (GLuint* buffer : {&lit_.buffer, &kept_.buffer}) {
-        if (*buffer != 0)
-            gl->glDeleteBuffers(1, buffer);
-        *buffer = 0;
-    }
+    bindings_.ForgetBuffer(vertices_.buffer());
+    bindings_.ForgetBuffer(indices_.buffer());
+    vertices_.Destroy(gl);
+    indices_.Destroy(gl);
+}
+
+void SoftwareVertexPath::FrameDone() {
+    vertices_.Orphan();
+    indices_.Orphan();
+}
+
+bool SoftwareVertexPath::ReserveLit(std::size_t n) {
+    if (n <= litCapacity_)
+        return true;
+    std::unique_ptr<swvp::LitVertex[]> larger(new (std::nothrow) swvp::LitVertex[n]);
+    if (!larger)
+        return false;
+    lit_ = std::move(larger);
+    litCapacity_ = n;
+    return true;
 }
 
 HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& constants,
@@ -45,21 +55,35 @@ HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
     const swvp::DistinctVertices::Range* range = state.stream->DistinctRange(start, count);
     if (range == nullptr)
         return D3DERR_INVALIDCALL;
-    QOpenGLExtraFunctions* gl = bindings_.gl();
     const std::size_t n = range->vertices.size();
-    bool litGrown = false, keptGrown = false;
-    if (!lit_.Reserve(gl, GL_ARRAY_BUFFER, n, litGrown) ||
-        !kept_.Reserve(gl, GL_ELEMENT_ARRAY_BUFFER, count, keptGrown))
+    if (!ReserveLit(n))
         return E_OUTOFMEMORY;
-    if (litGrown)
-        bindings_.InvalidateLayout();
-    swvp::ProcessVertices(range->vertices.data(), n, constants.draw, lit_.data.get());
+    swvp::ProcessVertices(range->vertices.data(), n, constants.draw, lit_.get());
+
+    QOpenGLExtraFunctions* gl = bindings_.gl();
     // Most of a draw's triangles lie wholly outside the view; dropping them here spares the
     // rasteriser their set-up, as a software vertex pipeline clips before rasterising.
-    const std::size_t kept = swvp::KeepVisibleTriangles(lit_.data.get(), n, range->indices.data(),
-                                                        count, kept_.data.get());
-    if (kept == 0)
+    GLintptr indexOffset = 0;
+    auto* kept = static_cast<std::uint32_t*>(indices_.Map(
+        gl, GLsizeiptr(count * sizeof(std::uint32_t)), sizeof(std::uint32_t), indexOffset));
+    bindings_.ForgetElementBuffer(); // Map bound it
+    if (kept == nullptr)
+        return E_OUTOFMEMORY;
+    const std::size_t keptCount =
+        swvp::KeepVisibleTriangles(lit_.get(), n, range->indices.data(), count, kept);
+    if (!indices_.Unmap(gl, GLsizeiptr(keptCount * sizeof(std::uint32_t))))
+        return D3DERR_INVALIDCALL;
+    if (keptCount == 0)
         return D3D_OK;
+
+    constexpr GLsizei stride = sizeof(swvp::LitVertex);
+    GLintptr vertexOffset = 0;
+    void* processed = vertices_.Map(gl, GLsizeiptr(n * stride), stride, vertexOffset);
+    if (processed == nullptr)
+        return E_OUTOFMEMORY;
+    std::memcpy(processed, lit_.get(), n * stride);
+    if (!vertices_.Unmap(gl, GLsizeiptr(n * stride)))
+        return D3DERR_INVALIDCALL;
 
     ProgramKey key;
     key.software = true;
@@ -68,11 +92,9 @@ HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
     if (programs_.Use(key) == nullptr)
         return D3DERR_INVALIDCALL;
     bindings_.ApplyTexture(state.texture, state.magFilter, state.minFilter, state.mipFilter);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, lit_.buffer);
-    gl->glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(n * sizeof(swvp::LitVertex)),
-                        lit_.data.get());
-    if (bindings_.layoutBuffer() != lit_.buffer) {
-        constexpr GLsizei stride = sizeof(swvp::LitVertex);
+    if (bindings_.layoutBuffer() != vertices_.buffer()) {
+        // The layout stays; each draw names its vertices' place in the stream as a base vertex.
+        gl->glBindBuffer(GL_ARRAY_BUFFER, vertices_.buffer());
         gl->glEnableVertexAttribArray(kPositionAttribute);
         gl->glEnableVertexAttribArray(kSecondAttribute);
         gl->glEnableVertexAttribArray(kTexcoordAttribute);
@@ -81,13 +103,13 @@ HRESULT SoftwareVertexPath::Draw(const DeviceState& state, const DrawConstants& 
                                   reinterpret_cast<void*>(offsetof(swvp::LitVertex, color)));
         gl->glVertexAttribPointer(kTexcoordAttribute, 2, GL_FLOAT, GL_FALSE, stride,
                                   reinterpret_cast<void*>(offsetof(swvp::LitVertex, tu)));
-        bindings_.SetLayoutBuffer(lit_.buffer);
+        bindings_.SetLayoutBuffer(vertices_.buffer());
     }
-    gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, kept_.buffer);
-    gl->glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, GLsizeiptr(kept * sizeof(std::uint32_t)),
-                        kept_.data.get());
+    bindings_.BindElementBuffer(indices_.buffer());
     const DriverAllocations guard;
-    gl->glDrawElements(GL_TRIANGLES, GLsizei(kept), GL_UNSIGNED_INT, nullptr);
+    gl->glDrawElementsBaseVertex(GL_TRIANGLES, GLsizei(keptCount), GL_UNSIGNED_INT,
+                                 reinterpret_cast<const void*>(indexOffset),
+                                 GLint(vertexOffset / stride));
     return D3D_OK;
 }
 

@@ -6,21 +6,11 @@
 #include "render/runtime/DeviceState.h"
 #include "render/runtime/GlBindings.h"
 #include "render/runtime/ProgramCache.h"
+#include "render/runtime/StreamBuffer.h"
 
 #include <memory>
 
 namespace d3d8rt {
-
-// A CPU array and the GL buffer it is copied into, grown together.
-template <class T> struct StreamScratch {
-    GLuint buffer = 0;
-    std::size_t capacity = 0; // elements
-    std::unique_ptr<T[]> data;
-
-    // Room for `n` elements, the GL buffer bound to `target` if it had to grow (`grown` then
-    // set); false when memory ran out.
-    bool Reserve(QOpenGLExtraFunctions* gl, GLenum target, std::size_t n, bool& grown);
-};
 
 class SoftwareVertexPath {
 public:
@@ -32,13 +22,21 @@ public:
     void Destroy();
     // Needs the stream set, the context current and the draw constants up to date.
     HRESULT Draw(const DeviceState& state, const DrawConstants& constants, UINT start, UINT count);
+    // The frame was presented: the next frame streams into fresh buffers.
+    void FrameDone();
 
 private:
+    // Room for `n` processed vertices on the CPU, where the kernel writes them and the
+    // visibility test reads them (a mapped GL buffer may be slow to read back).
+    bool ReserveLit(std::size_t n);
+
     GlBindings& bindings_;
     ProgramCache& programs_;
-    StreamScratch<swvp::LitVertex> lit_;
-    // The indices of a draw's triangles that can reach the screen.
-    StreamScratch<std::uint32_t> kept_;
+    std::unique_ptr<swvp::LitVertex[]> lit_;
+    std::size_t litCapacity_ = 0;
+    // Each draw's processed vertices and the indices of its triangles that can reach the
+    // screen, streamed.
+    StreamBuffer vertices_, indices_;
 };
 
 } // namespace d3d8rt

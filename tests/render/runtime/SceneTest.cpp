@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <tuple>
 
 using namespace rttest;
@@ -257,4 +258,47 @@ TEST_F(DeviceSceneTest, PartialLockOfDefaultPoolTextureKeepsTheRest) {
     ExpectNear(At(image, 280, 228), 200, 100, 50, 0, "top left, below the locked part");
     ExpectNear(At(image, 344, 216), 60, 180, 240, 0, "top right");
     ExpectNear(At(image, 344, 264), 80, 160, 30, 0, "bottom right");
+}
+
+// A buffer rewritten between frames draws its new contents on both vertex paths, however
+// often it is rewritten: what a path keeps of a range (its distinct vertices, the hardware
+// path's indexed copy) goes with the old contents. Each frame the quad moves to another
+// quarter of the screen and nothing is left where it was.
+TEST_F(DeviceSceneTest, ARewrittenBufferDrawsItsNewContents) {
+    TreatSoftwareAsHardware(true);
+    for (DWORD processing :
+         {D3DCREATE_HARDWARE_VERTEXPROCESSING, D3DCREATE_SOFTWARE_VERTEXPROCESSING}) {
+        SCOPED_TRACE(processing);
+        ASSERT_TRUE(CreateDevice(D3DDEVTYPE_HAL, processing, 640, 480, D3DFMT_X8R8G8B8));
+        IDirect3DVertexBuffer8* buffer = MakeBuffer(Grid(-3, 0.5f, -1, 2.5f, 5, 4));
+        ASSERT_NE(buffer, nullptr);
+        // Centres of the quad's place each frame, in pixels: left top, right top, right
+        // bottom, left bottom (the grid spans x -3..-1 or 1..3, y 0.5..2.5 or -2.5..-0.5).
+        const float places[4][2] = {{-3, 0.5f}, {1, 0.5f}, {1, -2.5f}, {-3, -2.5f}};
+        const int centres[4][2] = {{224, 168}, {416, 168}, {416, 312}, {224, 312}};
+        for (int frame = 0; frame < 4; ++frame) {
+            SCOPED_TRACE(frame);
+            if (frame > 0) {
+                const auto grid = Grid(places[frame][0], places[frame][1], places[frame][0] + 2,
+                                       places[frame][1] + 2, 5, 4);
+                BYTE* data = nullptr;
+                ASSERT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+                std::memcpy(data, grid.data(), grid.size() * sizeof(Vertex));
+                ASSERT_EQ(buffer->Unlock(), D3D_OK);
+            }
+            BeginFrame();
+            ASSERT_EQ(device_->SetRenderState(D3DRS_LIGHTING, 0), D3D_OK);
+            Draw(buffer, 0, 4 * 4 * 2);
+            EndFrameAndPresent();
+            const auto image = ReadFront();
+            ASSERT_FALSE(image.empty());
+            for (int place = 0; place < 4; ++place) {
+                const Pixel p = At(image, centres[place][0], centres[place][1]);
+                const int expected = place == frame ? 255 : 0; // white unlit quad, black clear
+                EXPECT_EQ(p.r, expected) << "place " << place;
+                EXPECT_EQ(p.g, expected) << "place " << place;
+            }
+        }
+        ReleaseAll();
+    }
 }

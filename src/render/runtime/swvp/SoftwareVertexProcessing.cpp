@@ -93,7 +93,7 @@ void DistinctVertices::Reset(const SourceVertex* buffer, std::size_t vertexCount
 const DistinctVertices::Range* DistinctVertices::Find(std::size_t first, std::size_t count) {
     if (first > vertexCount_ || count > vertexCount_ - first)
         return nullptr;
-    const Key key{first, count};
+    const RangeKey key{first, count};
     if (const auto found = ranges_.find(key); found != ranges_.end())
         return &found->second;
 

@@ -67,6 +67,17 @@ std::size_t KeepVisibleTriangles(const LitVertex* vertices, std::size_t vertexCo
                                  const std::uint32_t* indices, std::size_t count,
                                  std::uint32_t* out);
 
+// A draw's range of a vertex buffer: vertices [first, first + count).
+struct RangeKey {
+    std::size_t first, count;
+    bool operator==(const RangeKey&) const = default;
+};
+struct RangeKeyHash {
+    std::size_t operator()(const RangeKey& k) const noexcept {
+        return k.first * 0x9E3779B97F4A7C15u ^ k.count;
+    }
+};
+
 // A static vertex buffer's triangle lists repeat the same vertices many times (a grid of
 // cells shares every corner with up to six triangles). ProcessVertices then only needs to run
 // on the distinct vertices of a draw, and OpenGL draws them indexed.
@@ -84,19 +95,10 @@ public:
     const Range* Find(std::size_t first, std::size_t count);
 
 private:
-    struct Key {
-        std::size_t first, count;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const noexcept {
-            return k.first * 0x9E3779B97F4A7C15u ^ k.count;
-        }
-    };
     const SourceVertex* buffer_ = nullptr;
     std::size_t vertexCount_ = 0;
     // Node-based, so a Range handed out stays where it is while others are added.
-    std::unordered_map<Key, Range, KeyHash> ranges_;
+    std::unordered_map<RangeKey, Range, RangeKeyHash> ranges_;
 };
 
 } // namespace swvp
