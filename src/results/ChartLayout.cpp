@@ -3,42 +3,33 @@
 #include "state/Variables.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
-
-// The standard test configuration: managed vertex buffer and textures, detail level 4.
-constexpr std::uint8_t StandardPool = 2;
-constexpr std::uint8_t TestDetailLevel = 4;
-
-// The mode that represents a computer in the ranking, best first: 1024 x 768, then 800 x 600,
-// 640 x 480, 1280 x 1024, 1600 x 1200, each at 32 bits before 16.
-struct TModeIndex {
-    int Size;
-    int Depth;
-};
-constexpr TModeIndex PreferredMode(int step) {
-    return {step <= 5 ? 2 - step / 2 : step / 2, 1 - step % 2};
-}
-
-bool Admits(std::int32_t acceleration, int kind) {
-    return acceleration == 0 || acceleration == kind + 1;
-}
-
-std::int32_t FindKindResult(std::int32_t computer, int sizeIndex, int depthIndex, int kind) {
-    return FindResult(computer, static_cast<std::uint16_t>(ModeSizes[sizeIndex].Width),
-                      static_cast<std::uint16_t>(ModeSizes[sizeIndex].Height),
-                      static_cast<std::uint16_t>(ModeDepths[depthIndex]),
-                      ChartKinds[kind].HardwareDevice, ChartKinds[kind].HardwareVertexProcessing,
-                      StandardPool, StandardPool);
-}
 
 bool IsStoredComputer(std::int32_t computer) {
     return computer >= 0 && static_cast<std::size_t>(computer) < Computers.size() &&
            static_cast<std::size_t>(computer) < ComputerResults.size();
 }
 
+class TStoreChartSource : public TChartSource {
+public:
+    const TComputerRecord& Computer(std::int32_t computer) const override {
+        return Computers[static_cast<std::size_t>(computer)];
+    }
+    const std::vector<TResultRecord>& Results(std::int32_t computer) const override {
+        return ComputerResults[static_cast<std::size_t>(computer)];
+    }
+    bool ModeUntested(std::int32_t computer, int sizeIndex, int depthIndex) const override {
+        return computer == CurrentComputerIndex && ModeAvailable[sizeIndex][depthIndex] != 0;
+    }
+};
+
 } // namespace
+
+std::shared_ptr<const TChartSource> StoreChartSource() {
+    static const auto source = std::make_shared<const TStoreChartSource>();
+    return source;
+}
 
 std::int32_t FindResult(std::int32_t computer, std::uint16_t width, std::uint16_t height,
                         std::uint16_t depth, std::uint8_t hardwareDevice,
@@ -46,26 +37,8 @@ std::int32_t FindResult(std::int32_t computer, std::uint16_t width, std::uint16_
                         std::uint8_t textureMode) {
     if (computer < 0 || static_cast<std::size_t>(computer) >= ComputerResults.size())
         return -1;
-    const auto& results = ComputerResults[static_cast<std::size_t>(computer)];
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const TResultRecord& r = results[i];
-        if (r.Width == width && r.Height == height && r.Depth == depth &&
-            r.HardwareDevice == hardwareDevice &&
-            r.HardwareVertexProcessing == hardwareVertexProcessing &&
-            r.VertexBufferMode == vertexBufferMode && r.TextureMode == textureMode &&
-            r.DetailLevel == TestDetailLevel)
-            return static_cast<std::int32_t>(i);
-    }
-    return -1;
-}
-
-void RankChartEntries(std::vector<TChartEntry>& entries) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const TChartEntry& a, const TChartEntry& b) {
-                         if (std::isnan(a.Value))
-                             return false;
-                         return std::isnan(b.Value) || a.Value > b.Value;
-                     });
+    return FindResultIn(ComputerResults[static_cast<std::size_t>(computer)], width, height, depth,
+                        hardwareDevice, hardwareVertexProcessing, vertexBufferMode, textureMode);
 }
 
 std::vector<TChartEntry> ChartEntries(std::int32_t acceleration) {
@@ -73,21 +46,14 @@ std::vector<TChartEntry> ChartEntries(std::int32_t acceleration) {
     const auto count =
         static_cast<std::int32_t>(std::min(Computers.size(), ComputerResults.size()));
     for (std::int32_t m = 0; m < count; ++m) {
-        std::int32_t rep[ChartKindCount] = {-1, -1, -1};
-        for (int step = 0; step < 10; ++step) {
-            const TModeIndex mode = PreferredMode(step);
-            for (int a = 0; a < ChartKindCount; ++a)
-                if (rep[a] == -1 && Admits(acceleration, a))
-                    rep[a] = FindKindResult(m, mode.Size, mode.Depth, a);
-        }
+        const auto& results = ComputerResults[static_cast<std::size_t>(m)];
+        const auto rep = RepresentativeResults(results);
         for (int a = 0; a < ChartKindCount; ++a) {
-            if (rep[a] == -1)
+            const std::int32_t r = rep[static_cast<std::size_t>(a)];
+            if (r == -1 || !AdmitsKind(acceleration, a))
                 continue;
-            const float value =
-                ComputerResults[static_cast<std::size_t>(m)][static_cast<std::size_t>(rep[a])]
-                    .TrianglesPerMs;
             entries.push_back({static_cast<std::uint8_t>(m == CurrentComputerIndex ? 1 : 0), m, a,
-                               rep[a], value});
+                               r, results[static_cast<std::size_t>(r)].TrianglesPerMs});
         }
     }
     RankChartEntries(entries);
@@ -97,57 +63,21 @@ std::vector<TChartEntry> ChartEntries(std::int32_t acceleration) {
 std::vector<TChartSection> ChartSections(std::int32_t computer) {
     if (!IsStoredComputer(computer))
         return {};
-    const auto& results = ComputerResults[static_cast<std::size_t>(computer)];
-
-    // The reference of a kind is its greatest value over the ten modes, the first one of equal
-    // values. Values that are not finite are passed over, so that one damaged record neither
-    // blocks the reference nor turns every other bar of the table into nothing.
-    TChartSection byKind[ChartKindCount];
-    for (int a = 0; a < ChartKindCount; ++a) {
-        byKind[a] = {a, false, 0};
-        for (int step = 0; step < 10; ++step) {
-            const std::int32_t r = FindKindResult(computer, step / 2, step % 2, a);
-            if (r == -1)
-                continue;
-            const float value = results[static_cast<std::size_t>(r)].TrianglesPerMs;
-            if (std::isfinite(value) && (!byKind[a].HasReference || value > byKind[a].Reference))
-                byKind[a] = {a, true, value};
-        }
-        if (byKind[a].HasReference && !(byKind[a].Reference > 0))
-            byKind[a].HasReference = false;
-    }
-
-    const D3DCAPS8& hal = Computers[static_cast<std::size_t>(computer)].HalCaps;
-    if (hal.DeviceType == 0)
-        return {byKind[2]};
-    if ((hal.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) == 0)
-        return {byKind[1]};
-    // A HAL block gives hardware, then software acceleration. A stranger's file may carry any
-    // device type; more sections would only repeat the software table (and a huge type
-    // would never finish), so there are never more than these two.
-    return {byKind[0], byKind[1]};
+    return ComputerChartSections(Computers[static_cast<std::size_t>(computer)],
+                                 ComputerResults[static_cast<std::size_t>(computer)]);
 }
 
 TChartLayout MakeChartLayout(const TChartSelection& selection) {
     TChartLayout layout;
     layout.Selection = selection;
+    layout.Source = StoreChartSource();
     if (selection.ComputerView == 0) {
         layout.Entries = ChartEntries(selection.Acceleration);
-        for (const TChartEntry& entry : layout.Entries)
-            if (std::isfinite(entry.Value) && entry.Value > layout.Max)
-                layout.Max = entry.Value;
+        layout.Max = ChartMax(layout.Entries);
     } else if (IsStoredComputer(selection.ComputerIndex)) {
         layout.Computer = selection.ComputerIndex;
         layout.Sections = ChartSections(selection.ComputerIndex);
     }
     layout.Height = ChartHeight(layout);
     return layout;
-}
-
-std::int32_t ChartHeight(const TChartLayout& layout) {
-    if (layout.Selection.ComputerView == 0)
-        return 42 + 70 * static_cast<std::int32_t>(layout.Entries.size()) + 14;
-    if (layout.Computer < 0)
-        return 56; // the heading alone
-    return 42 + 42 + 140 * static_cast<std::int32_t>(layout.Sections.size()) + 14;
 }

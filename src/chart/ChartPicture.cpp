@@ -1,6 +1,6 @@
-#include "results/ChartPicture.h"
+#include "chart/ChartPicture.h"
 
-#include "results/ChartPainter.h"
+#include "chart/ChartPainter.h"
 
 #include <QSaveFile>
 #include <algorithm>
@@ -88,7 +88,11 @@ bool WriteBmp(const TChartLayout& layout, QSaveFile& file, const QString& decima
     return ok;
 }
 
-bool WritePng(const TChartLayout& layout, QSaveFile& file, const QString& decimalPoint) {
+} // namespace
+
+bool WriteChartPng(const TChartLayout& layout, QIODevice& device, const QString& decimalPoint) {
+    if (layout.Height > MaxPngChartHeight)
+        return false;
     QImage picture(ChartWidth, layout.Height, QImage::Format_Indexed8);
     if (picture.isNull())
         return false;
@@ -98,10 +102,8 @@ bool WritePng(const TChartLayout& layout, QSaveFile& file, const QString& decima
         std::memcpy(picture.scanLine(y), indices.data(), indices.size());
         return true;
     });
-    return picture.save(&file, "PNG");
+    return picture.save(&device, "PNG");
 }
-
-} // namespace
 
 bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
                       const QString& decimalPoint, QString* error) {
@@ -118,7 +120,7 @@ bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
         return false;
     }
     const bool written =
-        bmp ? WriteBmp(layout, file, decimalPoint) : WritePng(layout, file, decimalPoint);
+        bmp ? WriteBmp(layout, file, decimalPoint) : WriteChartPng(layout, file, decimalPoint);
     if (!written || !file.commit()) {
         file.cancelWriting();
         *error = QString("Рисунок не удалось записать в файл %1.").arg(fileName);
