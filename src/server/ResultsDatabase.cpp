@@ -176,12 +176,20 @@ void MergeComputer(pqxx::work& work, const TComputerRecord& computer,
     std::string deviceBytes;
     for (const TStringSlot& line : devices)
         deviceBytes.append(reinterpret_cast<const char*>(line.data()), SlotSize);
-    const pqxx::result inserted = work.exec_prepared(
-        "computer_insert", Bytes(hash.constData(), static_cast<std::size_t>(hash.size())),
-        Bytes(&computer, ComputerSize), Bytes(deviceBytes.data(), deviceBytes.size()),
-        Utf8(computer.Processor), Utf8(computer.VideoAdapter), Utf8(computer.Chipset),
-        Utf8(computer.MemoryMB), Utf8(computer.OSName), Utf8(computer.Owner),
-        Utf8(computer.TimeZone), Utf8(computer.RecordTag));
+    const auto hashBytes = Bytes(hash.constData(), static_cast<std::size_t>(hash.size()));
+    // Looked up before the insert, so that a known computer does not use up an id.
+    pqxx::result known = work.exec_prepared("computer_lock", hashBytes);
+    pqxx::result inserted;
+    if (known.empty()) {
+        inserted = work.exec_prepared(
+            "computer_insert", Bytes(hash.constData(), static_cast<std::size_t>(hash.size())),
+            Bytes(&computer, ComputerSize), Bytes(deviceBytes.data(), deviceBytes.size()),
+            Utf8(computer.Processor), Utf8(computer.VideoAdapter), Utf8(computer.Chipset),
+            Utf8(computer.MemoryMB), Utf8(computer.OSName), Utf8(computer.Owner),
+            Utf8(computer.TimeZone), Utf8(computer.RecordTag));
+        if (inserted.empty()) // another upload added it meanwhile
+            known = work.exec_prepared("computer_lock", hashBytes);
+    }
 
     std::int64_t id = 0;
     std::vector<TResultRecord> stored;
@@ -189,12 +197,10 @@ void MergeComputer(pqxx::work& work, const TComputerRecord& computer,
         id = inserted[0][0].as<std::int64_t>();
         ++outcome.ComputersAdded;
     } else {
-        const pqxx::row known = work.exec_prepared1(
-            "computer_lock", Bytes(hash.constData(), static_cast<std::size_t>(hash.size())));
-        const auto storedComputer = RecordFrom<TComputerRecord>(known[1]);
+        const auto storedComputer = RecordFrom<TComputerRecord>(known[0][1]);
         if (std::memcmp(&storedComputer, &computer, ComputerSize) != 0)
             throw TDatabaseError("two different computers have the same SHA-256");
-        id = known[0].as<std::int64_t>();
+        id = known[0][0].as<std::int64_t>();
         ++outcome.ComputersKnown;
         for (const pqxx::row& row : work.exec_prepared("results_of", id))
             stored.push_back(RecordFrom<TResultRecord>(row[0]));
