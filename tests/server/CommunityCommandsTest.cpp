@@ -57,7 +57,7 @@ void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
 }
 
 TEST(CommunityCommands, PublishSendsTheFileAndSaysWhatTheServerAnswered) {
-    ServerProcess server(SharedCluster().NewDatabase());
+    TestServer server(SharedCluster().NewDatabase());
     TempDir folder;
     WriteFile(folder / "Results.bin", VariedStore(5, 51, "u").File());
 
@@ -93,7 +93,7 @@ TEST(CommunityCommands, PublishSendsTheFileAndSaysWhatTheServerAnswered) {
 }
 
 TEST(CommunityCommands, FetchKeepsCommunityBinWholeOrNotAtAll) {
-    ServerProcess server(SharedCluster().NewDatabase());
+    TestServer server(SharedCluster().NewDatabase());
     TTestStore uploaded;
     uploaded.Merge(VariedStore(25, 61, "f").File());
     TempDir folder;

@@ -1,8 +1,10 @@
 // The real parts of the server tests: a PostgreSQL cluster in a temporary folder, started by
 // the test (as the unprivileged user nobody when the test runs as root, as PostgreSQL and the
-// server both refuse root), the server program itself, and records with recognisable contents.
+// server both refuse root; bench/ServerHarness.h), the server program itself, and records with
+// recognisable contents.
 #pragma once
 
+#include "ServerHarness.h"
 #include "chart/ChartModel.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
@@ -15,54 +17,16 @@
 #include <string>
 #include <vector>
 
-// Runs a program as the user the tests run servers as; its exit status, or -1 when it did not
-// finish in time. The output goes to *output when given.
-int RunAsServerUser(const QStringList& command, QString* output = nullptr, int timeoutMs = 120000);
-// The prefix that runs a command as that user: empty unless the test runs as root.
-QStringList ServerUserPrefix();
-
-// A cluster of its own, removed with its folder when the object goes.
-class PostgresCluster {
-public:
-    PostgresCluster();
-    ~PostgresCluster();
-    PostgresCluster(const PostgresCluster&) = delete;
-    PostgresCluster& operator=(const PostgresCluster&) = delete;
-    // A new, empty database of the cluster, as a libpq connection string.
-    std::string NewDatabase();
-    const std::filesystem::path& Folder() const { return dir_.path(); }
-
-private:
-    TempDir dir_;
-    int databases_ = 0;
-};
-
 // The cluster of this test program, started at its first use.
 PostgresCluster& SharedCluster();
 
-// stendograph-server on 127.0.0.1 on a free port, stopped by SIGTERM when the object goes.
-class ServerProcess {
-public:
-    explicit ServerProcess(const std::string& database, QStringList extraArguments = {});
-    ~ServerProcess();
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-    const std::string& Host() const { return host_; }
-    int Port() const { return port_; }
-    std::string Url() const { return "http://" + host_ + ":" + std::to_string(port_); }
-    // Stops it; its exit status, or -1 when it did not stop by itself.
-    int Stop();
-    QString ErrorOutput();
-
-private:
-    TempDir dir_;
-    QProcess process_;
-    std::string host_ = "127.0.0.1";
-    int port_ = 0;
-};
-
-// The server program of the build.
+// The server program of the build, started on a database of the cluster.
 std::string ServerProgram();
+class TestServer : public ServerProcess {
+public:
+    explicit TestServer(const std::string& database, QStringList extraArguments = {})
+        : ServerProcess(ServerProgram(), database, std::move(extraArguments)) {}
+};
 
 // ---- Records ---------------------------------------------------------------------------------
 

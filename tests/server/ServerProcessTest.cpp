@@ -90,7 +90,7 @@ TEST_F(ServerProcessTest, RefusesToRunAsRootAndExplainsItsOptions) {
 }
 
 TEST_F(ServerProcessTest, ABodyOverTheBoundIsRefusedWithoutBeingStored) {
-    ServerProcess server(SharedCluster().NewDatabase());
+    TestServer server(SharedCluster().NewDatabase());
     auto client = Client(server);
     const std::string tooLarge(64 * 1024 * 1024 + 1, '\0');
     const auto response = client.Post("/api/results", tooLarge, "application/octet-stream");
@@ -110,7 +110,7 @@ TEST_F(ServerProcessTest, ABodyOverTheBoundIsRefusedWithoutBeingStored) {
 }
 
 TEST_F(ServerProcessTest, EightClientsUploadingAtOnceLoseNothing) {
-    ServerProcess server(SharedCluster().NewDatabase(), {"--uploads-per-minute", "100"});
+    TestServer server(SharedCluster().NewDatabase(), {"--uploads-per-minute", "100"});
     // Eight files of 40 computers each; all of them also hold one shared computer, each file
     // with a result of its own for it and one result every file has, dated by the file.
     const TComputerRecord shared = TestComputer("Общий компьютер", "Общий адаптер");
@@ -167,7 +167,7 @@ TEST_F(ServerProcessTest, EightClientsUploadingAtOnceLoseNothing) {
 }
 
 TEST_F(ServerProcessTest, ChartPicturesArePixelForPixelTheResultsWindows) {
-    ServerProcess server(SharedCluster().NewDatabase());
+    TestServer server(SharedCluster().NewDatabase());
     TTestStore reference;
     const auto file = VariedStore(45, 31, "p").File();
     reference.Merge(file);
@@ -252,7 +252,7 @@ QString RunChromium(const QStringList& arguments, const TempDir& profile) {
 }
 
 TEST_F(ServerProcessTest, ThePageInChromiumShowsTheRankingOfTheJsonWithMarkupAsText) {
-    ServerProcess server(SharedCluster().NewDatabase());
+    TestServer server(SharedCluster().NewDatabase());
     TTestStore store = VariedStore(30, 41, "d");
     const std::string hostile = "<b id=\"bold\">Жирный</b> & <script>document.title='x'</script>";
     store.Add(TestComputer(hostile, "<img src=x onerror=alert(1)>"),
