@@ -28,7 +28,6 @@ namespace {
 
 constexpr int UploadComputers = 10000;
 constexpr int Clients = 32;
-constexpr int RequestsPerClient = 100;
 
 using Clock = std::chrono::steady_clock;
 
@@ -234,55 +233,51 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
                 UploadComputers, static_cast<double>(file.size()) / 1e6, uploadSeconds,
                 UploadComputers / uploadSeconds, rows / uploadSeconds);
 
-    // Ranking pages under 32 clients at once: the first pages of every filter, as people read
-    // the ranking, with now and then a page deep in it.
+    // Ranking pages under 32 clients at once, each asking again as soon as it has its answer:
+    // first the first 50 pages of every filter, as people read the ranking, for a while; then
+    // pages at random offsets deep in it, none of which the server has at hand.
     const char* filters[] = {"any", "hw", "sw", "emulation"};
-    std::vector<std::vector<double>> latencies(Clients);
-    std::vector<double> deep;
-    std::mutex deepMutex;
-    std::atomic<int> failures = 0;
-    const auto loadStart = Clock::now();
-    std::vector<std::thread> clients;
-    for (int c = 0; c < Clients; ++c)
-        clients.emplace_back([&, c] {
-            std::mt19937 random(static_cast<unsigned>(c));
-            httplib::Client client(server.Host(), server.Port());
-            client.set_keep_alive(true);
-            client.set_read_timeout(60, 0);
-            for (int i = 0; i < RequestsPerClient; ++i) {
-                const bool far = random() % 20 == 0;
-                const long offset = far ? static_cast<long>(random() % (count / 2))
-                                        : static_cast<long>(random() % 50) * 20;
-                const std::string path =
-                    "/api/ranking?accel=" + std::string(filters[random() % 4]) +
-                    "&limit=20&offset=" + std::to_string(offset);
-                const auto start = Clock::now();
-                const auto response = client.Get(path);
-                const double ms = Seconds(Clock::now() - start) * 1000;
-                if (!response || response->status != 200)
-                    ++failures;
-                if (far) {
-                    std::lock_guard lock(deepMutex);
-                    deep.push_back(ms);
-                } else {
-                    latencies[static_cast<std::size_t>(c)].push_back(ms);
+    const auto load = [&](bool deep, std::chrono::seconds duration, int requestsPerClient) {
+        std::vector<std::vector<double>> latencies(Clients);
+        std::atomic<int> failures = 0;
+        const auto start = Clock::now();
+        std::vector<std::thread> clients;
+        for (int c = 0; c < Clients; ++c)
+            clients.emplace_back([&, c] {
+                std::mt19937 random(static_cast<unsigned>(c + (deep ? 1000 : 0)));
+                httplib::Client client(server.Host(), server.Port());
+                client.set_keep_alive(true);
+                client.set_tcp_nodelay(true);
+                client.set_read_timeout(60, 0);
+                for (int i = 0; i < requestsPerClient && Clock::now() - start < duration; ++i) {
+                    const long offset = deep ? static_cast<long>(random() % (count / 2))
+                                             : static_cast<long>(random() % 50) * 20;
+                    const std::string path =
+                        "/api/ranking?accel=" + std::string(filters[random() % 4]) +
+                        "&limit=20&offset=" + std::to_string(offset);
+                    const auto sent = Clock::now();
+                    const auto response = client.Get(path);
+                    latencies[static_cast<std::size_t>(c)].push_back(Seconds(Clock::now() - sent) *
+                                                                     1000);
+                    if (!response || response->status != 200)
+                        ++failures;
                 }
-            }
-        });
-    for (auto& client : clients)
-        client.join();
-    const double loadSeconds = Seconds(Clock::now() - loadStart);
-    std::vector<double> all;
-    for (const auto& list : latencies)
-        all.insert(all.end(), list.begin(), list.end());
-    std::printf("  ranking, %d clients at once, %zu requests of the first 50 pages: p50 %.1f ms, "
-                "p99 %.1f ms (%.0f requests/s, %d failed)\n",
-                Clients, all.size(), Percentile(all, 0.5), Percentile(all, 0.99),
-                static_cast<double>(all.size() + deep.size()) / loadSeconds, failures.load());
-    if (!deep.empty())
-        std::printf("  ranking pages at random offsets up to half the ranking (%zu requests): "
-                    "p50 %.1f ms, p99 %.1f ms\n",
-                    deep.size(), Percentile(deep, 0.5), Percentile(deep, 0.99));
+            });
+        for (auto& client : clients)
+            client.join();
+        const double seconds = Seconds(Clock::now() - start);
+        std::vector<double> all;
+        for (const auto& list : latencies)
+            all.insert(all.end(), list.begin(), list.end());
+        std::printf("  ranking, %s, %d clients at once: %zu requests in %.1f s, p50 %.1f ms, "
+                    "p99 %.1f ms, %d failed\n",
+                    deep ? "pages at random offsets up to half the ranking"
+                         : "the first 50 pages of each filter",
+                    Clients, all.size(), seconds, Percentile(all, 0.5), Percentile(all, 0.99),
+                    failures.load());
+    };
+    load(false, std::chrono::seconds(20), 1000000);
+    load(true, std::chrono::seconds(120), 8);
     const auto [rss, peak] = ServerMemory(server.ProcessId());
     std::printf("  server memory: %.1f MB now, %.1f MB at its peak\n", rss, peak);
 }

@@ -1,5 +1,6 @@
 // stendograph-server: the results of every computer, online.
 #include "server/HttpListener.h"
+#include "server/ResponseCache.h"
 #include "server/ResultsDatabase.h"
 #include "server/ServerOptions.h"
 #include "server/UploadLimiter.h"
@@ -13,7 +14,7 @@
 namespace {
 
 // Connections to the database at most at once.
-constexpr int DatabaseConnections = 16;
+constexpr int DatabaseConnections = 24;
 
 void Say(const std::string& line) {
     std::fprintf(stderr, "stendograph-server: %s\n", line.c_str());
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     try {
         TResultsDatabase database(options->Database, DatabaseConnections);
         TUploadLimiter limiter(options->UploadsPerMinute);
-        TServerContext context{database, limiter};
+        TResponseCache cache;
+        TServerContext context{database, limiter, cache};
         THttpListener listener(context);
         const int port = listener.Bind(options->ListenHost, options->ListenPort);
         if (port < 0) {

@@ -27,6 +27,9 @@ THttpListener::THttpListener(TServerContext& context)
     httplib::Server& server = *server_;
     server.new_task_queue = [] { return new httplib::ThreadPool(WorkerThreads); };
     server.set_payload_max_length(MaxUploadBytes);
+    // Headers and body go out in separate writes; without this the body of a kept-alive
+    // connection waits for the client's delayed acknowledgement of the headers.
+    server.set_tcp_nodelay(true);
     server.set_read_timeout(StallSeconds, 0);
     server.set_write_timeout(StallSeconds, 0);
     server.set_keep_alive_timeout(5);

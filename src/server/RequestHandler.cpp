@@ -1,5 +1,6 @@
 #include "server/RequestHandler.h"
 
+#include "server/ResponseCache.h"
 #include "server/ServerChart.h"
 #include "server/ServerJson.h"
 #include "server/ServerPages.h"
@@ -191,6 +192,24 @@ THttpResponse ComputerPage(std::int64_t id, TServerContext& context) {
     return {200, HtmlType, ComputerPageHtml(*computer).toStdString(), {}};
 }
 
+// The ranking's answers (the page, the API and the chart of all computers) are kept for a
+// moment; the key is the request as the handler reads it.
+bool IsRankingRequest(const THttpRequest& request) {
+    if (request.Method != "GET" && request.Method != "HEAD")
+        return false;
+    if (request.Path == "/" || request.Path == "/api/ranking")
+        return true;
+    const std::string* view = Parameter(request, "view");
+    return request.Path == "/chart.png" && (view == nullptr || view->empty() || *view == "all");
+}
+
+std::string CacheKey(const THttpRequest& request) {
+    std::string key = request.Path;
+    for (const auto& [name, value] : request.Query)
+        key += '\n' + name + '=' + value;
+    return key;
+}
+
 THttpResponse Route(const THttpRequest& request, TServerContext& context) {
     const std::string& path = request.Path;
     const bool get = request.Method == "GET" || request.Method == "HEAD";
@@ -219,7 +238,16 @@ THttpResponse Route(const THttpRequest& request, TServerContext& context) {
 
 THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context) {
     try {
-        return Route(request, context);
+        if (!IsRankingRequest(request))
+            return Route(request, context);
+        const std::string key = CacheKey(request);
+        const std::uint64_t generation = context.Database.Generation();
+        if (auto kept = context.Cache.Find(key, generation))
+            return *kept;
+        THttpResponse response = Route(request, context);
+        if (response.Status == 200)
+            context.Cache.Put(key, generation, response);
+        return response;
     } catch (const TBadRequest& bad) {
         return JsonError(400, bad.Message);
     } catch (const TDatabaseError& error) {

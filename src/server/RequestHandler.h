@@ -32,9 +32,11 @@ struct THttpResponse {
     std::vector<std::pair<std::string, std::string>> Headers;
 };
 
+class TResponseCache;
 struct TServerContext {
     TResultsDatabase& Database;
     TUploadLimiter& Limiter;
+    TResponseCache& Cache;
 };
 
 THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context);

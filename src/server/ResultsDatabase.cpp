@@ -52,28 +52,29 @@ const TStatement Statements[] = {
      "computers_added, computers_known, results_added, results_replaced, results_not_later, "
      "left_out) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) RETURNING id"},
     {"upload_count", "SELECT count(*) FROM uploads"},
-    // The page is picked from the ranking's index alone; only its rows are joined.
+    // One statement a page: the filter's count and greatest finite value, and the page,
+    // picked from the ranking's index alone before its rows are joined. A page past the end
+    // still gives the count.
     {"ranking_page_all",
      "WITH page AS (SELECT computer_id, kind, result_position, rank_value FROM ranking "
-     "ORDER BY rank_value DESC NULLS LAST, computer_id, kind OFFSET $1 LIMIT $2) "
-     "SELECT p.computer_id, p.kind, c.record, s.record FROM page p "
-     "JOIN computers c ON c.id = p.computer_id "
-     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position "
-     "ORDER BY p.rank_value DESC NULLS LAST, p.computer_id, p.kind"},
+     "ORDER BY rank_value DESC NULLS LAST, computer_id, kind OFFSET $1 LIMIT $2), "
+     "meta AS (SELECT (SELECT coalesce(sum(entries), 0) FROM ranking_counts) AS total, "
+     "(SELECT rank_value FROM ranking WHERE rank_value < 'Infinity' "
+     "ORDER BY rank_value DESC NULLS LAST LIMIT 1) AS max) "
+     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
+     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
+     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
+     "ON true ORDER BY p.rank_value DESC NULLS LAST, p.computer_id, p.kind"},
     {"ranking_page_kind",
      "WITH page AS (SELECT computer_id, kind, result_position, rank_value FROM ranking "
-     "WHERE kind = $3 ORDER BY rank_value DESC NULLS LAST, computer_id OFFSET $1 LIMIT $2) "
-     "SELECT p.computer_id, p.kind, c.record, s.record FROM page p "
-     "JOIN computers c ON c.id = p.computer_id "
-     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position "
-     "ORDER BY p.rank_value DESC NULLS LAST, p.computer_id"},
-    {"ranking_max_all", "SELECT rank_value FROM ranking WHERE rank_value < 'Infinity' "
-                        "ORDER BY rank_value DESC NULLS LAST LIMIT 1"},
-    {"ranking_max_kind",
-     "SELECT rank_value FROM ranking WHERE kind = $1 AND rank_value < 'Infinity' "
-     "ORDER BY rank_value DESC NULLS LAST LIMIT 1"},
-    {"ranking_count_all", "SELECT coalesce(sum(entries), 0) FROM ranking_counts"},
-    {"ranking_count_kind", "SELECT entries FROM ranking_counts WHERE kind = $1"},
+     "WHERE kind = $3 ORDER BY rank_value DESC NULLS LAST, computer_id OFFSET $1 LIMIT $2), "
+     "meta AS (SELECT (SELECT entries FROM ranking_counts WHERE kind = $3) AS total, "
+     "(SELECT rank_value FROM ranking WHERE kind = $3 AND rank_value < 'Infinity' "
+     "ORDER BY rank_value DESC NULLS LAST LIMIT 1) AS max) "
+     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
+     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
+     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
+     "ON true ORDER BY p.rank_value DESC NULLS LAST, p.computer_id"},
     {"ranking_computers_all",
      "SELECT computer_id FROM ranking ORDER BY rank_value DESC NULLS LAST, computer_id, kind "
      "LIMIT $1"},
@@ -231,11 +232,6 @@ void MergeComputer(pqxx::work& work, const TComputerRecord& computer,
     work.exec_prepared("ranking_put", id, rep[0], values[0], rep[1], values[1], rep[2], values[2]);
 }
 
-TRankingRow RankingRowFrom(const pqxx::row& row) {
-    return {row[0].as<std::int64_t>(), row[1].as<std::int32_t>(),
-            RecordFrom<TComputerRecord>(row[2]), RecordFrom<TResultRecord>(row[3])};
-}
-
 } // namespace
 
 struct TResultsDatabase::TConnection {
@@ -346,6 +342,7 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
                 outcome.ResultsAdded, outcome.ResultsReplaced, outcome.ResultsNotLater, leftOut);
             outcome.UploadId = upload[0].as<std::int64_t>();
             work.commit();
+            ++generation_;
             return outcome;
         } catch (const pqxx::transaction_rollback&) {
             // A deadlock with another upload or a serialization failure: nothing of this
@@ -365,22 +362,22 @@ TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t o
                                        std::int64_t limit) {
     TLease lease(*this);
     try {
-        pqxx::read_transaction work(*lease);
+        // A single statement sees one snapshot; it needs no transaction around it.
+        pqxx::nontransaction work(*lease);
         TRankingPage page;
-        const bool all = acceleration == 0;
-        const int kind = acceleration - 1;
-        page.Total = (all ? work.exec_prepared1("ranking_count_all")
-                          : work.exec_prepared1("ranking_count_kind", kind))[0]
-                         .as<std::int64_t>();
-        const pqxx::result max = all ? work.exec_prepared("ranking_max_all")
-                                     : work.exec_prepared("ranking_max_kind", kind);
-        if (!max.empty() && max[0][0].as<double>() > 0)
-            page.Max = static_cast<float>(max[0][0].as<double>());
         const pqxx::result rows =
-            all ? work.exec_prepared("ranking_page_all", offset, limit)
-                : work.exec_prepared("ranking_page_kind", offset, limit, kind);
-        for (const pqxx::row& row : rows)
-            page.Rows.push_back(RankingRowFrom(row));
+            acceleration == 0
+                ? work.exec_prepared("ranking_page_all", offset, limit)
+                : work.exec_prepared("ranking_page_kind", offset, limit, acceleration - 1);
+        for (const pqxx::row& row : rows) {
+            page.Total = row[0].is_null() ? 0 : row[0].as<std::int64_t>();
+            if (!row[1].is_null() && row[1].as<double>() > 0)
+                page.Max = static_cast<float>(row[1].as<double>());
+            if (!row[2].is_null())
+                page.Rows.push_back({row[2].as<std::int64_t>(), row[3].as<std::int32_t>(),
+                                     RecordFrom<TComputerRecord>(row[4]),
+                                     RecordFrom<TResultRecord>(row[5])});
+        }
         return page;
     } catch (const pqxx::broken_connection& error) {
         lease.Drop();

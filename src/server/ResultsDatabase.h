@@ -10,6 +10,7 @@
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -90,6 +91,10 @@ public:
     // How many uploads are recorded.
     std::int64_t UploadCount();
 
+    // Counts the uploads this object stored: what was read before a change is told apart from
+    // what is read after it.
+    std::uint64_t Generation() const { return generation_.load(); }
+
 private:
     class TLease;
     struct TConnection; // a connection with the statements prepared
@@ -103,4 +108,5 @@ private:
     std::mutex mutex_;
     std::condition_variable released_;
     std::vector<std::unique_ptr<TConnection>> idle_;
+    std::atomic<std::uint64_t> generation_ = 0;
 };

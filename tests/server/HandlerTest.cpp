@@ -4,6 +4,7 @@
 
 #include "results/ChartLayout.h"
 #include "server/RequestHandler.h"
+#include "server/ResponseCache.h"
 #include "server/ServerOptions.h"
 #include "state/RecordColumns.h"
 
@@ -61,7 +62,8 @@ protected:
 
     TResultsDatabase database_;
     TUploadLimiter limiter_{100000};
-    TServerContext context_{database_, limiter_};
+    TResponseCache cache_;
+    TServerContext context_{database_, limiter_, cache_};
 };
 
 bool SameBytes(const void* a, const void* b, std::size_t size) {
@@ -166,7 +168,8 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         SCOPED_TRACE(c.What);
         HandlerTest::TearDown();
         TResultsDatabase database(SharedCluster().NewDatabase(), 2);
-        TServerContext context{database, limiter_};
+        TResponseCache cache;
+        TServerContext context{database, limiter_, cache};
         TTestStore first;
         first.Add(a,
                   {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(nan, 1024, 768, 32, 1, 6)});
@@ -369,7 +372,7 @@ TEST_F(HandlerTest, WrongRequestsAreRefusedAndSayWhy) {
 
 TEST_F(HandlerTest, UploadsFromOneAddressAreLimitedAndOthersAreNot) {
     TUploadLimiter limiter(3);
-    TServerContext context{database_, limiter};
+    TServerContext context{database_, limiter, cache_};
     const auto file = VariedStore(1, 2, "l").File();
     const std::string body(file.begin(), file.end());
     for (int i = 0; i < 3; ++i)
@@ -402,7 +405,8 @@ TEST_F(HandlerTest, TheSchemaIsMigratedOnceAndALaterOneIsRefused) {
         TResultsDatabase first(connection, 1);
         TResultsDatabase again(connection, 1); // finds it done
         TUploadLimiter limiter(10);
-        TServerContext context{again, limiter};
+        TResponseCache cache;
+        TServerContext context{again, limiter, cache};
         const auto file = VariedStore(2, 4, "m").File();
         EXPECT_EQ(
             HandleRequest({"POST", "/api/results", {}, std::string(file.begin(), file.end()), "a"},
@@ -444,6 +448,38 @@ TEST(ServerOptions, ParseAsDocumented) {
         EXPECT_FALSE(ParseServerOptions(wrong, &error)) << wrong[0];
         EXPECT_FALSE(error.empty());
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(HandlerTest, AKeptRankingAnswerIsNeverOlderThanTheLastUpload) {
+    ASSERT_EQ(Upload(VariedStore(10, 71, "k").File()).Status, 200);
+    const auto first = [&](const char* accel) {
+        return Json(Request("GET", "/api/ranking", {{"accel", accel}, {"limit", "1"}}))["entries"]
+            .toArray()[0]
+            .toObject()["processor"]
+            .toString();
+    };
+    const QString before = first("hw");
+    EXPECT_EQ(first("hw"), before); // kept
+    const THttpResponse pageBefore = Request("GET", "/", {{"accel", "hw"}});
+
+    TTestStore leader;
+    leader.Add(TestComputer("Новый лидер", "Адаптер"),
+               {TestResult(45000, 1024, 768, 32, 0, std::numeric_limits<float>::infinity())});
+    ASSERT_EQ(Upload(leader.File()).Status, 200);
+    EXPECT_EQ(first("hw"), "Новый лидер");
+    EXPECT_NE(Request("GET", "/", {{"accel", "hw"}}).Body, pageBefore.Body);
+
+    // An entry lives at most MaxAge, whoever changed the database.
+    TResponseCache cache;
+    const auto now = TResponseCache::TClock::now();
+    cache.Put("k", 1, {200, "text/plain", "kept", {}}, now);
+    EXPECT_TRUE(cache.Find("k", 1, now + std::chrono::seconds(4)));
+    EXPECT_FALSE(cache.Find("k", 1, now + std::chrono::seconds(6)));
+    EXPECT_FALSE(cache.Find("k", 2, now));
 }
 
 } // namespace
