@@ -286,6 +286,7 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it is measured
     std::vector<std::int64_t> counts;
     for (int i = 1; i < argc; ++i)
         counts.push_back(std::stoll(argv[i]));

@@ -45,6 +45,7 @@ QByteArray Document(const QString& title, const QString& body) {
                 "th,td{border:1px solid #999;padding:.25em .6em;text-align:left}\n"
                 "td.n{text-align:right}\nth{background:#c0c0c0}\n"
                 "img{display:block;margin-top:1em;border:1px solid #999}\n"
+                "div.ranking{display:flex;flex-wrap:wrap;gap:0 2em;align-items:flex-start}\n"
                 "</style>\n</head>\n<body>\n") +
             body + QStringLiteral("</body>\n</html>\n"))
         .toUtf8();
@@ -64,7 +65,13 @@ QByteArray RankingPageHtml(const TRankingPage& page, std::int32_t acceleration,
     body += QStringLiteral("</nav>\n");
 
     if (page.Rows.empty()) {
-        body += QStringLiteral("<p id=\"summary\">Результатов с таким ускорением пока нет.</p>\n");
+        body +=
+            page.Total == 0
+                ? QStringLiteral("<p id=\"summary\">Результатов с таким ускорением пока нет.</p>\n")
+                : QStringLiteral(
+                      "<p id=\"summary\">Мест всего %1; <a href=\"%2\">к первым</a>.</p>\n")
+                      .arg(page.Total)
+                      .arg(RankingAddress(acceleration, 0));
         return Document(QStringLiteral("Стендограф: результаты"), body);
     }
     const std::int64_t last = offset + static_cast<std::int64_t>(page.Rows.size());
@@ -72,14 +79,27 @@ QByteArray RankingPageHtml(const TRankingPage& page, std::int32_t acceleration,
                 .arg(offset + 1)
                 .arg(last)
                 .arg(page.Total);
-    body += QStringLiteral("<img id=\"chart\" src=\"/chart.png?view=all&amp;accel=%1&amp;"
-                           "rows=%2:%3\" width=\"%4\" alt=\"Диаграмма результатов\">\n")
-                .arg(QLatin1String(AccelerationFilterName(acceleration)))
-                .arg(offset + 1)
-                .arg(page.Rows.size())
-                .arg(ChartWidth);
+    QString pages = QStringLiteral("<nav id=\"pages\">");
+    if (offset > 0)
+        pages += QStringLiteral("<a rel=\"prev\" href=\"%1\">← Предыдущие</a>")
+                     .arg(RankingAddress(acceleration,
+                                         std::max<std::int64_t>(0, offset - RankingPageSize)));
+    if (last < page.Total)
+        pages += QStringLiteral("<a rel=\"next\" href=\"%1\">Следующие →</a>")
+                     .arg(RankingAddress(acceleration, last));
+    body += pages + QStringLiteral("</nav>\n");
 
-    body += QStringLiteral("<table id=\"ranking\">\n<thead><tr><th>Место</th><th>Процессор</th>"
+    // The table beside the chart of the same entries, the chart under it on narrow screens.
+    const QString chart =
+        QStringLiteral("<img id=\"chart\" src=\"/chart.png?view=all&amp;accel=%1&amp;"
+                       "rows=%2:%3\" width=\"%4\" alt=\"Диаграмма результатов\">\n")
+            .arg(QLatin1String(AccelerationFilterName(acceleration)))
+            .arg(offset + 1)
+            .arg(page.Rows.size())
+            .arg(ChartWidth);
+
+    body += QStringLiteral("<div class=\"ranking\">\n<table "
+                           "id=\"ranking\">\n<thead><tr><th>Место</th><th>Процессор</th>"
                            "<th>Видеоадаптер</th><th>Ускорение</th><th>Режим</th>"
                            "<th>Треугольников в мс</th><th>Кадров в секунду</th></tr></thead>\n"
                            "<tbody>\n");
@@ -96,15 +116,7 @@ QByteArray RankingPageHtml(const TRankingPage& page, std::int32_t acceleration,
                          QString::fromUtf8(ChartKinds[row.Kind].Heading), ModeText(row.Result),
                          Number(row.Result.TrianglesPerMs), Number(row.Result.Fps));
     }
-    body += QStringLiteral("</tbody>\n</table>\n<nav id=\"pages\">");
-    if (offset > 0)
-        body += QStringLiteral("<a rel=\"prev\" href=\"%1\">← Предыдущие</a>")
-                    .arg(RankingAddress(acceleration,
-                                        std::max<std::int64_t>(0, offset - RankingPageSize)));
-    if (last < page.Total)
-        body += QStringLiteral("<a rel=\"next\" href=\"%1\">Следующие →</a>")
-                    .arg(RankingAddress(acceleration, last));
-    body += QStringLiteral("</nav>\n");
+    body += QStringLiteral("</tbody>\n</table>\n") + chart + QStringLiteral("</div>\n");
     return Document(QStringLiteral("Стендограф: результаты"), body);
 }
 
