@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <unistd.h>
@@ -14,9 +16,31 @@ std::string ServerProgram() {
     return STENDO_SERVER_PROGRAM;
 }
 
+namespace {
+
+// The test programs end without exit-time destructors (support/TestMain.cpp), so the cluster
+// is stopped, and its folder removed, when the tests have run.
+class ClusterEnvironment : public testing::Environment {
+public:
+    PostgresCluster& Cluster() {
+        if (!cluster_)
+            cluster_ = std::make_unique<PostgresCluster>(STENDO_PG_BINDIR,
+                                                         "-c fsync=off -c max_connections=200");
+        return *cluster_;
+    }
+    void TearDown() override { cluster_.reset(); }
+
+private:
+    std::unique_ptr<PostgresCluster> cluster_;
+};
+
+ClusterEnvironment* const Environment =
+    static_cast<ClusterEnvironment*>(testing::AddGlobalTestEnvironment(new ClusterEnvironment));
+
+} // namespace
+
 PostgresCluster& SharedCluster() {
-    static PostgresCluster cluster(STENDO_PG_BINDIR, "-c fsync=off -c max_connections=200");
-    return cluster;
+    return Environment->Cluster();
 }
 
 TStringSlot Scrambled(const std::string& text) {
