@@ -1,9 +1,9 @@
 #include "cli/ChartCommand.h"
 
+#include "chart/ChartPicture.h"
 #include "cli/Messages.h"
 #include "cli/WindowlessStartUp.h"
 #include "render/DirectXGraphics.h"
-#include "results/ChartPicture.h"
 #include "state/Variables.h"
 
 #include <QLocale>

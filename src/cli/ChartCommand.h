@@ -2,8 +2,8 @@
 // reports; --rows FIRST:COUNT takes some entries of a tall ranking.
 #pragma once
 
+#include "chart/StoreChart.h"
 #include "cli/CommandLine.h"
-#include "results/ChartLayout.h"
 
 #include <QString>
 #include <optional>

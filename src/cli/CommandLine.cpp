@@ -17,6 +17,9 @@ const QString Export = QStringLiteral("export");
 const QString Chart = QStringLiteral("chart");
 const QString View = QStringLiteral("view");
 const QString Rows = QStringLiteral("rows");
+const QString Publish = QStringLiteral("publish");
+const QString Fetch = QStringLiteral("fetch");
+const QString Top = QStringLiteral("top");
 const QString Help = QStringLiteral("help");
 const QString Version = QStringLiteral("version");
 
@@ -36,12 +39,12 @@ void DefineOptions(QCommandLineParser& parser) {
         {AllModes, QStringLiteral("Every display mode the display accepts, in --run.")},
         {Accel,
          QStringLiteral("Acceleration: hw+sw, hw, sw or emulation for --run; any, hw, sw or "
-                        "emulation for --chart."),
+                        "emulation for --chart and --fetch."),
          QStringLiteral("kind")},
         {Presentation, QStringLiteral("Runs the presentation (detail 1) instead of the test.")},
         {Results,
-         QStringLiteral("The results file of --run, --export and --chart (default: Results.bin "
-                        "in the working folder)."),
+         QStringLiteral("The results file of --run, --export, --chart and --publish (default: "
+                        "Results.bin in the working folder)."),
          QStringLiteral("file")},
         {Export,
          QStringLiteral("Writes every computer and result of the results file to standard "
@@ -56,6 +59,16 @@ void DefineOptions(QCommandLineParser& parser) {
         {Rows,
          QStringLiteral("The entries FIRST (from 1) to FIRST+COUNT-1 of the --chart ranking."),
          QStringLiteral("first:count")},
+        {Publish,
+         QStringLiteral("Uploads the results file to the results server at the address and "
+                        "prints its answer."),
+         QStringLiteral("url")},
+        {Fetch,
+         QStringLiteral("Downloads the results of the server's best computers as Community.bin "
+                        "into the working folder, offered for merging at the next start."),
+         QStringLiteral("url")},
+        {Top, QStringLiteral("The number of computers --fetch takes (default 100, at most 10000)."),
+         QStringLiteral("n")},
     });
 }
 
@@ -140,29 +153,37 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return {options, {}};
     }
 
-    const int modes = int{parser.isSet(Run)} + int{parser.isSet(Export)} + int{parser.isSet(Chart)};
+    const int modes = int{parser.isSet(Run)} + int{parser.isSet(Export)} +
+                      int{parser.isSet(Chart)} + int{parser.isSet(Publish)} +
+                      int{parser.isSet(Fetch)};
     if (modes > 1)
-        return fail(QStringLiteral("--run, --export and --chart exclude each other"));
+        return fail(
+            QStringLiteral("--run, --export, --chart, --publish and --fetch exclude each other"));
     if (parser.isSet(Run))
         options.Mode = TCommandMode::Run;
     else if (parser.isSet(Export))
         options.Mode = TCommandMode::Export;
     else if (parser.isSet(Chart))
         options.Mode = TCommandMode::Chart;
+    else if (parser.isSet(Publish))
+        options.Mode = TCommandMode::Publish;
+    else if (parser.isSet(Fetch))
+        options.Mode = TCommandMode::Fetch;
 
     const OptionOwner owners[] = {
         {Modes, TCommandMode::Run, "--run"},        {AllModes, TCommandMode::Run, "--run"},
         {Presentation, TCommandMode::Run, "--run"}, {View, TCommandMode::Chart, "--chart"},
-        {Rows, TCommandMode::Chart, "--chart"},
+        {Rows, TCommandMode::Chart, "--chart"},     {Top, TCommandMode::Fetch, "--fetch"},
     };
     for (const auto& owner : owners)
         if (parser.isSet(owner.Option) && options.Mode != owner.Mode)
             return fail(QStringLiteral("--%1 belongs to %2").arg(owner.Option, owner.ModeName));
     if (parser.isSet(Accel) && options.Mode != TCommandMode::Run &&
-        options.Mode != TCommandMode::Chart)
-        return fail(QStringLiteral("--accel belongs to --run or --chart"));
-    if (parser.isSet(Results) && options.Mode == TCommandMode::Windows)
-        return fail(QStringLiteral("--results belongs to --run, --export or --chart"));
+        options.Mode != TCommandMode::Chart && options.Mode != TCommandMode::Fetch)
+        return fail(QStringLiteral("--accel belongs to --run, --chart or --fetch"));
+    if (parser.isSet(Results) &&
+        (options.Mode == TCommandMode::Windows || options.Mode == TCommandMode::Fetch))
+        return fail(QStringLiteral("--results belongs to --run, --export, --chart or --publish"));
 
     if (parser.isSet(Results)) {
         options.ResultsFile = parser.value(Results);
@@ -242,6 +263,21 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         }
         break;
     }
+    case TCommandMode::Publish:
+    case TCommandMode::Fetch:
+        options.ServerUrl = parser.value(options.Mode == TCommandMode::Publish ? Publish : Fetch);
+        if (!options.ServerUrl.startsWith(QLatin1String("http://")) &&
+            !options.ServerUrl.startsWith(QLatin1String("https://")))
+            return fail(QStringLiteral("--%1: \"%2\" is no http:// or https:// address")
+                            .arg(options.Mode == TCommandMode::Publish ? Publish : Fetch,
+                                 options.ServerUrl));
+        if (parser.isSet(Top)) {
+            options.FetchTop = PositiveNumber(parser.value(Top));
+            if (options.FetchTop < 1 || options.FetchTop > 10000)
+                return fail(QStringLiteral("--top: \"%1\" is not a number from 1 to 10000")
+                                .arg(parser.value(Top)));
+        }
+        break;
     case TCommandMode::Windows:
     case TCommandMode::Help:
     case TCommandMode::Version:

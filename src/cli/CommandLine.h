@@ -13,9 +13,11 @@ enum class TCommandMode {
     Windows, // no command-line mode: the program's windows
     Help,
     Version,
-    Run,    // --run: a test or presentation series without the main window
-    Export, // --export: the results file as CSV or JSON
-    Chart,  // --chart: the results chart as a picture
+    Run,     // --run: a test or presentation series without the main window
+    Export,  // --export: the results file as CSV or JSON
+    Chart,   // --chart: the results chart as a picture
+    Publish, // --publish: the results file to a results server
+    Fetch,   // --fetch: the community results file from a results server
 };
 
 enum class TExportFormat { Csv, Json };
@@ -55,6 +57,11 @@ struct TCommandLineOptions {
     int ChartComputer = 0; // 1-based number in the computer list, with TChartView::Computer
     // --rows FIRST:COUNT: the entries of the chart from FIRST (1-based), COUNT of them.
     std::optional<std::pair<int, int>> ChartRows;
+
+    // --publish URL and --fetch URL: the results server's address.
+    QString ServerUrl;
+    // --top N of --fetch: the first N computers of the ranking.
+    int FetchTop = 100;
 };
 
 struct TParsedCommandLine {

@@ -1,6 +1,7 @@
 #include "cli/CommandLineRun.h"
 
 #include "cli/ChartCommand.h"
+#include "cli/CommunityCommands.h"
 #include "cli/Messages.h"
 #include "cli/ResultsExport.h"
 #include "cli/SeriesCommand.h"
@@ -62,6 +63,14 @@ int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
         // The chart's fonts and the display-mode marks need the toolkit's screen and fonts.
         QApplication application(argc, argv);
         return RunChartCommand(options);
+    }
+    case TCommandMode::Publish: {
+        QCoreApplication application(argc, argv);
+        return RunPublishCommand(options);
+    }
+    case TCommandMode::Fetch: {
+        QCoreApplication application(argc, argv);
+        return RunFetchCommand(options);
     }
     case TCommandMode::Windows:
         break;

@@ -2,7 +2,7 @@
 // program's name.
 #pragma once
 
-#include "results/ChartPicture.h"
+#include "chart/ChartPicture.h"
 #include "state/Variables.h"
 
 #include <QString>

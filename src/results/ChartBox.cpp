@@ -1,6 +1,6 @@
 #include "results/ChartBox.h"
 
-#include "results/ChartPainter.h"
+#include "chart/ChartPainter.h"
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>

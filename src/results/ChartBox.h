@@ -2,7 +2,7 @@
 // view, with a vertical range of the chart's whole height.
 #pragma once
 
-#include "results/ChartLayout.h"
+#include "chart/StoreChart.h"
 
 #include <QAbstractScrollArea>
 #include <QImage>

@@ -2,7 +2,7 @@
 // and which controls to show, enable and select.
 #pragma once
 
-#include "results/ChartLayout.h"
+#include "chart/StoreChart.h"
 
 struct TSelectionDisplay {
     bool Redraw; // false: no computer in the list, or the chart already shows this selection

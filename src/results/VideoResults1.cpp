@@ -5,8 +5,8 @@
 #include "platform/Fonts.h"
 #include "platform/MessageBox.h"
 #include "results/ChartBox.h"
-#include "results/ChartPicture.h"
 #include "results/ComputerList.h"
+#include "results/PictureFailure.h"
 #include "results/ResultSelection.h"
 #include "state/Variables.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "results/ChartLayout.h"
+#include "chart/StoreChart.h"
 
 #include <QDialog>
 #include <cstdint>

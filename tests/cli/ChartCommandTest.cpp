@@ -3,7 +3,7 @@
 // ranking with the bar scale of the whole.
 #include "cli/ChartCommand.h"
 #include "ProgramRun.h"
-#include "results/ChartPainter.h"
+#include "chart/ChartPainter.h"
 #include "state/StoreFixture.h"
 
 #include <QImage>

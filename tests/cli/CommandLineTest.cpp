@@ -30,6 +30,8 @@ TEST(CommandLine, AcceptedLines) {
         {"--run --modes 640x480x16,1024x768x32 --accel hw+sw --presentation", TCommandMode::Run},
         {"--chart out.png --view 3 --accel any --rows 11:20", TCommandMode::Chart},
         {"--chart tall.BMP --rows 1:50", TCommandMode::Chart},
+        {"--publish http://127.0.0.1:8080 --results Other.bin", TCommandMode::Publish},
+        {"--fetch https://results.example/ --accel hw --top 500", TCommandMode::Fetch},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Line);
@@ -73,6 +75,16 @@ TEST(CommandLine, ValuesReachTheOptions) {
     EXPECT_EQ(chart.Options->ChartRows, (std::pair{5, 30}));
     EXPECT_EQ(chart.Options->Acceleration, TAcceleration::Sw);
 
+    auto fetch = ParseCommandLine(Line("--fetch http://host:9/ --accel emulation --top 7"));
+    ASSERT_TRUE(fetch.Options);
+    EXPECT_EQ(fetch.Options->ServerUrl, "http://host:9/");
+    EXPECT_EQ(fetch.Options->Acceleration, TAcceleration::Emulation);
+    EXPECT_EQ(fetch.Options->FetchTop, 7);
+    auto defaults = ParseCommandLine(Line("--fetch http://host"));
+    ASSERT_TRUE(defaults.Options);
+    EXPECT_EQ(defaults.Options->FetchTop, 100);
+    EXPECT_FALSE(defaults.Options->Acceleration);
+
     auto current = ParseCommandLine(Line("--chart a.png --view current"));
     ASSERT_TRUE(current.Options);
     EXPECT_EQ(current.Options->ChartView, TChartView::Current);
@@ -94,7 +106,15 @@ TEST(CommandLine, MistakesAreNamed) {
         {"--results a.bin", "--results belongs to"},
         {"--export csv --results=", "the file name is empty"},
         {"--export csv --modes 640x480x16", "--modes belongs to --run"},
-        {"--export csv --accel hw", "--accel belongs to --run or --chart"},
+        {"--export csv --accel hw", "--accel belongs to --run, --chart or --fetch"},
+        {"--publish ftp://x", "--publish: \"ftp://x\" is no http:// or https:// address"},
+        {"--fetch host:8080", "--fetch: \"host:8080\" is no http"},
+        {"--fetch http://x --top 0", "--top: \"0\" is not a number from 1 to 10000"},
+        {"--fetch http://x --top 10001", "--top: \"10001\" is not a number"},
+        {"--fetch http://x --results a.bin", "--results belongs to"},
+        {"--publish http://x --top 5", "--top belongs to --fetch"},
+        {"--publish http://x --fetch http://x", "exclude each other"},
+        {"--fetch http://x --accel hw+sw", "\"hw+sw\" is none of any, hw, sw, emulation"},
         {"--all-modes", "--all-modes belongs to --run"},
         {"--run", "--run needs either --modes or --all-modes"},
         {"--run --modes 640x480x16 --all-modes", "--modes and --all-modes exclude each other"},
@@ -130,7 +150,7 @@ TEST(CommandLine, HelpListsEveryOptionAndVersionIsOnePointFive) {
     EXPECT_TRUE(help.startsWith(QStringLiteral("Usage: stendograph [options]\n")));
     for (const char* option :
          {"--help", "--version", "--run", "--modes", "--all-modes", "--accel", "--presentation",
-          "--results", "--export", "--chart", "--view", "--rows"})
+          "--results", "--export", "--chart", "--view", "--rows", "--publish", "--fetch", "--top"})
         EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
     EXPECT_EQ(CommandLineVersionText(), QStringLiteral("stendograph (Стендограф) 1.5\n"));
 }

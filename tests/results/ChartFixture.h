@@ -2,7 +2,7 @@
 // contents.
 #pragma once
 
-#include "results/ChartLayout.h"
+#include "chart/StoreChart.h"
 #include "state/Variables.h"
 
 #include <QImage>

@@ -1,7 +1,7 @@
 // What the chart shows for a selection: representatives, ranking, filters, tables and heights.
 #include "ChartFixture.h"
 
-#include "results/ChartLayout.h"
+#include "chart/StoreChart.h"
 
 #include <cmath>
 #include <limits>

@@ -2,7 +2,7 @@
 // the 16 colours, and bands that match the whole picture.
 #include "ChartFixture.h"
 
-#include "results/ChartPainter.h"
+#include "chart/ChartPainter.h"
 
 #include <QSet>
 #include <limits>

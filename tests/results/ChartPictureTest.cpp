@@ -2,8 +2,8 @@
 // would.
 #include "ChartFixture.h"
 
-#include "results/ChartPainter.h"
-#include "results/ChartPicture.h"
+#include "chart/ChartPainter.h"
+#include "results/PictureFailure.h"
 #include "results/VideoResults1.h"
 #include "support/TempDir.h"
 

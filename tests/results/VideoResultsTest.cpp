@@ -2,10 +2,10 @@
 // keys.
 #include "ChartFixture.h"
 
+#include "chart/ChartPainter.h"
 #include "platform/BitBtn.h"
 #include "platform/Cp1251.h"
 #include "results/ChartBox.h"
-#include "results/ChartPainter.h"
 #include "results/ComputerList.h"
 #include "results/VideoResults1.h"
 

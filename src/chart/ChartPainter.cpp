@@ -1,4 +1,4 @@
-#include "results/ChartPainter.h"
+#include "chart/ChartPainter.h"
 
 #include "platform/Cp1251.h"
 #include "state/Variables.h"
@@ -48,13 +48,13 @@ void PaintAllComputers(TChartCanvas& canvas, const TChartLayout& layout, int fir
         if (!canvas.Shows(top - Margin, 70 + 2 * Margin))
             continue;
         const TChartEntry& entry = layout.Entries[static_cast<std::size_t>(i)];
-        const TComputerRecord& computer = Computers[static_cast<std::size_t>(entry.Computer)];
+        const TComputerRecord& computer = layout.Source->Computer(entry.Computer);
         const TChartFont& nameFont = entry.IsCurrent ? fonts.Bold : fonts.Regular;
         canvas.Text(10, top, StoredText(computer.Processor), nameFont);
         canvas.Text(10, top + 14, StoredText(computer.VideoAdapter), nameFont);
         canvas.Text(10, top + 28, ChartKinds[entry.Kind].Heading, fonts.Regular);
-        const TResultRecord& record = ComputerResults[static_cast<std::size_t>(entry.Computer)]
-                                                     [static_cast<std::size_t>(entry.Result)];
+        const TResultRecord& record =
+            layout.Source->Results(entry.Computer)[static_cast<std::size_t>(entry.Result)];
         canvas.Text(10, top + 42, ModeText(record), fonts.Regular);
         if (layout.Max > 0)
             DrawResultBar(canvas, 300, top + 42, entry.Value, entry.Value / layout.Max, 180);
@@ -65,12 +65,13 @@ void PaintOneComputer(TChartCanvas& canvas, const TChartLayout& layout, const TC
     if (layout.Computer < 0)
         return;
     const std::int32_t m = layout.Computer;
-    const TComputerRecord& computer = Computers[static_cast<std::size_t>(m)];
+    const TChartSource& source = *layout.Source;
+    const TComputerRecord& computer = source.Computer(m);
     if (canvas.Shows(42 - Margin, 30 + 2 * Margin)) {
         canvas.CentredText(42, StoredText(computer.Processor), fonts.Bold);
         canvas.CentredText(56, StoredText(computer.VideoAdapter), fonts.Bold);
     }
-    const auto& results = ComputerResults[static_cast<std::size_t>(m)];
+    const auto& results = source.Results(m);
     for (std::size_t p = 0; p < layout.Sections.size(); ++p) {
         const int top = 84 + 140 * static_cast<int>(p);
         if (!canvas.Shows(top - Margin, 140 + 2 * Margin))
@@ -89,17 +90,13 @@ void PaintOneComputer(TChartCanvas& canvas, const TChartLayout& layout, const TC
                     10, y,
                     QString("%1 на %2 пикселей").arg(ModeSizes[i].Width).arg(ModeSizes[i].Height),
                     fonts.Regular);
-            const std::int32_t r =
-                FindResult(m, static_cast<std::uint16_t>(ModeSizes[i].Width),
-                           static_cast<std::uint16_t>(ModeSizes[i].Height),
-                           static_cast<std::uint16_t>(ModeDepths[d]), kind.HardwareDevice,
-                           kind.HardwareVertexProcessing, ManagedPoolCode, ManagedPoolCode);
+            const std::int32_t r = FindKindResult(results, i, d, section.Kind);
             if (r != -1) {
                 const float value = results[static_cast<std::size_t>(r)].TrianglesPerMs;
                 const float ratio = section.HasReference ? value / section.Reference : 0.0f;
                 DrawResultBar(canvas, 170 + 220 * d, y, value, ratio, 100);
             } else {
-                const bool untested = m == CurrentComputerIndex && ModeAvailable[i][d] != 0;
+                const bool untested = source.ModeUntested(m, i, d);
                 canvas.Text(216 + 220 * d, y, untested ? "?" : "-", fonts.Regular);
             }
         }
@@ -280,6 +277,8 @@ void PaintChartRows(QImage& band, const TChartLayout& layout, int firstRow,
     TChartCanvas canvas(band, firstRow, decimalPoint);
     if (canvas.Shows(0, 42 + Margin))
         PaintHeading(canvas, fonts);
+    if (!layout.Source)
+        return; // an empty layout: the heading alone
     if (layout.Selection.ComputerView == 0)
         PaintAllComputers(canvas, layout, firstRow, lastRow, fonts);
     else

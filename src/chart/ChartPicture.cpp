@@ -1,6 +1,6 @@
-#include "results/ChartPicture.h"
+#include "chart/ChartPicture.h"
 
-#include "results/ChartPainter.h"
+#include "chart/ChartPainter.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -114,7 +114,11 @@ bool WriteBmp(const TChartLayout& layout, FileReplacement& file, const QString& 
     return ok && out.Flush();
 }
 
-bool WritePng(const TChartLayout& layout, FileReplacement& file, const QString& decimalPoint) {
+} // namespace
+
+bool WriteChartPng(const TChartLayout& layout, QIODevice& device, const QString& decimalPoint) {
+    if (layout.Height > MaxPngChartHeight)
+        return false;
     QImage picture(ChartWidth, layout.Height, QImage::Format_Indexed8);
     if (picture.isNull())
         return false;
@@ -124,13 +128,18 @@ bool WritePng(const TChartLayout& layout, FileReplacement& file, const QString& 
         std::memcpy(picture.scanLine(y), indices.data(), indices.size());
         return true;
     });
-    // Encoded in memory, then written in one checked piece.
+    return picture.save(&device, "PNG");
+}
+
+namespace {
+
+// The PNG encoded in memory, then written to the file in one checked piece.
+bool WritePng(const TChartLayout& layout, FileReplacement& file, const QString& decimalPoint) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!picture.save(&buffer, "PNG"))
-        return false;
-    return file.Write(png.constData(), static_cast<std::size_t>(png.size()));
+    return WriteChartPng(layout, buffer, decimalPoint) &&
+           file.Write(png.constData(), static_cast<std::size_t>(png.size()));
 }
 
 } // namespace
@@ -157,20 +166,4 @@ bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
         return false;
     }
     return true;
-}
-
-QString PictureFailureText(const TPictureFailure& failure, const QString& fileName, int height) {
-    if (failure.TooTallForPng)
-        return QString("Рисунок высотой %1 пикселей слишком велик для PNG. "
-                       "Сохраните его в формате BMP.")
-            .arg(height);
-    switch (failure.File.Step) {
-    case TFileStep::Create:
-    case TFileStep::NotAFile:
-    case TFileStep::LinkToNothing:
-    case TFileStep::WriteProtected:
-        return QString("Файл %1 не доступен для записи.").arg(fileName);
-    default:
-        return QString("Рисунок не удалось записать в файл %1.").arg(fileName);
-    }
 }

@@ -2,10 +2,12 @@
 // millions of rows tall is never held whole in memory as a 32-bit image.
 #pragma once
 
+#include "chart/ChartModel.h"
 #include "platform/FileReplacement.h"
-#include "results/ChartLayout.h"
 
 #include <QString>
+
+class QIODevice;
 
 // Why a picture was not saved.
 struct TPictureFailure {
@@ -20,8 +22,9 @@ struct TPictureFailure {
 bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
                       const QString& decimalPoint, TPictureFailure* failure);
 
-// Why the picture was not saved, for the results window (Russian).
-QString PictureFailureText(const TPictureFailure& failure, const QString& fileName, int height);
+// Writes the picture as a PNG with the 16-colour palette to device; false when the picture is
+// too tall for PNG or the device did not take it all.
+bool WriteChartPng(const TChartLayout& layout, QIODevice& device, const QString& decimalPoint);
 
 // The tallest picture that is saved as PNG: the PNG writer needs the whole picture at once,
 // at one byte a pixel.

@@ -1,12 +1,12 @@
-// Draws the results chart of a layout (ChartLayout.h), band by band: any run of rows painted
+// Draws the results chart of a layout (ChartModel.h), band by band: any run of rows painted
 // on its own gives exactly the pixels that the whole picture has there. The window paints the
-// rows in view; the command line paints whatever rows it is asked for.
+// rows in view; the command line and the server paint whatever rows they are asked for.
 //
 // The picture is a 16-colour one: silver background, black text, blue bars with black
 // outlines, labels composited by exclusive-or of palette indices, no antialiasing.
 #pragma once
 
-#include "results/ChartLayout.h"
+#include "chart/ChartModel.h"
 
 #include <QFont>
 #include <QImage>

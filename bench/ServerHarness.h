@@ -1,0 +1,158 @@
+// A private PostgreSQL cluster and a running stendograph-server on loopback, for the server's
+// benchmark and its tests: the cluster in a temporary folder of its own, listening on a socket
+// there only; both run as the user nobody when started as root, as PostgreSQL and the server
+// refuse root. Failures throw std::runtime_error.
+#pragma once
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+// The prefix that runs a command as the server user: empty unless running as root.
+inline QStringList ServerUserPrefix() {
+    if (geteuid() != 0)
+        return {};
+    return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+}
+
+// Runs a command as the server user; its exit status, or -1 when it did not finish in time.
+inline int RunAsServerUser(const QStringList& command, QString* output = nullptr,
+                           int timeoutMs = 600000) {
+    QStringList full = ServerUserPrefix() + command;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(full.takeFirst(), full);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (output != nullptr)
+        *output = QString::fromUtf8(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// A temporary folder that the server user owns.
+class ServerUserFolder {
+public:
+    ServerUserFolder() {
+        if (!dir_.isValid())
+            throw std::runtime_error("no temporary folder");
+        if (geteuid() == 0)
+            QProcess::execute("chown", {"nobody:nogroup", dir_.path()});
+    }
+    std::filesystem::path Path() const { return dir_.path().toStdString(); }
+    QString Text() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+class PostgresCluster {
+public:
+    // bindir: where initdb, pg_ctl and createdb are.
+    explicit PostgresCluster(QString bindir, const QString& settings = {})
+        : bindir_(std::move(bindir)) {
+        QString output;
+        if (RunAsServerUser({bindir_ + "/initdb", "-D", folder_.Text() + "/data", "-A", "trust",
+                             "-U", "stendograph", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+                            &output) != 0)
+            throw std::runtime_error("initdb failed: " + output.toStdString());
+        if (RunAsServerUser({bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-l",
+                             folder_.Text() + "/postgres.log", "-w", "-o",
+                             "-k " + folder_.Text() + " -c listen_addresses='' " + settings,
+                             "start"},
+                            &output) != 0)
+            throw std::runtime_error("pg_ctl start failed: " + output.toStdString());
+    }
+    ~PostgresCluster() {
+        RunAsServerUser(
+            {bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-m", "immediate", "-w", "stop"});
+    }
+    PostgresCluster(const PostgresCluster&) = delete;
+    PostgresCluster& operator=(const PostgresCluster&) = delete;
+
+    // A new, empty database, as a libpq connection string.
+    std::string NewDatabase() {
+        const QString name = QString("results%1").arg(++databases_);
+        QString output;
+        if (RunAsServerUser(
+                {bindir_ + "/createdb", "-h", folder_.Text(), "-U", "stendograph", name},
+                &output) != 0)
+            throw std::runtime_error("createdb failed: " + output.toStdString());
+        return "host=" + folder_.Path().string() + " user=stendograph dbname=" + name.toStdString();
+    }
+    const QString& Bindir() const { return bindir_; }
+
+private:
+    QString bindir_;
+    ServerUserFolder folder_;
+    int databases_ = 0;
+};
+
+// stendograph-server on 127.0.0.1 on a free port, stopped by SIGTERM when the object goes.
+class ServerProcess {
+public:
+    ServerProcess(const std::string& program, const std::string& database,
+                  QStringList extraArguments = {}) {
+        // The server user may not reach the build folder; it runs a copy in its own folder.
+        const std::filesystem::path copy = folder_.Path() / "stendograph-server";
+        std::filesystem::copy_file(program, copy);
+        if (geteuid() == 0)
+            QProcess::execute("chown", {"nobody:nogroup", QString::fromStdString(copy.string())});
+        QStringList command = ServerUserPrefix();
+        command << "env"
+                << "HOME=" + folder_.Text() << QString::fromStdString(copy.string()) << "--listen"
+                << "127.0.0.1:0"
+                << "--database" << QString::fromStdString(database);
+        command += extraArguments;
+        process_.start(command.takeFirst(), command);
+        if (!process_.waitForStarted())
+            throw std::runtime_error("the server did not start");
+        QString out;
+        const QRegularExpression listening("Listening on http://127\\.0\\.0\\.1:(\\d+)/");
+        while (process_.waitForReadyRead(60000)) {
+            out += QString::fromUtf8(process_.readAllStandardOutput());
+            const auto match = listening.match(out);
+            if (match.hasMatch()) {
+                port_ = match.captured(1).toInt();
+                return;
+            }
+        }
+        throw std::runtime_error("the server did not say where it listens: " +
+                                 ErrorOutput().toStdString());
+    }
+    ~ServerProcess() { Stop(); }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    const std::string& Host() const { return host_; }
+    int Port() const { return port_; }
+    std::string Url() const { return "http://" + host_ + ":" + std::to_string(port_); }
+    // The server's own process id (setpriv and env replace themselves with it).
+    qint64 ProcessId() const { return process_.processId(); }
+    // Stops it; its exit status, or -1 when it did not stop by itself.
+    int Stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+        process_.terminate();
+        if (!process_.waitForFinished(30000)) {
+            process_.kill();
+            process_.waitForFinished();
+            return -1;
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    QString ErrorOutput() { return QString::fromUtf8(process_.readAllStandardError()); }
+
+private:
+    ServerUserFolder folder_;
+    QProcess process_;
+    std::string host_ = "127.0.0.1";
+    int port_ = 0;
+};

@@ -1,0 +1,89 @@
+// stendograph-server: the results of every computer, online.
+#include "server/HttpListener.h"
+#include "server/ResponseCache.h"
+#include "server/ResultsDatabase.h"
+#include "server/ServerOptions.h"
+#include "server/UploadLimiter.h"
+
+#include <QGuiApplication>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Connections to the database at most at once.
+constexpr int DatabaseConnections = 24;
+
+void Say(const std::string& line) {
+    std::fprintf(stderr, "stendograph-server: %s\n", line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options =
+        ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+    if (!options) {
+        Say(error);
+        return 2;
+    }
+    if (options->Help) {
+        std::fputs(ServerUsage().c_str(), stdout);
+        return 0;
+    }
+    if (geteuid() == 0) {
+        Say("refusing to run as root; start it as an unprivileged user");
+        return 2;
+    }
+
+    // The chart's fonts need a GUI application; the server has no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+
+    // SIGTERM and SIGINT are taken by one thread that stops the listener; the others never see
+    // them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        TResultsDatabase database(options->Database, DatabaseConnections);
+        TUploadLimiter limiter(options->UploadsPerMinute);
+        TResponseCache cache;
+        TServerContext context{database, limiter, cache};
+        THttpListener listener(context);
+        const int port = listener.Bind(options->ListenHost, options->ListenPort);
+        if (port < 0) {
+            Say("cannot listen on " + options->ListenHost + ":" +
+                std::to_string(options->ListenPort));
+            return 1;
+        }
+        const bool ipv6 = options->ListenHost.find(':') != std::string::npos;
+        std::printf("Listening on http://%s%s%s:%d/\n", ipv6 ? "[" : "",
+                    options->ListenHost.c_str(), ipv6 ? "]" : "", port);
+        std::fflush(stdout);
+
+        std::thread stopper([&listener, &stopSignals] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            listener.Stop();
+        });
+        const bool served = listener.Serve();
+        if (!served) {
+            Say("serving stopped on an error");
+            pthread_kill(stopper.native_handle(), SIGTERM);
+        }
+        stopper.join();
+        return served ? 0 : 1;
+    } catch (const TDatabaseError& failure) {
+        Say(failure.what());
+        return 1;
+    }
+}
