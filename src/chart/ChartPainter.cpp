@@ -1,6 +1,6 @@
 #include "chart/ChartPainter.h"
 
-#include "platform/Cp1251.h"
+#include "state/RecordColumns.h"
 #include "state/Variables.h"
 
 #include <QFontMetricsF>
@@ -15,10 +15,6 @@ constexpr double FrameRateFactor = static_cast<float>(0.00244140625);
 
 constexpr int BarHeight = 15;
 constexpr int LabelHeight = 13;
-
-QString StoredText(const TStringSlot& scrambled) {
-    return QString::fromStdString(Cp1251ToUtf8(StringSlotText(UnscrambleText(scrambled))));
-}
 
 QString ModeText(const TResultRecord& r) {
     return QString("%1 на %2 пикселей, %3-битный цвет").arg(r.Width).arg(r.Height).arg(r.Depth);
@@ -50,8 +46,8 @@ void PaintAllComputers(TChartCanvas& canvas, const TChartLayout& layout, int fir
         const TChartEntry& entry = layout.Entries[static_cast<std::size_t>(i)];
         const TComputerRecord& computer = layout.Source->Computer(entry.Computer);
         const TChartFont& nameFont = entry.IsCurrent ? fonts.Bold : fonts.Regular;
-        canvas.Text(10, top, StoredText(computer.Processor), nameFont);
-        canvas.Text(10, top + 14, StoredText(computer.VideoAdapter), nameFont);
+        canvas.Text(10, top, ReadableText(computer.Processor), nameFont);
+        canvas.Text(10, top + 14, ReadableText(computer.VideoAdapter), nameFont);
         canvas.Text(10, top + 28, ChartKinds[entry.Kind].Heading, fonts.Regular);
         const TResultRecord& record =
             layout.Source->Results(entry.Computer)[static_cast<std::size_t>(entry.Result)];
@@ -68,8 +64,8 @@ void PaintOneComputer(TChartCanvas& canvas, const TChartLayout& layout, const TC
     const TChartSource& source = *layout.Source;
     const TComputerRecord& computer = source.Computer(m);
     if (canvas.Shows(42 - Margin, 30 + 2 * Margin)) {
-        canvas.CentredText(42, StoredText(computer.Processor), fonts.Bold);
-        canvas.CentredText(56, StoredText(computer.VideoAdapter), fonts.Bold);
+        canvas.CentredText(42, ReadableText(computer.Processor), fonts.Bold);
+        canvas.CentredText(56, ReadableText(computer.VideoAdapter), fonts.Bold);
     }
     const auto& results = source.Results(m);
     for (std::size_t p = 0; p < layout.Sections.size(); ++p) {

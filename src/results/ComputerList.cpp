@@ -1,6 +1,6 @@
 #include "results/ComputerList.h"
 
-#include "platform/Cp1251.h"
+#include "state/RecordColumns.h"
 #include "state/Variables.h"
 
 #include <QListView>
@@ -11,10 +11,6 @@
 namespace {
 
 constexpr QRgb Silver = 0xFFC0C0C0;
-
-QString StoredText(const TStringSlot& scrambled) {
-    return QString::fromStdString(Cp1251ToUtf8(StringSlotText(UnscrambleText(scrambled))));
-}
 
 } // namespace
 
@@ -46,7 +42,8 @@ void ComboComputerDrawItem(QPainter& canvas, const QRect& rect, int computer) {
         canvas.setPen(Qt::black);
         canvas.setBackground(QColor::fromRgb(Silver));
         canvas.setBackgroundMode(Qt::OpaqueMode);
-        const QString lines[2] = {StoredText(record.Processor), StoredText(record.VideoAdapter)};
+        const QString lines[2] = {ReadableText(record.Processor),
+                                  ReadableText(record.VideoAdapter)};
         for (int j = 0; j < 2; ++j)
             canvas.drawText(QPoint(left + 7, top + y0 + j * half + metrics.ascent()), lines[j]);
     }

@@ -34,7 +34,7 @@ std::string RegistryText(std::string_view key, std::string_view value) {
 
 } // namespace
 
-TStringSlot StoredText(std::string_view text) {
+TStringSlot StoredField(std::string_view text) {
     return ScrambleText(MakeStringSlot(text.substr(0, 255)));
 }
 
@@ -177,16 +177,17 @@ std::vector<std::string> DeviceDescriptions(std::string_view classKey) {
 
 TDeviceClassKeys IdentifyComputer(const std::function<std::int32_t()>& measureCpuMhz) {
     CurrentComputer = TComputerRecord{};
-    CurrentComputer.RecordTag = StoredText("1");
+    CurrentComputer.RecordTag = StoredField("1");
 
     const TTimeZoneInformation zone = GetTimeZoneInformation();
-    CurrentComputer.TimeZone = StoredText(Utf8ToCp1251(TimeZoneText(zone.StandardName, zone.Bias)));
+    CurrentComputer.TimeZone =
+        StoredField(Utf8ToCp1251(TimeZoneText(zone.StandardName, zone.Bias)));
 
     TDeviceClassKeys keys;
     std::string processorName;
     const std::string product9x = RegistryText(Windows9xKey, "ProductName");
     if (product9x != NotDetermined) {
-        CurrentComputer.OSName = StoredText(product9x);
+        CurrentComputer.OSName = StoredField(product9x);
         CurrentComputer.Owner =
             ReadRegistryText(HKEY_LOCAL_MACHINE, Windows9xKey, "RegisteredOwner");
         processorName = RegistryText(CentralProcessorKey, "Identifier");
@@ -200,15 +201,15 @@ TDeviceClassKeys IdentifyComputer(const std::function<std::int32_t()>& measureCp
         keys = {std::string(SystemDeviceClassKey), std::string(DisplayDeviceClassKey)};
     }
     processorName = TrimProcessorName(processorName);
-    CurrentComputer.Processor = StoredText(processorName);
+    CurrentComputer.Processor = StoredField(processorName);
 
-    CurrentComputer.Processor = StoredText(
+    CurrentComputer.Processor = StoredField(
         ProcessorWithClock(ShownText(CurrentComputer.Processor), EstimateCpuMhz(measureCpuMhz)));
 
-    CurrentComputer.MemoryMB = StoredText(MemoryMegabytes(GlobalMemoryStatus().TotalPhys));
+    CurrentComputer.MemoryMB = StoredField(MemoryMegabytes(GlobalMemoryStatus().TotalPhys));
 
     CurrentComputer.Chipset =
-        StoredText(ClassifyChipset(DeviceDescriptions(keys.System)).Description);
+        StoredField(ClassifyChipset(DeviceDescriptions(keys.System)).Description);
 
     ReadAdapterInfo();
     return keys;
@@ -230,10 +231,10 @@ void RebuildDeviceList(const TDeviceClassKeys& keys) {
     std::vector<TStringSlot>& devices = ComputerDevices[CurrentComputerIndex];
     devices.clear();
     const auto append = [&devices](std::string_view heading, std::string_view classKey) {
-        devices.push_back(StoredText(heading));
+        devices.push_back(StoredField(heading));
         for (const std::string& description : DeviceDescriptions(classKey))
             if (description != NotDetermined)
-                devices.push_back(StoredText(description));
+                devices.push_back(StoredField(description));
     };
     append("  chip", keys.System);
     append("  video", keys.Display);

@@ -15,7 +15,7 @@
 // ---- Stored texts ---------------------------------------------------------------------------
 
 // A code page 1251 text as a computer field holds it: cut to 255 bytes, scrambled, zero tail.
-TStringSlot StoredText(std::string_view text);
+TStringSlot StoredField(std::string_view text);
 // The code page 1251 text of a scrambled field.
 std::string ShownText(const TStringSlot& field);
 

@@ -205,7 +205,7 @@ TEST_F(Identification, TheWindows9xFamilyReadsItsOwnKeys) {
 TEST_F(Identification, TheLaterOfTwoEqualStoredComputersIsChosen) {
     IdentifyComputer([] { return 2400; });
     TComputerRecord other = CurrentComputer;
-    other.Owner = StoredText("someone else");
+    other.Owner = StoredField("someone else");
     Computers = {CurrentComputer, other, CurrentComputer};
     ComputerDevices.resize(3);
     ComputerResults.resize(3);
@@ -235,7 +235,7 @@ TEST_F(Identification, AChangedClockMakesANewComputer) {
 TEST_F(Identification, DeviceListIsRebuiltWithHeadingsAndWithoutUnusableNames) {
     const TDeviceClassKeys keys = IdentifyComputer([] { return 2400; });
     FindOrAddComputer();
-    ComputerDevices[0] = {StoredText("old line")};
+    ComputerDevices[0] = {StoredField("old line")};
     RebuildDeviceList(keys);
     std::vector<std::string> lines;
     for (const TStringSlot& line : ComputerDevices[0])
