@@ -93,16 +93,6 @@ std::string Hex(const void* data, std::size_t size) {
     return text;
 }
 
-std::string RealText(double value) {
-    if (std::isnan(value))
-        return "NaN";
-    if (std::isinf(value))
-        return value > 0 ? "Infinity" : "-Infinity";
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.9g", value);
-    return buffer;
-}
-
 // Fills the server's tables with count computers by COPY, the rows exactly as uploads make
 // them: texts decoded by the export's code, ranking entries chosen by the window's rule.
 void FillDatabase(const std::string& connectionString, std::int64_t count) {
@@ -159,7 +149,8 @@ void FillDatabase(const std::string& connectionString, std::int64_t count) {
                     continue;
                 ++entries[kind];
                 ranking << std::make_tuple(
-                    n, kind, r, RealText(g.Results[static_cast<std::size_t>(r)].TrianglesPerMs));
+                    n, kind, r,
+                    PostgresReal(g.Results[static_cast<std::size_t>(r)].TrianglesPerMs));
             }
         }
         ranking.complete();

@@ -105,18 +105,6 @@ std::vector<TStringSlot> SlotsFrom(const pqxx::field& field) {
     return lines;
 }
 
-// A float as PostgreSQL reads it back to the same double: the shortest round-trip decimal,
-// and its names for NaN and the infinities.
-std::string RealText(double value) {
-    if (std::isnan(value))
-        return "NaN";
-    if (std::isinf(value))
-        return value > 0 ? "Infinity" : "-Infinity";
-    char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
-}
-
 std::string Utf8(const TStringSlot& slot) {
     return ReadableText(slot).toStdString();
 }
@@ -225,7 +213,7 @@ void MergeComputer(pqxx::work& work, const TComputerRecord& computer,
     std::string values[ChartKindCount];
     for (int a = 0; a < ChartKindCount; ++a) {
         const std::int32_t r = rep[static_cast<std::size_t>(a)];
-        values[a] = r >= 0 ? RealText(stored[static_cast<std::size_t>(r)].TrianglesPerMs) : "0";
+        values[a] = r >= 0 ? PostgresReal(stored[static_cast<std::size_t>(r)].TrianglesPerMs) : "0";
         if (r >= 0)
             ++entryChange[static_cast<std::size_t>(a)];
     }
@@ -233,6 +221,16 @@ void MergeComputer(pqxx::work& work, const TComputerRecord& computer,
 }
 
 } // namespace
+
+std::string PostgresReal(double value) {
+    if (std::isnan(value))
+        return "NaN";
+    if (std::isinf(value))
+        return value > 0 ? "Infinity" : "-Infinity";
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string(buffer, end);
+}
 
 struct TResultsDatabase::TConnection {
     explicit TConnection(const std::string& connectionString) : Connection(connectionString) {}

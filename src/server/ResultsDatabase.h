@@ -65,6 +65,10 @@ struct TUploadOutcome {
 // The schema version that this program writes; a database of a later one is refused.
 int ResultsSchemaVersion();
 
+// A number as PostgreSQL reads it back to the same double: the shortest round-trip decimal, and
+// its names for NaN and the infinities.
+std::string PostgresReal(double value);
+
 class TResultsDatabase {
 public:
     // Connects (connections at most at once, made as needed) with a libpq connection string and
