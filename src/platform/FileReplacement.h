@@ -56,8 +56,6 @@ public:
 
     const TFileError& Error() const { return error_; }
     const std::string& KeptAs() const { return keptAs_; }
-    // The name of the temporary file (empty before Begin), for tests.
-    const std::string& TemporaryPath() const { return tempPath_; }
 
     // Whether a name is that of a temporary file of the named file, as Begin makes them.
     static bool IsTemporaryName(const std::string& name, const std::string& fileName);

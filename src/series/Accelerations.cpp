@@ -1,13 +1,5 @@
 #include "series/Accelerations.h"
 
-namespace {
-
-constexpr TAccelerationChoice AllChoices[] = {TAccelerationChoice::HwAndSw, TAccelerationChoice::Hw,
-                                              TAccelerationChoice::Sw,
-                                              TAccelerationChoice::Emulation};
-
-} // namespace
-
 bool HasHalDevice(const D3DCAPS8& halCaps) {
     return halCaps.DeviceType != 0;
 }
@@ -53,11 +45,4 @@ const char* AccelerationWord(TAccelerationChoice choice) {
         break;
     }
     return "emulation";
-}
-
-std::optional<TAccelerationChoice> AccelerationOfWord(std::string_view word) {
-    for (const TAccelerationChoice choice : AllChoices)
-        if (word == AccelerationWord(choice))
-            return choice;
-    return std::nullopt;
 }

@@ -4,8 +4,6 @@
 
 #include "state/Variables.h"
 
-#include <optional>
-#include <string_view>
 #include <vector>
 
 enum class TAccelerationChoice {
@@ -25,8 +23,6 @@ std::vector<TAccelerationChoice> AccelerationChoices(const TComputerRecord& comp
 const char* AccelerationCaption(TAccelerationChoice choice);
 // The word of the command line's --accel: hw+sw, hw, sw, emulation.
 const char* AccelerationWord(TAccelerationChoice choice);
-// The choice of a --accel word; nothing for another word.
-std::optional<TAccelerationChoice> AccelerationOfWord(std::string_view word);
 
 // Whether a computer's HAL capabilities have a HAL device, and one with hardware transform
 // and lighting.
