@@ -90,29 +90,12 @@ std::size_t HashBytes(const void* data, std::size_t size) {
     return std::hash<std::string_view>{}(std::string_view(static_cast<const char*>(data), size));
 }
 
-// The configuration bytes of a result: 8, 10..15 and 18..22, packed.
-struct ResultKey {
-    std::uint64_t Low;
-    std::uint64_t High;
-    bool operator==(const ResultKey&) const = default;
-};
+using ResultKey = TResultKey;
+using ResultKeyHash = TResultKeyHash;
 
 ResultKey KeyOf(const TResultRecord& result) {
-    ResultKey key{};
-    key.Low = std::uint64_t{result.TestSet} | std::uint64_t{result.Width} << 8 |
-              std::uint64_t{result.Height} << 24 | std::uint64_t{result.Depth} << 40;
-    key.High = std::uint64_t{result.HardwareDevice} |
-               std::uint64_t{result.HardwareVertexProcessing} << 8 |
-               std::uint64_t{result.VertexBufferMode} << 16 |
-               std::uint64_t{result.TextureMode} << 24 | std::uint64_t{result.DetailLevel} << 32;
-    return key;
+    return ResultKeyOf(result);
 }
-
-struct ResultKeyHash {
-    std::size_t operator()(const ResultKey& key) const {
-        return std::hash<std::uint64_t>{}(key.Low * 0x9E3779B97F4A7C15ull ^ key.High);
-    }
-};
 
 // Where each computer of the store is, by its bytes; the last equal entry wins. Built for one
 // merge from the arrays, because other code appends to the arrays directly.
@@ -164,6 +147,17 @@ void ZeroStringTails(TComputerRecord& computer) {
     TStringSlot* slots = ComputerSlots(computer);
     for (int i = 0; i < SlotsPerComputer; ++i)
         ZeroStringTail(slots[i]);
+}
+
+TResultKey ResultKeyOf(const TResultRecord& result) {
+    TResultKey key{};
+    key.Low = std::uint64_t{result.TestSet} | std::uint64_t{result.Width} << 8 |
+              std::uint64_t{result.Height} << 24 | std::uint64_t{result.Depth} << 40;
+    key.High = std::uint64_t{result.HardwareDevice} |
+               std::uint64_t{result.HardwareVertexProcessing} << 8 |
+               std::uint64_t{result.VertexBufferMode} << 16 |
+               std::uint64_t{result.TextureMode} << 24 | std::uint64_t{result.DetailLevel} << 32;
+    return key;
 }
 
 bool SameResultKey(const TResultRecord& a, const TResultRecord& b) {

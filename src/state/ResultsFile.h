@@ -34,6 +34,20 @@ void ZeroStringTails(TComputerRecord& computer);
 // equal, except the refresh rate at 16..17.
 bool SameResultKey(const TResultRecord& a, const TResultRecord& b);
 
+// The configuration bytes of a result (8, 10..15 and 18..22) packed, for maps of results by
+// their configuration: equal exactly when SameResultKey holds.
+struct TResultKey {
+    std::uint64_t Low = 0;
+    std::uint64_t High = 0;
+    bool operator==(const TResultKey&) const = default;
+};
+struct TResultKeyHash {
+    std::size_t operator()(const TResultKey& key) const {
+        return std::hash<std::uint64_t>{}(key.Low * 0x9E3779B97F4A7C15ull ^ key.High);
+    }
+};
+TResultKey ResultKeyOf(const TResultRecord& result);
+
 // Whether a read result replaces a stored one of the same configuration: only when it is
 // strictly later. A NaN timestamp counts as earlier than any other, so that a damaged record
 // can still be superseded and never supersedes anything.
