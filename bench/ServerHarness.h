@@ -4,6 +4,7 @@
 // refuse root. Failures throw std::runtime_error.
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 // The prefix that runs a command as the server user: empty unless running as root.
 inline QStringList ServerUserPrefix() {
@@ -57,18 +59,13 @@ class PostgresCluster {
 public:
     // bindir: where initdb, pg_ctl and createdb are.
     explicit PostgresCluster(QString bindir, const QString& settings = {})
-        : bindir_(std::move(bindir)) {
+        : bindir_(std::move(bindir)), settings_(settings) {
         QString output;
         if (RunAsServerUser({bindir_ + "/initdb", "-D", folder_.Text() + "/data", "-A", "trust",
                              "-U", "stendograph", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
                             &output) != 0)
             throw std::runtime_error("initdb failed: " + output.toStdString());
-        if (RunAsServerUser({bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-l",
-                             folder_.Text() + "/postgres.log", "-w", "-o",
-                             "-k " + folder_.Text() + " -c listen_addresses='' " + settings,
-                             "start"},
-                            &output) != 0)
-            throw std::runtime_error("pg_ctl start failed: " + output.toStdString());
+        Start();
     }
     ~PostgresCluster() {
         RunAsServerUser(
@@ -89,11 +86,45 @@ public:
     }
     const QString& Bindir() const { return bindir_; }
 
+    // Stops the cluster at once, as a crash would, dropping every connection; Start brings it
+    // back.
+    void Stop() {
+        QString output;
+        if (RunAsServerUser({bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-m", "immediate",
+                             "-w", "stop"},
+                            &output) != 0)
+            throw std::runtime_error("pg_ctl stop failed: " + output.toStdString());
+    }
+    void Start() {
+        QString output;
+        if (RunAsServerUser({bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-l",
+                             folder_.Text() + "/postgres.log", "-w", "-o",
+                             "-k " + folder_.Text() + " -c listen_addresses='' " + settings_,
+                             "start"},
+                            &output) != 0)
+            throw std::runtime_error("pg_ctl start failed: " + output.toStdString());
+    }
+
 private:
     QString bindir_;
+    QString settings_;
     ServerUserFolder folder_;
     int databases_ = 0;
 };
+
+// The resident memory of a process now and at its peak, in MB.
+inline std::pair<double, double> ProcessMemory(qint64 pid) {
+    QFile status(QString("/proc/%1/status").arg(pid));
+    double rss = 0, peak = 0;
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                rss = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+            if (line.startsWith("VmHWM:"))
+                peak = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+        }
+    return {rss, peak};
+}
 
 // stendograph-server on 127.0.0.1 on a free port, stopped by SIGTERM when the object goes.
 class ServerProcess {
@@ -102,6 +133,8 @@ public:
                   QStringList extraArguments = {}) {
         // The server user may not reach the build folder; it runs a copy in its own folder.
         const std::filesystem::path copy = folder_.Path() / "stendograph-server";
+        program_ = QString::fromStdString(copy.string());
+        database_ = QString::fromStdString(database);
         std::filesystem::copy_file(program, copy);
         if (geteuid() == 0)
             QProcess::execute("chown", {"nobody:nogroup", QString::fromStdString(copy.string())});
@@ -149,9 +182,19 @@ public:
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     QString ErrorOutput() { return QString::fromUtf8(process_.readAllStandardError()); }
+    // Runs the server program with the arguments on the same database, as the server user;
+    // its exit status, its output in *output.
+    int Command(const QStringList& arguments, QString* output) const {
+        return RunAsServerUser(
+            QStringList{"env", "HOME=" + folder_.Text(), program_, "--database", database_} +
+                arguments,
+            output, 60000);
+    }
 
 private:
     ServerUserFolder folder_;
+    QString program_;
+    QString database_;
     QProcess process_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;

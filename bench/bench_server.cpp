@@ -1,11 +1,13 @@
 // The results server on databases of 100,000 and 1,000,000 generated computers (or the counts
 // given as arguments): how long filling the database takes, the upload of a 10,000-computer
-// file (time and rows per second), ranking latency p50/p99 under 32 concurrent clients on
-// loopback, and the server's memory. Each database lives in a private cluster that the
-// benchmark starts and removes.
+// file (time and rows per second), the upload of one computer with every result a computer may
+// hold, ranking latency p50/p99 under 32 concurrent clients on loopback, the ranking's latency
+// and the server's memory while slow clients attack it, and the server's memory. Each
+// database lives in a private cluster that the benchmark starts and removes.
 //
 //   bench_server [COMPUTERS...]
 #include "ServerHarness.h"
+#include "SlowClients.h"
 
 #include "chart/ChartModel.h"
 #include "server/ResultsDatabase.h"
@@ -14,9 +16,9 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QFile>
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <httplib.h>
@@ -139,7 +141,7 @@ void FillDatabase(const std::string& connectionString, std::int64_t count) {
     {
         pqxx::stream_to ranking(
             work, "ranking",
-            std::vector<std::string>{"computer_id", "kind", "result_position", "value"});
+            std::vector<std::string>{"computer_id", "kind", "result_position", "value", "adapter"});
         for (std::int64_t n = 1; n <= count; ++n) {
             const TGenerated g = Generate(n, "g");
             const auto rep = RepresentativeResults(g.Results);
@@ -149,8 +151,8 @@ void FillDatabase(const std::string& connectionString, std::int64_t count) {
                     continue;
                 ++entries[kind];
                 ranking << std::make_tuple(
-                    n, kind, r,
-                    PostgresReal(g.Results[static_cast<std::size_t>(r)].TrianglesPerMs));
+                    n, kind, r, PostgresReal(g.Results[static_cast<std::size_t>(r)].TrianglesPerMs),
+                    ReadableText(g.Computer.VideoAdapter).toStdString());
             }
         }
         ranking.complete();
@@ -164,23 +166,81 @@ void FillDatabase(const std::string& connectionString, std::int64_t count) {
     maintenance.exec("VACUUM ANALYZE");
 }
 
-// The server's resident memory now and at its peak, in MB.
-std::pair<double, double> ServerMemory(qint64 pid) {
-    QFile status(QString("/proc/%1/status").arg(pid));
-    double rss = 0, peak = 0;
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                rss = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-            if (line.startsWith("VmHWM:"))
-                peak = line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-        }
-    return {rss, peak};
+double Percentile(const std::vector<double>& values, double p) {
+    return PercentileOf(values, p);
 }
 
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
+// One computer with count results, each of another test configuration: every configuration a
+// result can have first (sizes, depths, kinds, the pools of the vertex buffer and the textures,
+// test and presentation), then made-up widths.
+std::vector<std::uint8_t> OneComputerFile(int count) {
+    TGenerated g = Generate(1, "many");
+    const TResultRecord model = g.Results[0];
+    g.Results.clear();
+    for (int size = 0; size < ModeSizeCount; ++size)
+        for (int depth = 0; depth < ModeDepthCount; ++depth)
+            for (int kind = 0; kind < ChartKindCount; ++kind)
+                for (std::uint8_t pools = 0; pools < 9; ++pools)
+                    for (std::uint8_t detail : {4, 1}) {
+                        TResultRecord r = model;
+                        r.Width = static_cast<std::uint16_t>(ModeSizes[size].Width);
+                        r.Height = static_cast<std::uint16_t>(ModeSizes[size].Height);
+                        r.Depth = static_cast<std::uint16_t>(ModeDepths[depth]);
+                        r.HardwareDevice = ChartKinds[kind].HardwareDevice;
+                        r.HardwareVertexProcessing = ChartKinds[kind].HardwareVertexProcessing;
+                        r.VertexBufferMode = pools / 3;
+                        r.TextureMode = pools % 3;
+                        r.DetailLevel = detail;
+                        g.Results.push_back(r);
+                    }
+    for (int width = 1; static_cast<int>(g.Results.size()) < count; ++width) {
+        TResultRecord r = model;
+        r.Width = static_cast<std::uint16_t>(width);
+        r.Height = static_cast<std::uint16_t>(width >> 16);
+        g.Results.push_back(r);
+    }
+    g.Results.resize(static_cast<std::size_t>(count));
+    return *EncodeResultsFile({g.Computer}, {g.Devices}, {g.Results}, 1);
+}
+
+// The distinct test configurations of OneComputerFile before the made-up ones.
+constexpr int AllConfigurations = ModeSizeCount * ModeDepthCount * ChartKindCount * 9 * 2;
+
+// The upload of one file: its time and the server's answer.
+void TimeUpload(const ServerProcess& server, const std::vector<std::uint8_t>& file,
+                const char* what) {
+    httplib::Client uploader(server.Host(), server.Port());
+    uploader.set_read_timeout(3600, 0);
+    uploader.set_write_timeout(600, 0);
+    const auto start = Clock::now();
+    const auto answer = uploader.Post("/api/results", std::string(file.begin(), file.end()),
+                                      "application/octet-stream");
+    const double seconds = Seconds(Clock::now() - start);
+    std::printf("  upload of %s (%.1f MB): %.2f s, status %d\n", what,
+                static_cast<double>(file.size()) / 1e6, seconds, answer ? answer->status : -1);
+}
+
+// The ranking read by one client while slow clients hold connections from several addresses,
+// and the server's memory meanwhile (sampled every 100 ms).
+void MeasureUnderSlowClients(const ServerProcess& server, int connections, int addresses) {
+    std::atomic<bool> sampling = true;
+    double peakRss = 0;
+    std::thread sampler([&] {
+        while (sampling) {
+            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const TSlowClientFigures figures = RunSlowClients(server.Host(), server.Port(), connections,
+                                                      addresses, std::chrono::seconds(20));
+    sampling = false;
+    sampler.join();
+    std::printf("  ranking under %d slow clients from %d addresses for 20 s: %d requests, %d not "
+                "answered, p50 %.1f ms, p99 %.1f ms; slow connections opened %d, dropped by the "
+                "server %d, at most %d open at once; server memory at most %.1f MB\n",
+                connections, addresses, figures.NormalRequests, figures.NormalFailures,
+                Percentile(figures.LatenciesMs, 0.5), Percentile(figures.LatenciesMs, 0.99),
+                figures.SlowConnects, figures.SlowDropped, figures.MostSlowOpen, peakRss);
 }
 
 void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::int64_t count) {
@@ -193,7 +253,7 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
                 Seconds(Clock::now() - fillStart));
 
     ServerProcess server(serverProgram, database, {"--uploads-per-minute", "1000"});
-    const auto [idleRss, idlePeak] = ServerMemory(server.ProcessId());
+    const auto [idleRss, idlePeak] = ProcessMemory(server.ProcessId());
     std::printf("  server memory after start: %.1f MB\n", idleRss);
     (void)idlePeak;
 
@@ -269,7 +329,12 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
     };
     load(false, std::chrono::seconds(20), 1000000);
     load(true, std::chrono::seconds(120), 8);
-    const auto [rss, peak] = ServerMemory(server.ProcessId());
+
+    TimeUpload(server, OneComputerFile(AllConfigurations),
+               "one computer with a result of every configuration");
+    TimeUpload(server, OneComputerFile(40000), "one computer with 40,000 results");
+    MeasureUnderSlowClients(server, 200, 4);
+    const auto [rss, peak] = ProcessMemory(server.ProcessId());
     std::printf("  server memory: %.1f MB now, %.1f MB at its peak\n", rss, peak);
 }
 
@@ -279,8 +344,22 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it is measured
     std::vector<std::int64_t> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::stoll(argv[i]));
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        long long count = 0;
+        const auto [end, error] =
+            std::from_chars(argument.data(), argument.data() + argument.size(), count);
+        if (error != std::errc() || end != argument.data() + argument.size() || count < 1) {
+            const bool help = argument == "--help" || argument == "-h";
+            std::fprintf(help ? stdout : stderr,
+                         "%sUsage: bench_server [COMPUTERS...]\n"
+                         "Measures the results server on databases of that many generated "
+                         "computers each (default 100000 1000000).\n",
+                         help ? "" : ("bench_server: " + argument + " is no count\n").c_str());
+            return help ? 0 : 2;
+        }
+        counts.push_back(count);
+    }
     if (counts.empty())
         counts = {100000, 1000000};
     const std::string serverProgram =

@@ -1,7 +1,10 @@
 // stendograph-server: the results of every computer, online.
+#include "platform/LeakSuppressions.h"
 #include "server/HttpListener.h"
 #include "server/ResponseCache.h"
 #include "server/ResultsDatabase.h"
+#include "server/ServerJson.h"
+#include "server/ServerLog.h"
 #include "server/ServerOptions.h"
 #include "server/UploadLimiter.h"
 
@@ -17,7 +20,30 @@ namespace {
 constexpr int DatabaseConnections = 24;
 
 void Say(const std::string& line) {
-    std::fprintf(stderr, "stendograph-server: %s\n", line.c_str());
+    ServerLog(line);
+}
+
+// --review, --accept, --reject: what an administrator decides on held entries.
+int RunReview(const TServerOptions& options) {
+    TResultsDatabase database(options.Database, 1);
+    if (options.Review == TReviewAction::List) {
+        const std::vector<THeldEntry> held = database.HeldEntries();
+        for (const THeldEntry& entry : held)
+            std::printf("%s\n", HeldEntryText(entry).toUtf8().constData());
+        if (held.empty())
+            std::printf("No ranking entry waits for review.\n");
+        return 0;
+    }
+    const bool accept = options.Review == TReviewAction::Accept;
+    const char* const kinds[] = {"hw", "sw", "emulation"};
+    const std::string entry =
+        std::to_string(options.ReviewComputer) + ":" + kinds[options.ReviewKind];
+    if (!database.Review(options.ReviewComputer, options.ReviewKind, accept)) {
+        Say("there is no ranking entry " + entry);
+        return 1;
+    }
+    std::printf("%s %s\n", entry.c_str(), accept ? "is ranked" : "is kept out of the ranking");
+    return 0;
 }
 
 } // namespace
@@ -37,6 +63,14 @@ int main(int argc, char** argv) {
     if (geteuid() == 0) {
         Say("refusing to run as root; start it as an unprivileged user");
         return 2;
+    }
+    if (options->Review != TReviewAction::None) {
+        try {
+            return RunReview(*options);
+        } catch (const TDatabaseError& failure) {
+            Say(failure.what());
+            return 1;
+        }
     }
 
     // The chart's fonts need a GUI application; the server has no display.
@@ -86,4 +120,13 @@ int main(int argc, char** argv) {
         Say(failure.what());
         return 1;
     }
+}
+
+// Read by the sanitizers in the sanitizer build only.
+extern "C" const char* __asan_default_options() {
+    return SanitizerRuntimeOptions;
+}
+
+extern "C" const char* __lsan_default_suppressions() {
+    return SystemLibraryLeaks;
 }

@@ -1,73 +1,421 @@
 #include "server/HttpListener.h"
 
-#include <httplib.h>
+#include "server/UploadLimiter.h"
+
+#include <QByteArray>
+#include <QUrl>
+#include <QUrlQuery>
+#include <array>
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <sys/resource.h>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
-// Worker threads: enough that 32 clients at once each have one while the database answers.
-constexpr std::size_t WorkerThreads = 48;
-// A client that sends or takes nothing for this long is dropped.
-constexpr int StallSeconds = 10;
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+using namespace std::chrono_literals;
 
-THttpRequest RequestFrom(const httplib::Request& request) {
-    THttpRequest ours;
-    ours.Method = request.method;
-    ours.Path = request.path;
-    for (const auto& [name, value] : request.params)
-        ours.Query.try_emplace(name, value);
-    ours.Body = request.body;
-    ours.RemoteAddress = request.remote_addr;
-    return ours;
+// Threads that move bytes; they never wait for the database.
+constexpr int EventThreads = 2;
+// Threads that answer requests: enough that 32 clients at once each have one while the
+// database answers.
+constexpr int WorkerThreads = 32;
+// Connections open at once from one sender (an IPv4 address or an IPv6 /64), and in all. A
+// connection past either is closed as soon as it is accepted.
+constexpr int ConnectionsPerSender = 32;
+constexpr int MostConnections = 4000;
+// From the moment a request is awaited (a kept-alive connection's wait included) to its whole
+// header; then its whole body; then the whole answer.
+constexpr auto HeaderTime = 10s;
+constexpr auto BodyTime = 60s;
+constexpr auto AnswerTime = 60s;
+// After a refusal the rest of the request is read and dropped for this long, so that a client
+// still sending its body can read the answer before the connection closes.
+constexpr auto LingerTime = 5s;
+constexpr std::uint32_t MostHeaderBytes = 16 * 1024;
+// A connection the listener could not take (no descriptor left) is tried again after this.
+constexpr auto AcceptPause = 100ms;
+
+// What every answer says to a browser: nothing but the page's own pictures and its inline
+// style, no framing, no guessing of content types.
+const std::pair<const char*, const char*> SecurityHeaders[] = {
+    {"Content-Security-Policy", "default-src 'none'; img-src 'self'; style-src 'unsafe-inline'; "
+                                "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+    {"X-Content-Type-Options", "nosniff"},
+    {"X-Frame-Options", "DENY"},
+};
+
+// Connections open, per sender and in all.
+class TConnectionCount {
+public:
+    bool Admit(const std::string& sender) {
+        std::lock_guard lock(mutex_);
+        int& open = open_[sender];
+        if (open >= ConnectionsPerSender || total_ >= most_) {
+            if (open == 0)
+                open_.erase(sender);
+            return false;
+        }
+        ++open;
+        ++total_;
+        return true;
+    }
+    void Leave(const std::string& sender) {
+        std::lock_guard lock(mutex_);
+        const auto it = open_.find(sender);
+        if (it != open_.end() && --it->second == 0)
+            open_.erase(it);
+        --total_;
+    }
+    void SetMost(int most) { most_ = most; }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::string, int> open_;
+    int total_ = 0;
+    int most_ = MostConnections;
+};
+
+// As many connections as the descriptors allow: the soft limit is raised to the hard one, and
+// the bound leaves room for the database's connections and the files of the process.
+int ConnectionsTheProcessAllows() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 900;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const auto usable = static_cast<long long>(limit.rlim_cur) - 100;
+    return static_cast<int>(std::clamp<long long>(usable, 16, MostConnections));
 }
+
+// The path and query of a request target, decoded.
+void ReadTarget(std::string_view target, THttpRequest& request) {
+    const auto question = target.find('?');
+    const std::string_view path = target.substr(0, question);
+    request.Path =
+        QUrl::fromPercentEncoding(QByteArray(path.data(), static_cast<qsizetype>(path.size())))
+            .toStdString();
+    if (question == std::string_view::npos)
+        return;
+    const std::string_view text = target.substr(question + 1);
+    const QUrlQuery query(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded))
+        request.Query.try_emplace(name.toStdString(), value.toStdString());
+}
+
+std::string Text(beast::string_view view) {
+    return std::string(view.data(), view.size());
+}
+
+struct TShared {
+    TServerContext& Context;
+    TConnectionCount Connections;
+};
+
+class TSession : public std::enable_shared_from_this<TSession> {
+public:
+    TSession(tcp::socket socket, std::string address, std::string sender, TShared& shared,
+             net::thread_pool& workers)
+        : stream_(std::move(socket)), address_(std::move(address)), sender_(std::move(sender)),
+          shared_(shared), workers_(workers) {}
+    ~TSession() { shared_.Connections.Leave(sender_); }
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    void Start() { ReadHeader(); }
+
+private:
+    using TParser = http::request_parser<http::string_body>;
+    using TAnswer = http::response<http::string_body>;
+
+    void ReadHeader() {
+        parser_.emplace();
+        parser_->header_limit(MostHeaderBytes);
+        // The bound of the body is the route's, set once the header is read. (No bound at all,
+        // boost::none, is taken here for a bound below any length.)
+        parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
+        stream_.expires_after(HeaderTime);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                beast::bind_front_handler(&TSession::OnHeader, shared_from_this()));
+    }
+
+    void OnHeader(beast::error_code error, std::size_t) {
+        if (error == http::error::header_limit)
+            return Refuse(JsonErrorResponse(431, "the request's header is too large"));
+        if (error == http::error::end_of_stream || error == beast::error::timeout ||
+            error == net::error::operation_aborted || error == net::error::connection_reset ||
+            error == net::error::eof)
+            return Close();
+        if (error)
+            return Refuse(JsonErrorResponse(400, "the request could not be read"));
+
+        const auto& message = parser_->get();
+        THttpRequestHead head;
+        head.Method = Text(message.method_string());
+        const auto target = message.target();
+        ReadTarget(std::string_view(target.data(), target.size()), request_);
+        head.Path = request_.Path;
+        head.RemoteAddress = address_;
+        if (const auto length = parser_->content_length())
+            head.ContentLength = *length;
+        head.ContentEncoding = Text(message[http::field::content_encoding]);
+        if (auto refusal = ScreenRequest(head, shared_.Context))
+            return Refuse(std::move(*refusal));
+
+        parser_->body_limit(BodyLimit(head));
+        // A chunked body grows to its bound at most: room for that much from the start spares
+        // the copies of a growing buffer (and the memory they hold at once).
+        if (!head.ContentLength && parser_->chunked())
+            parser_->get().body().reserve(BodyLimit(head));
+        stream_.expires_after(BodyTime);
+        if (beast::iequals(message[http::field::expect], "100-continue")) {
+            auto going = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
+                                                                            message.version());
+            http::async_write(stream_, *going,
+                              [self = shared_from_this(), going](beast::error_code e, std::size_t) {
+                                  if (e)
+                                      return self->Close();
+                                  self->ReadBody();
+                              });
+            return;
+        }
+        ReadBody();
+    }
+
+    void ReadBody() {
+        http::async_read(stream_, buffer_, *parser_,
+                         beast::bind_front_handler(&TSession::OnBody, shared_from_this()));
+    }
+
+    void OnBody(beast::error_code error, std::size_t) {
+        if (error == http::error::body_limit)
+            return Refuse(TooLargeResponse(request_.Path));
+        if (error == beast::error::timeout || error == http::error::end_of_stream ||
+            error == net::error::operation_aborted || error == net::error::connection_reset ||
+            error == net::error::eof)
+            return Close();
+        if (error)
+            return Refuse(JsonErrorResponse(400, "the request could not be read"));
+
+        auto message = parser_->release();
+        THttpRequest request = std::move(request_);
+        request_ = {};
+        request.Method = Text(message.method_string());
+        request.RemoteAddress = address_;
+        request.Authorization = Text(message[http::field::authorization]);
+        request.Body = std::move(message.body());
+        const bool keepAlive = message.keep_alive();
+        const bool head = message.method() == http::verb::head;
+        const unsigned version = message.version();
+        // The worker's time is the server's own: no deadline while the request is answered.
+        stream_.expires_never();
+        net::post(workers_, [self = shared_from_this(), request = std::move(request), keepAlive,
+                             head, version]() {
+            THttpResponse answer = HandleRequest(request, self->shared_.Context);
+            net::post(self->stream_.get_executor(),
+                      [self, keepAlive, head, version, answer = std::move(answer)]() mutable {
+                          self->Answer(std::move(answer), version, keepAlive, head, false);
+                      });
+        });
+    }
+
+    // Sends the answer; then waits for the next request, closes, or (after a refusal) drops
+    // what the client still sends for a moment before closing.
+    void Answer(THttpResponse ours, unsigned version, bool keepAlive, bool head, bool refusal) {
+        auto answer = std::make_shared<TAnswer>(static_cast<http::status>(ours.Status), version);
+        answer->set(http::field::content_type, ours.ContentType);
+        for (const auto& [name, value] : ours.Headers)
+            answer->set(name, value);
+        for (const auto& [name, value] : SecurityHeaders)
+            answer->set(name, value);
+        answer->keep_alive(keepAlive && !refusal);
+        const std::size_t size = ours.Body.size();
+        if (!head)
+            answer->body() = std::move(ours.Body);
+        answer->content_length(size);
+        stream_.expires_after(AnswerTime);
+        http::async_write(
+            stream_, *answer,
+            [self = shared_from_this(), answer, refusal](beast::error_code error, std::size_t) {
+                if (error)
+                    return self->Close();
+                if (refusal)
+                    return self->Linger();
+                if (!answer->keep_alive())
+                    return self->Close();
+                self->ReadHeader();
+            });
+    }
+
+    void Refuse(THttpResponse refusal) {
+        const unsigned version =
+            parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
+        const bool head =
+            parser_ && parser_->is_header_done() && parser_->get().method() == http::verb::head;
+        Answer(std::move(refusal), version, false, head, true);
+    }
+
+    void Linger() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(LingerTime);
+        Drop();
+    }
+
+    void Drop() {
+        stream_.async_read_some(net::buffer(dropped_),
+                                [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                    if (error)
+                                        return self->Close();
+                                    self->Drop();
+                                });
+    }
+
+    void Close() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.close();
+    }
+
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<TParser> parser_;
+    THttpRequest request_;
+    std::string address_;
+    std::string sender_;
+    TShared& shared_;
+    net::thread_pool& workers_;
+    std::array<char, 16384> dropped_{};
+};
 
 } // namespace
 
-THttpListener::THttpListener(TServerContext& context)
-    : server_(std::make_unique<httplib::Server>()) {
-    httplib::Server& server = *server_;
-    server.new_task_queue = [] { return new httplib::ThreadPool(WorkerThreads); };
-    server.set_payload_max_length(MaxUploadBytes);
-    // Headers and body go out in separate writes; without this the body of a kept-alive
-    // connection waits for the client's delayed acknowledgement of the headers.
-    server.set_tcp_nodelay(true);
-    server.set_read_timeout(StallSeconds, 0);
-    server.set_write_timeout(StallSeconds, 0);
-    server.set_keep_alive_timeout(5);
-    server.set_keep_alive_max_count(1000);
+struct THttpListener::TState {
+    explicit TState(TServerContext& context) : Shared{context, {}} {}
+    // Declared first, so that it outlives every session.
+    TShared Shared;
+    net::io_context Events{EventThreads};
+    tcp::acceptor Acceptor{net::make_strand(Events)};
+    net::steady_timer Pause{Acceptor.get_executor()};
+    net::thread_pool Workers{WorkerThreads};
+    bool WorkersJoined = false;
 
-    const auto serve = [&context](const httplib::Request& request, httplib::Response& response) {
-        const THttpResponse ours = HandleRequest(RequestFrom(request), context);
-        response.status = ours.Status;
-        for (const auto& [name, value] : ours.Headers)
-            response.set_header(name, value);
-        response.set_content(ours.Body, ours.ContentType);
-    };
-    server.Get(".*", serve);
-    server.Post(".*", serve);
-    server.Put(".*", serve);
-    server.Delete(".*", serve);
-    server.Patch(".*", serve);
-    server.Options(".*", serve);
-    // A body past the bound is refused by the library before it is read; say why.
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-        if (response.status == 413)
-            response.set_content("{\"error\":\"a results file of at most 64 MiB is taken\"}",
-                                 "application/json; charset=utf-8");
-    });
+    // Requests still being answered end before the sessions and the event loop go.
+    void JoinWorkers() {
+        if (WorkersJoined)
+            return;
+        Workers.stop();
+        Workers.join();
+        WorkersJoined = true;
+    }
+
+    void Accept() {
+        Acceptor.async_accept(
+            net::make_strand(Events), [this](beast::error_code error, tcp::socket socket) {
+                if (error == net::error::operation_aborted || !Acceptor.is_open())
+                    return;
+                if (error) {
+                    // Out of descriptors or memory for a moment: the connection waits in the
+                    // backlog while the others end.
+                    Pause.expires_after(AcceptPause);
+                    Pause.async_wait([this](beast::error_code e) {
+                        if (!e)
+                            Accept();
+                    });
+                    return;
+                }
+                beast::error_code ignored;
+                const auto peer = socket.remote_endpoint(ignored);
+                std::string address = peer.address().to_string();
+                std::string sender = SenderKey(address);
+                if (Shared.Connections.Admit(sender)) {
+                    socket.set_option(tcp::no_delay(true), ignored);
+                    std::make_shared<TSession>(std::move(socket), std::move(address),
+                                               std::move(sender), Shared, Workers)
+                        ->Start();
+                } else {
+                    socket.close(ignored);
+                }
+                Accept();
+            });
+    }
+};
+
+THttpListener::THttpListener(TServerContext& context) : state_(std::make_unique<TState>(context)) {
+    state_->Shared.Connections.SetMost(ConnectionsTheProcessAllows());
 }
 
-THttpListener::~THttpListener() = default;
+THttpListener::~THttpListener() {
+    state_->JoinWorkers();
+}
 
 int THttpListener::Bind(const std::string& host, int port) {
-    if (port == 0)
-        return server_->bind_to_any_port(host);
-    return server_->bind_to_port(host, port) ? port : -1;
+    beast::error_code error;
+    const auto address = net::ip::make_address(host, error);
+    if (error)
+        return -1;
+    const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
+    tcp::acceptor& acceptor = state_->Acceptor;
+    acceptor.open(endpoint.protocol(), error);
+    if (!error)
+        acceptor.set_option(net::socket_base::reuse_address(true), error);
+    if (!error)
+        acceptor.bind(endpoint, error);
+    // The kernel's largest backlog: connections that arrive in a burst wait there for the
+    // accepting thread instead of being refused.
+    if (!error)
+        acceptor.listen(net::socket_base::max_listen_connections, error);
+    if (error) {
+        acceptor.close(error);
+        return -1;
+    }
+    return acceptor.local_endpoint().port();
 }
 
 bool THttpListener::Serve() {
-    return server_->listen_after_bind();
+    if (!state_->Acceptor.is_open())
+        return false;
+    state_->Accept();
+    std::vector<std::thread> threads;
+    for (int i = 1; i < EventThreads; ++i)
+        threads.emplace_back([this] { state_->Events.run(); });
+    state_->Events.run();
+    for (std::thread& thread : threads)
+        thread.join();
+    state_->JoinWorkers();
+    return true;
 }
 
 void THttpListener::Stop() {
-    server_->stop();
+    net::post(state_->Acceptor.get_executor(), [this] {
+        beast::error_code ignored;
+        state_->Acceptor.close(ignored);
+        state_->Events.stop();
+    });
 }

@@ -1,15 +1,16 @@
-// The HTTP listener and its sessions (cpp-httplib): a pool of worker threads, a bound on the
-// body, timeouts for clients that stall; every request goes to HandleRequest.
+// The HTTP listener (Boost.Beast over Asio). A few event threads serve every connection, so a
+// client that sends or reads slowly holds a socket and a small buffer but no thread; the
+// requests themselves run on a pool of worker threads. A request has a deadline for its whole
+// header and one for its whole body, whatever the pace of single reads; an address has at
+// most a few dozen connections open and the listener a few thousand; a request that will be
+// refused (too large, compressed, past the upload limit) is refused from its header, before
+// any of its body is read. Every request goes to HandleRequest.
 #pragma once
 
 #include "server/RequestHandler.h"
 
 #include <memory>
 #include <string>
-
-namespace httplib {
-class Server;
-}
 
 class THttpListener {
 public:
@@ -26,5 +27,6 @@ public:
     void Stop();
 
 private:
-    std::unique_ptr<httplib::Server> server_;
+    struct TState;
+    std::unique_ptr<TState> state_;
 };

@@ -3,8 +3,13 @@
 #include "server/ResponseCache.h"
 #include "server/ServerChart.h"
 #include "server/ServerJson.h"
+#include "server/ServerLog.h"
 #include "server/ServerPages.h"
+#include "server/StoredBytes.h"
+#include "state/Publishing.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <optional>
 #include <random>
@@ -74,19 +79,38 @@ std::optional<std::int64_t> IdAfter(const std::string& path, const std::string& 
     return id;
 }
 
+constexpr const char* TooLargeUpload = "a results file of at most 64 MiB is taken";
+
+bool IsUpload(const std::string& method, const std::string& path) {
+    return method == "POST" && path == "/api/results";
+}
+
+// The SHA-256 of the 32 bytes of the publisher key of "Authorization: Bearer KEY", KEY in 64
+// hexadecimal digits; empty when the header is absent.
+QByteArray PublisherHashOf(const std::string& authorization) {
+    if (authorization.empty())
+        return {};
+    const QByteArray header = QByteArray::fromStdString(authorization).trimmed();
+    const QByteArray scheme = PublisherKeyScheme;
+    const QByteArray digits = header.mid(scheme.size()).trimmed();
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c));
+    });
+    if (!header.startsWith(scheme) || digits.size() != 2 * PublisherKeyBytes || !hex)
+        throw TBadRequest{QStringLiteral("Authorization: \"Bearer\" and the %1 hexadecimal "
+                                         "digits of a publisher key")
+                              .arg(2 * PublisherKeyBytes)};
+    const QByteArray key = QByteArray::fromHex(digits);
+    return Sha256(key.constData(), static_cast<std::size_t>(key.size()));
+}
+
 THttpResponse Upload(const THttpRequest& request, TServerContext& context) {
     if (request.Body.size() > MaxUploadBytes)
-        return JsonError(413, QStringLiteral("a results file of at most 64 MiB is taken"));
-    if (!context.Limiter.Allow(request.RemoteAddress)) {
-        THttpResponse response =
-            JsonError(429, QStringLiteral("too many uploads from this address; try again later"));
-        response.Headers.emplace_back(
-            "Retry-After", std::to_string(context.Limiter.SecondsToWait(request.RemoteAddress)));
-        return response;
-    }
+        return JsonError(413, QString::fromLatin1(TooLargeUpload));
+    const QByteArray publisher = PublisherHashOf(request.Authorization);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(request.Body.data());
     const TUploadOutcome outcome =
-        context.Database.Upload({bytes, request.Body.size()}, request.RemoteAddress);
+        context.Database.Upload({bytes, request.Body.size()}, request.RemoteAddress, publisher);
     return Json(outcome.TookNothing() ? 400 : 200, UploadJson(outcome));
 }
 
@@ -236,6 +260,40 @@ THttpResponse Route(const THttpRequest& request, TServerContext& context) {
 
 } // namespace
 
+std::optional<THttpResponse> ScreenRequest(const THttpRequestHead& head, TServerContext& context) {
+    if (!IsUpload(head.Method, head.Path))
+        return std::nullopt;
+    if (head.ContentLength && *head.ContentLength > MaxUploadBytes)
+        return JsonError(413, QString::fromLatin1(TooLargeUpload));
+    // A compressed body could inflate to any size; the file is sent as it is.
+    if (!head.ContentEncoding.empty() &&
+        QString::fromStdString(head.ContentEncoding).compare("identity", Qt::CaseInsensitive) != 0)
+        return JsonError(415, QStringLiteral("send the results file as it is, without a "
+                                             "Content-Encoding"));
+    if (!context.Limiter.Allow(head.RemoteAddress)) {
+        THttpResponse response =
+            JsonError(429, QStringLiteral("too many uploads from this address; try again later"));
+        response.Headers.emplace_back(
+            "Retry-After", std::to_string(context.Limiter.SecondsToWait(head.RemoteAddress)));
+        return response;
+    }
+    return std::nullopt;
+}
+
+std::size_t BodyLimit(const THttpRequestHead& head) {
+    return IsUpload(head.Method, head.Path) ? MaxUploadBytes : MaxOtherBodyBytes;
+}
+
+THttpResponse TooLargeResponse(const std::string& path) {
+    return JsonError(413, path == "/api/results"
+                              ? QString::fromLatin1(TooLargeUpload)
+                              : QStringLiteral("no request here sends a body of that size"));
+}
+
+THttpResponse JsonErrorResponse(int status, const char* message) {
+    return JsonError(status, QString::fromUtf8(message));
+}
+
 THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context) {
     try {
         if (!IsRankingRequest(request))
@@ -251,6 +309,11 @@ THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context
     } catch (const TBadRequest& bad) {
         return JsonError(400, bad.Message);
     } catch (const TDatabaseError& error) {
-        return JsonError(503, QString::fromStdString(error.what()));
+        // What the database said is for the log; the client learns only that it failed.
+        ServerLog(request.Method + " " + request.Path + ": " + error.what());
+        THttpResponse response = JsonError(
+            503, QStringLiteral("the results database cannot be reached now; try again later"));
+        response.Headers.emplace_back("Retry-After", "10");
+        return response;
     }
 }

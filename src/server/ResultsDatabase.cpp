@@ -2,9 +2,10 @@
 
 #include "chart/ChartModel.h"
 #include "server/ResultsSchema.h"
+#include "server/StoredBytes.h"
+#include "server/UploadMerge.h"
 #include "state/RecordColumns.h"
 
-#include <QCryptographicHash>
 #include <QString>
 #include <QStringList>
 #include <charconv>
@@ -15,42 +16,18 @@
 
 namespace {
 
-constexpr std::size_t ComputerSize = sizeof(TComputerRecord);
-constexpr std::size_t ResultSize = sizeof(TResultRecord);
 constexpr std::size_t SlotSize = sizeof(TStringSlot);
 
 // A failed transaction of an upload that collided with another one is run again this often.
 constexpr int UploadAttempts = 8;
 
-// Every statement of the server, prepared on each connection as it is made.
-struct TStatement {
-    const char* Name;
-    const char* Text;
-};
+// The statements of reading and review, prepared on each connection as it is made.
 const TStatement Statements[] = {
-    {"computer_insert",
-     "INSERT INTO computers (record_hash, record, devices, processor, video_adapter, chipset, "
-     "memory_mb, os_name, owner, time_zone, record_tag) "
-     "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) "
-     "ON CONFLICT (record_hash) DO NOTHING RETURNING id"},
-    {"computer_lock", "SELECT id, record FROM computers WHERE record_hash = $1 FOR UPDATE"},
-    {"results_of", "SELECT record FROM results WHERE computer_id = $1 ORDER BY position"},
-    {"results_append", "INSERT INTO results (computer_id, position, record) "
-                       "SELECT $1, $2 + g, substring($3::bytea FROM g * 112 + 1 FOR 112) "
-                       "FROM generate_series(0, length($3::bytea) / 112 - 1) AS g"},
-    {"result_replace", "UPDATE results SET record = $3 WHERE computer_id = $1 AND position = $2"},
-    {"ranking_clear", "DELETE FROM ranking WHERE computer_id = $1 RETURNING kind"},
-    {"ranking_put",
-     "INSERT INTO ranking (computer_id, kind, result_position, value) "
-     "SELECT $1, e.k, e.p, e.v FROM (VALUES (0, $2::integer, $3::double precision), "
-     "(1, $4::integer, $5::double precision), (2, $6::integer, $7::double precision)) "
-     "AS e(k, p, v) WHERE e.p >= 0"},
-    {"counts_add", "UPDATE ranking_counts SET entries = entries + "
-                   "CASE kind WHEN 0 THEN $1::bigint WHEN 1 THEN $2::bigint ELSE $3::bigint END"},
     {"upload_insert",
      "INSERT INTO uploads (address, size, sha256, outcome, blocks_declared, blocks_merged, "
      "computers_added, computers_known, results_added, results_replaced, results_not_later, "
-     "left_out) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) RETURNING id"},
+     "left_out, publisher_hash, computers_not_yours, entries_held) VALUES ($1, $2, $3, $4, $5, "
+     "$6, $7, $8, $9, $10, $11, $12, NULLIF($13::bytea, ''), $14, $15) RETURNING id"},
     {"upload_count", "SELECT count(*) FROM uploads"},
     // One statement a page: the filter's count and greatest finite value, and the page,
     // picked from the ranking's index alone before its rows are joined. A page past the end
@@ -81,21 +58,22 @@ const TStatement Statements[] = {
     {"ranking_computers_kind", "SELECT computer_id FROM ranking WHERE kind = $2 "
                                "ORDER BY rank_value DESC NULLS LAST, computer_id LIMIT $1"},
     {"computer_by_id", "SELECT record, devices FROM computers WHERE id = $1"},
+    {"reviews_waiting",
+     "SELECT v.computer_id, v.kind, v.value, coalesce(v.peer_median, 0), v.peers, v.adapter, "
+     "c.processor FROM reviews v JOIN computers c ON c.id = v.computer_id "
+     "WHERE v.decision IS NULL ORDER BY v.held_at, v.computer_id, v.kind"},
+    {"review_computer_lock", "SELECT id FROM computers WHERE id = $1 FOR UPDATE"},
+    {"review_ranked", "DELETE FROM ranking WHERE computer_id = $1 AND kind = $2 "
+                      "RETURNING result_position, value, adapter"},
+    {"review_of", "SELECT result_position, value, adapter, decision FROM reviews "
+                  "WHERE computer_id = $1 AND kind = $2"},
+    {"review_decide",
+     "INSERT INTO reviews (computer_id, kind, result_position, value, adapter, peers, decision, "
+     "decided_at) VALUES ($1, $2, $3, $4, $5, 0, $6, now()) ON CONFLICT (computer_id, kind) DO "
+     "UPDATE SET decision = EXCLUDED.decision, decided_at = now()"},
+    {"review_rank", "INSERT INTO ranking (computer_id, kind, result_position, value, adapter) "
+                    "VALUES ($1, $2, $3, $4, $5)"},
 };
-
-pqxx::binarystring Bytes(const void* data, std::size_t size) {
-    return pqxx::binarystring(data, size);
-}
-
-template <typename Record> Record RecordFrom(const pqxx::field& field) {
-    const pqxx::binarystring bytes(field);
-    if (bytes.size() != sizeof(Record))
-        throw TDatabaseError("a stored record has " + std::to_string(bytes.size()) +
-                             " bytes, not " + std::to_string(sizeof(Record)));
-    Record record;
-    std::memcpy(&record, bytes.data(), sizeof(Record));
-    return record;
-}
 
 std::vector<TStringSlot> SlotsFrom(const pqxx::field& field) {
     const pqxx::binarystring bytes(field);
@@ -103,16 +81,6 @@ std::vector<TStringSlot> SlotsFrom(const pqxx::field& field) {
     if (!lines.empty())
         std::memcpy(lines.data(), bytes.data(), lines.size() * SlotSize);
     return lines;
-}
-
-std::string Utf8(const TStringSlot& slot) {
-    return ReadableText(slot).toStdString();
-}
-
-QByteArray Sha256(const void* data, std::size_t size) {
-    return QCryptographicHash::hash(
-        QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)),
-        QCryptographicHash::Sha256);
 }
 
 const char* OutcomeName(const TMergeReport& report) {
@@ -126,98 +94,8 @@ const char* OutcomeName(const TMergeReport& report) {
     }
 }
 
-// Merges the results read for one computer into its stored list by the rule of the file
-// merge; the positions of added and replaced results are noted.
-struct TResultMerge {
-    std::vector<std::size_t> Replaced;
-    std::size_t FirstAdded = 0;
-};
-TResultMerge MergeResults(std::vector<TResultRecord>& stored,
-                          const std::vector<TResultRecord>& read, TUploadOutcome& outcome) {
-    TResultMerge merge;
-    merge.FirstAdded = stored.size();
-    for (const TResultRecord& result : read) {
-        std::size_t i = 0;
-        while (i < stored.size() && !SameResultKey(stored[i], result))
-            ++i;
-        if (i == stored.size()) {
-            stored.push_back(result);
-            ++outcome.ResultsAdded;
-        } else if (IsLaterTimestamp(result.Timestamp, stored[i].Timestamp)) {
-            stored[i] = result;
-            if (i < merge.FirstAdded)
-                merge.Replaced.push_back(i);
-            ++outcome.ResultsReplaced;
-        } else {
-            ++outcome.ResultsNotLater;
-        }
-    }
-    return merge;
-}
-
-// The counts of the file's computers are merged with the database's: the reader's count of
-// results of one file is replaced by what the database took.
-void MergeComputer(pqxx::work& work, const TComputerRecord& computer,
-                   const std::vector<TStringSlot>& devices,
-                   const std::vector<TResultRecord>& results, TUploadOutcome& outcome,
-                   std::array<std::int64_t, ChartKindCount>& entryChange) {
-    const QByteArray hash = Sha256(&computer, ComputerSize);
-    std::string deviceBytes;
-    for (const TStringSlot& line : devices)
-        deviceBytes.append(reinterpret_cast<const char*>(line.data()), SlotSize);
-    const auto hashBytes = Bytes(hash.constData(), static_cast<std::size_t>(hash.size()));
-    // Looked up before the insert, so that a known computer does not use up an id.
-    pqxx::result known = work.exec_prepared("computer_lock", hashBytes);
-    pqxx::result inserted;
-    if (known.empty()) {
-        inserted = work.exec_prepared(
-            "computer_insert", Bytes(hash.constData(), static_cast<std::size_t>(hash.size())),
-            Bytes(&computer, ComputerSize), Bytes(deviceBytes.data(), deviceBytes.size()),
-            Utf8(computer.Processor), Utf8(computer.VideoAdapter), Utf8(computer.Chipset),
-            Utf8(computer.MemoryMB), Utf8(computer.OSName), Utf8(computer.Owner),
-            Utf8(computer.TimeZone), Utf8(computer.RecordTag));
-        if (inserted.empty()) // another upload added it meanwhile
-            known = work.exec_prepared("computer_lock", hashBytes);
-    }
-
-    std::int64_t id = 0;
-    std::vector<TResultRecord> stored;
-    if (!inserted.empty()) {
-        id = inserted[0][0].as<std::int64_t>();
-        ++outcome.ComputersAdded;
-    } else {
-        const auto storedComputer = RecordFrom<TComputerRecord>(known[0][1]);
-        if (std::memcmp(&storedComputer, &computer, ComputerSize) != 0)
-            throw TDatabaseError("two different computers have the same SHA-256");
-        id = known[0][0].as<std::int64_t>();
-        ++outcome.ComputersKnown;
-        for (const pqxx::row& row : work.exec_prepared("results_of", id))
-            stored.push_back(RecordFrom<TResultRecord>(row[0]));
-    }
-
-    const TResultMerge merge = MergeResults(stored, results, outcome);
-    if (merge.Replaced.empty() && merge.FirstAdded == stored.size())
-        return; // nothing of the computer changed
-    for (std::size_t position : merge.Replaced)
-        work.exec_prepared("result_replace", id, static_cast<std::int32_t>(position),
-                           Bytes(&stored[position], ResultSize));
-    if (merge.FirstAdded < stored.size())
-        work.exec_prepared(
-            "results_append", id, static_cast<std::int32_t>(merge.FirstAdded),
-            Bytes(&stored[merge.FirstAdded], (stored.size() - merge.FirstAdded) * ResultSize));
-
-    // The computer's entries of the ranking, chosen by the window's own rule.
-    for (const pqxx::row& row : work.exec_prepared("ranking_clear", id))
-        --entryChange[row[0].as<std::size_t>()];
-    const auto rep = RepresentativeResults(stored);
-    std::string values[ChartKindCount];
-    for (int a = 0; a < ChartKindCount; ++a) {
-        const std::int32_t r = rep[static_cast<std::size_t>(a)];
-        values[a] = r >= 0 ? PostgresReal(stored[static_cast<std::size_t>(r)].TrianglesPerMs) : "0";
-        if (r >= 0)
-            ++entryChange[static_cast<std::size_t>(a)];
-    }
-    work.exec_prepared("ranking_put", id, rep[0], values[0], rep[1], values[1], rep[2], values[2]);
+std::vector<std::span<const TStatement>> AllStatements() {
+    return {UploadStatements(), Statements};
 }
 
 } // namespace
@@ -232,85 +110,22 @@ std::string PostgresReal(double value) {
     return std::string(buffer, end);
 }
 
-struct TResultsDatabase::TConnection {
-    explicit TConnection(const std::string& connectionString) : Connection(connectionString) {}
-    pqxx::connection Connection;
-};
-
-class TResultsDatabase::TLease {
-public:
-    explicit TLease(TResultsDatabase& owner) : owner_(owner), connection_(owner.Acquire()) {}
-    ~TLease() { owner_.Release(std::move(connection_)); }
-    TLease(const TLease&) = delete;
-    TLease& operator=(const TLease&) = delete;
-    pqxx::connection& operator*() { return connection_->Connection; }
-    // A connection that failed is dropped rather than handed to the next request.
-    void Drop() { connection_.reset(); }
-
-private:
-    TResultsDatabase& owner_;
-    std::unique_ptr<TConnection> connection_;
-};
-
 TResultsDatabase::TResultsDatabase(std::string connectionString, int connections)
-    : connectionString_(std::move(connectionString)), connectionLimit_(std::max(1, connections)) {
-    auto connection = Connect();
+    : pool_(std::move(connectionString), connections, AllStatements()) {
+    const auto connection = pool_.ConnectAlone();
     try {
-        MigrateResultsSchema(connection->Connection);
+        MigrateResultsSchema(*connection);
     } catch (const pqxx::failure& error) {
         throw TDatabaseError(std::string("the schema could not be brought up to date: ") +
                              error.what());
     }
-    Release(std::move(connection));
-    ++connectionsMade_;
 }
 
 TResultsDatabase::~TResultsDatabase() = default;
 
-std::unique_ptr<TResultsDatabase::TConnection> TResultsDatabase::Connect() {
-    try {
-        auto connection = std::make_unique<TConnection>(connectionString_);
-        for (const TStatement& statement : Statements)
-            connection->Connection.prepare(statement.Name, statement.Text);
-        return connection;
-    } catch (const pqxx::failure& error) {
-        throw TDatabaseError(std::string("cannot connect to the database: ") + error.what());
-    }
-}
-
-std::unique_ptr<TResultsDatabase::TConnection> TResultsDatabase::Acquire() {
-    std::unique_lock lock(mutex_);
-    released_.wait(lock, [this] { return !idle_.empty() || connectionsMade_ < connectionLimit_; });
-    if (!idle_.empty()) {
-        auto connection = std::move(idle_.back());
-        idle_.pop_back();
-        return connection;
-    }
-    ++connectionsMade_;
-    lock.unlock();
-    try {
-        return Connect();
-    } catch (...) {
-        lock.lock();
-        --connectionsMade_;
-        released_.notify_one();
-        throw;
-    }
-}
-
-void TResultsDatabase::Release(std::unique_ptr<TConnection> connection) {
-    {
-        std::lock_guard lock(mutex_);
-        if (connection && connection->Connection.is_open())
-            idle_.push_back(std::move(connection));
-        else
-            --connectionsMade_;
-    }
-    released_.notify_one();
-}
-
 TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
-                                        const std::string& address) {
+                                        const std::string& address,
+                                        const QByteArray& publisherHash) {
     // The program's own reader decides what is taken: a file read into an empty store holds
     // each of its computers once, their results merged by the rule already.
     std::vector<TComputerRecord> computers;
@@ -322,46 +137,42 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
     const std::string leftOut =
         DescribeMergeReport(QStringLiteral("Results.bin"), read.Report).join('\n').toStdString();
 
-    for (int attempt = 1;; ++attempt) {
-        TLease lease(*this);
-        try {
-            TUploadOutcome outcome = read;
-            std::array<std::int64_t, ChartKindCount> entryChange = {0, 0, 0};
-            pqxx::work work(*lease);
-            for (std::size_t i = 0; i < computers.size(); ++i)
-                MergeComputer(work, computers[i], devices[i], results[i], outcome, entryChange);
-            if (entryChange != std::array<std::int64_t, ChartKindCount>{0, 0, 0})
-                work.exec_prepared("counts_add", entryChange[0], entryChange[1], entryChange[2]);
-            const pqxx::row upload = work.exec_prepared1(
-                "upload_insert", address, static_cast<std::int64_t>(file.size()),
-                Bytes(sha.constData(), static_cast<std::size_t>(sha.size())),
-                std::string(OutcomeName(read.Report)), read.Report.BlocksDeclared,
-                read.Report.BlocksMerged, outcome.ComputersAdded, outcome.ComputersKnown,
-                outcome.ResultsAdded, outcome.ResultsReplaced, outcome.ResultsNotLater, leftOut);
-            outcome.UploadId = upload[0].as<std::int64_t>();
-            work.commit();
-            ++generation_;
-            return outcome;
-        } catch (const pqxx::transaction_rollback&) {
-            // A deadlock with another upload or a serialization failure: nothing of this
-            // transaction stayed, so it runs again from the start.
-            if (attempt == UploadAttempts)
-                throw TDatabaseError("the upload kept colliding with others; try again");
-        } catch (const pqxx::broken_connection& error) {
-            lease.Drop();
-            throw TDatabaseError(std::string("the database connection broke: ") + error.what());
-        } catch (const pqxx::failure& error) {
-            throw TDatabaseError(std::string("the database refused the upload: ") + error.what());
-        }
-    }
+    TUploadOutcome outcome =
+        pool_.Run("the database refused the upload", [&](pqxx::connection& connection) {
+            for (int attempt = 1;; ++attempt) {
+                try {
+                    TUploadOutcome merged = read;
+                    pqxx::work work(connection);
+                    MergeUploadedComputers(work, computers, devices, results, publisherHash,
+                                           merged);
+                    const pqxx::row upload = work.exec_prepared1(
+                        "upload_insert", address, static_cast<std::int64_t>(file.size()),
+                        Bytes(sha), std::string(OutcomeName(read.Report)),
+                        read.Report.BlocksDeclared, read.Report.BlocksMerged, merged.ComputersAdded,
+                        merged.ComputersKnown, merged.ResultsAdded, merged.ResultsReplaced,
+                        merged.ResultsNotLater, leftOut, Bytes(publisherHash),
+                        static_cast<std::int32_t>(merged.NotYours.size()),
+                        static_cast<std::int32_t>(merged.Held.size()));
+                    merged.UploadId = upload[0].as<std::int64_t>();
+                    work.commit();
+                    return merged;
+                } catch (const pqxx::transaction_rollback&) {
+                    // A serialization failure (or a deadlock, which the order of the row locks
+                    // rules out among uploads): nothing of it stayed, so it runs again.
+                    if (attempt == UploadAttempts)
+                        throw TDatabaseError("the upload kept colliding with others");
+                }
+            }
+        });
+    ++generation_;
+    return outcome;
 }
 
 TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t offset,
                                        std::int64_t limit) {
-    TLease lease(*this);
-    try {
+    return pool_.Run("the ranking could not be read", [&](pqxx::connection& connection) {
         // A single statement sees one snapshot; it needs no transaction around it.
-        pqxx::nontransaction work(*lease);
+        pqxx::nontransaction work(connection);
         TRankingPage page;
         const pqxx::result rows =
             acceleration == 0
@@ -377,64 +188,48 @@ TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t o
                                      RecordFrom<TResultRecord>(row[5])});
         }
         return page;
-    } catch (const pqxx::broken_connection& error) {
-        lease.Drop();
-        throw TDatabaseError(std::string("the database connection broke: ") + error.what());
-    } catch (const pqxx::failure& error) {
-        throw TDatabaseError(std::string("the ranking could not be read: ") + error.what());
-    }
+    });
 }
 
 std::optional<TStoredComputer> TResultsDatabase::Computer(std::int64_t id) {
-    TLease lease(*this);
-    try {
-        pqxx::read_transaction work(*lease);
-        const pqxx::result found = work.exec_prepared("computer_by_id", id);
-        if (found.empty())
-            return std::nullopt;
-        TStoredComputer computer;
-        computer.Id = id;
-        computer.Computer = RecordFrom<TComputerRecord>(found[0][0]);
-        computer.Devices = SlotsFrom(found[0][1]);
-        for (const pqxx::row& row : work.exec_prepared("results_of", id))
-            computer.Results.push_back(RecordFrom<TResultRecord>(row[0]));
-        return computer;
-    } catch (const pqxx::broken_connection& error) {
-        lease.Drop();
-        throw TDatabaseError(std::string("the database connection broke: ") + error.what());
-    } catch (const pqxx::failure& error) {
-        throw TDatabaseError(std::string("the computer could not be read: ") + error.what());
-    }
+    return pool_.Run("the computer could not be read",
+                     [&](pqxx::connection& connection) -> std::optional<TStoredComputer> {
+                         pqxx::read_transaction work(connection);
+                         const pqxx::result found = work.exec_prepared("computer_by_id", id);
+                         if (found.empty())
+                             return std::nullopt;
+                         TStoredComputer computer;
+                         computer.Id = id;
+                         computer.Computer = RecordFrom<TComputerRecord>(found[0][0]);
+                         computer.Devices = SlotsFrom(found[0][1]);
+                         for (const pqxx::row& row : work.exec_prepared("results_of", id))
+                             computer.Results.push_back(RecordFrom<TResultRecord>(row[0]));
+                         return computer;
+                     });
 }
 
 std::vector<TStoredComputer> TResultsDatabase::TopComputers(std::int32_t acceleration,
                                                             std::int64_t count) {
-    std::vector<std::int64_t> ids;
-    std::unordered_set<std::int64_t> taken;
-    {
-        TLease lease(*this);
-        try {
-            pqxx::read_transaction work(*lease);
+    const std::vector<std::int64_t> ids =
+        pool_.Run("the ranking could not be read", [&](pqxx::connection& connection) {
+            pqxx::read_transaction work(connection);
             // A computer has at most one entry of each kind.
             const std::int64_t entries = count * ChartKindCount;
             const pqxx::result rows =
                 acceleration == 0
                     ? work.exec_prepared("ranking_computers_all", entries)
                     : work.exec_prepared("ranking_computers_kind", entries, acceleration - 1);
+            std::vector<std::int64_t> found;
+            std::unordered_set<std::int64_t> taken;
             for (const pqxx::row& row : rows) {
                 const auto id = row[0].as<std::int64_t>();
                 if (taken.insert(id).second)
-                    ids.push_back(id);
-                if (static_cast<std::int64_t>(ids.size()) == count)
+                    found.push_back(id);
+                if (static_cast<std::int64_t>(found.size()) == count)
                     break;
             }
-        } catch (const pqxx::broken_connection& error) {
-            lease.Drop();
-            throw TDatabaseError(std::string("the database connection broke: ") + error.what());
-        } catch (const pqxx::failure& error) {
-            throw TDatabaseError(std::string("the ranking could not be read: ") + error.what());
-        }
-    }
+            return found;
+        });
     std::vector<TStoredComputer> computers;
     for (std::int64_t id : ids)
         if (auto computer = Computer(id))
@@ -443,11 +238,60 @@ std::vector<TStoredComputer> TResultsDatabase::TopComputers(std::int32_t acceler
 }
 
 std::int64_t TResultsDatabase::UploadCount() {
-    TLease lease(*this);
-    try {
-        pqxx::read_transaction work(*lease);
+    return pool_.Run("the uploads could not be counted", [](pqxx::connection& connection) {
+        pqxx::read_transaction work(connection);
         return work.exec_prepared1("upload_count")[0].as<std::int64_t>();
-    } catch (const pqxx::failure& error) {
-        throw TDatabaseError(std::string("the uploads could not be counted: ") + error.what());
-    }
+    });
+}
+
+std::vector<THeldEntry> TResultsDatabase::HeldEntries() {
+    return pool_.Run("the held entries could not be read", [](pqxx::connection& connection) {
+        pqxx::read_transaction work(connection);
+        std::vector<THeldEntry> held;
+        for (const pqxx::row& row : work.exec_prepared("reviews_waiting"))
+            held.push_back({row[0].as<std::int64_t>(),
+                            row[1].as<std::int32_t>(),
+                            row[2].as<double>(),
+                            row[3].as<double>(),
+                            row[4].as<std::int32_t>(),
+                            row[5].as<std::string>(),
+                            row[6].as<std::string>(),
+                            {}});
+        return held;
+    });
+}
+
+bool TResultsDatabase::Review(std::int64_t computerId, std::int32_t kind, bool accept) {
+    const bool done =
+        pool_.Run("the decision could not be stored", [&](pqxx::connection& connection) {
+            pqxx::work work(connection);
+            // Uploads of the computer wait meanwhile, as they lock it too.
+            if (work.exec_prepared("review_computer_lock", computerId).empty())
+                return false;
+            std::array<std::int64_t, ChartKindCount> change = {0, 0, 0};
+            const auto k = static_cast<std::size_t>(kind);
+            const std::string decision = accept ? "accepted" : "rejected";
+            const pqxx::result ranked = work.exec_prepared("review_ranked", computerId, kind);
+            const pqxx::result review = work.exec_prepared("review_of", computerId, kind);
+            const pqxx::result& entry = ranked.empty() ? review : ranked;
+            if (entry.empty())
+                return false;
+            const auto position = entry[0][0].as<std::int32_t>();
+            const std::string value = PostgresReal(entry[0][1].as<double>());
+            const std::string adapter = entry[0][2].as<std::string>();
+            if (!ranked.empty())
+                --change[k];
+            if (accept) {
+                work.exec_prepared("review_rank", computerId, kind, position, value, adapter);
+                ++change[k];
+            }
+            work.exec_prepared("review_decide", computerId, kind, position, value, adapter,
+                               decision);
+            AddRankingEntries(work, change);
+            work.commit();
+            return true;
+        });
+    if (done)
+        ++generation_;
+    return done;
 }

@@ -1,31 +1,25 @@
-// The results server's store in PostgreSQL: the only code of the server that speaks SQL. Every
-// computer once (all its record bytes equal), every result once per computer and test
+// The results server's store in PostgreSQL: with UploadMerge.cpp the only code of the server
+// that speaks SQL. Every computer once (all its record bytes equal) with the hash of the
+// publisher key it was first published with, every result once per computer and test
 // configuration (a later Timestamp replacing an earlier one, as the file merge does), the
-// representative entries of the ranking kept at upload, and a record of every upload.
+// representative entries of the ranking kept at upload, the entries held for review, and a
+// record of every upload.
 //
-// Statements are prepared once per connection; the schema is created and upgraded at start by
-// the numbered migrations of ResultsSchema.cpp.
+// Statements are prepared once per connection (ConnectionPool.h); the schema is created and
+// upgraded at start by the numbered migrations of ResultsSchema.cpp.
 #pragma once
 
+#include "server/ConnectionPool.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
+#include <QByteArray>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
-
-// The database could not be reached or refused a statement; the message says which.
-class TDatabaseError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // One entry of the ranking with what is shown of it.
 struct TRankingRow {
@@ -48,6 +42,24 @@ struct TStoredComputer {
     std::vector<TResultRecord> Results; // in the order they were first stored
 };
 
+// A ranking entry held for review, or the decision on one.
+struct THeldEntry {
+    std::int64_t ComputerId = 0;
+    std::int32_t Kind = 0; // 0 hardware, 1 software, 2 emulation
+    double Value = 0;      // triangles per ms
+    double Median = 0;     // of the adapter's other entries when it was held
+    std::int32_t Peers = 0;
+    std::string Adapter;
+    std::string Processor;
+    std::string Decision; // empty while it waits; "accepted" or "rejected"
+};
+
+// A computer of an upload that another publisher key published first: left as it was.
+struct TComputerNotYours {
+    std::int32_t Computer = 0; // its place among the file's computers, from 1
+    std::string Processor;
+};
+
 // What an upload did: the reader's report of the file, then what the merge into the database
 // took of what the reader took.
 struct TUploadOutcome {
@@ -58,6 +70,8 @@ struct TUploadOutcome {
     std::int32_t ResultsAdded = 0;
     std::int32_t ResultsReplaced = 0;
     std::int32_t ResultsNotLater = 0;
+    std::vector<TComputerNotYours> NotYours; // in the file's order
+    std::vector<THeldEntry> Held;
     // The reader took no computer: nothing but the record of the upload is stored.
     bool TookNothing() const { return Report.BlocksMerged == 0; }
 };
@@ -79,8 +93,10 @@ public:
     TResultsDatabase& operator=(const TResultsDatabase&) = delete;
 
     // Reads the file with the program's reader and merges what it takes in one transaction,
-    // recording the upload (also when the reader takes nothing). address is the sender's.
-    TUploadOutcome Upload(std::span<const std::uint8_t> file, const std::string& address);
+    // recording the upload (also when the reader takes nothing). address is the sender's;
+    // publisherHash the SHA-256 of its publisher key, empty when it sent none.
+    TUploadOutcome Upload(std::span<const std::uint8_t> file, const std::string& address,
+                          const QByteArray& publisherHash = {});
 
     // The ranking of all computers for the acceleration filter (0 any, 1 hardware, 2 software,
     // 3 emulation) from entry offset on, at most limit entries.
@@ -95,22 +111,18 @@ public:
     // How many uploads are recorded.
     std::int64_t UploadCount();
 
+    // The entries waiting for review, the longest waiting first.
+    std::vector<THeldEntry> HeldEntries();
+    // Decides on the entry of that computer and kind (0 hardware, 1 software, 2 emulation):
+    // accepted, it is ranked; rejected, it leaves the ranking (whether it was held or ranked)
+    // until the computer's result of that entry changes. False when there is no such entry.
+    bool Review(std::int64_t computerId, std::int32_t kind, bool accept);
+
     // Counts the uploads this object stored: what was read before a change is told apart from
     // what is read after it.
     std::uint64_t Generation() const { return generation_.load(); }
 
 private:
-    class TLease;
-    struct TConnection; // a connection with the statements prepared
-    std::unique_ptr<TConnection> Connect();
-    std::unique_ptr<TConnection> Acquire();
-    void Release(std::unique_ptr<TConnection> connection);
-
-    std::string connectionString_;
-    int connectionLimit_;
-    int connectionsMade_ = 0;
-    std::mutex mutex_;
-    std::condition_variable released_;
-    std::vector<std::unique_ptr<TConnection>> idle_;
+    TConnectionPool pool_;
     std::atomic<std::uint64_t> generation_ = 0;
 };

@@ -75,6 +75,37 @@ CREATE TABLE uploads (
     left_out text NOT NULL
 );
 )sql",
+    // 2: who published each computer, the entries held for review, and the adapter of each
+    // ranking entry, which the review compares entries by.
+    R"sql(
+-- SHA-256 of the publisher key of whoever first published the computer with one; null while
+-- only uploads without a key have brought it.
+ALTER TABLE computers ADD COLUMN publisher_hash bytea CHECK (length(publisher_hash) = 32);
+ALTER TABLE uploads ADD COLUMN publisher_hash bytea;
+ALTER TABLE uploads ADD COLUMN computers_not_yours integer NOT NULL DEFAULT 0;
+ALTER TABLE uploads ADD COLUMN entries_held integer NOT NULL DEFAULT 0;
+ALTER TABLE ranking ADD COLUMN adapter text;
+UPDATE ranking r SET adapter = c.video_adapter FROM computers c WHERE c.id = r.computer_id;
+ALTER TABLE ranking ALTER COLUMN adapter SET NOT NULL;
+CREATE INDEX ranking_adapter ON ranking (adapter, kind, computer_id DESC) INCLUDE (value);
+-- An entry far above what its adapter scores elsewhere waits here, out of the ranking, for an
+-- administrator's decision; a decision stays with the result it was made on.
+CREATE TABLE reviews (
+    computer_id bigint NOT NULL REFERENCES computers (id),
+    kind smallint NOT NULL CHECK (kind BETWEEN 0 AND 2),
+    result_position integer NOT NULL,
+    value double precision NOT NULL,
+    adapter text NOT NULL,
+    peer_median double precision,
+    peers integer NOT NULL,
+    held_at timestamptz NOT NULL DEFAULT now(),
+    decision text CHECK (decision IN ('accepted', 'rejected')),
+    decided_at timestamptz,
+    PRIMARY KEY (computer_id, kind),
+    FOREIGN KEY (computer_id, result_position) REFERENCES results (computer_id, position)
+);
+CREATE INDEX reviews_waiting ON reviews (held_at) WHERE decision IS NULL;
+)sql",
 };
 
 constexpr int MigrationCount = static_cast<int>(std::size(Migrations));

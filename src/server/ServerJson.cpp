@@ -1,6 +1,7 @@
 #include "server/ServerJson.h"
 
 #include "chart/ChartModel.h"
+#include "server/OutlierRule.h"
 #include "state/RecordColumns.h"
 
 #include <QJsonArray>
@@ -90,19 +91,43 @@ QByteArray ComputerJson(const TStoredComputer& computer) {
     return Compact(object);
 }
 
+QString HeldEntryText(const THeldEntry& entry) {
+    return QStringLiteral("/computers/%1 (%2), %3: %4 triangles per ms is more than %5 times the "
+                          "median %6 of %7 other computers with the adapter \"%8\"; kept, and "
+                          "ranked once it has been reviewed")
+        .arg(entry.ComputerId)
+        .arg(QString::fromStdString(entry.Processor))
+        .arg(QLatin1String(KindNames[entry.Kind]))
+        .arg(entry.Value)
+        .arg(OutlierFactor)
+        .arg(entry.Median)
+        .arg(entry.Peers)
+        .arg(QString::fromStdString(entry.Adapter));
+}
+
 QByteArray UploadJson(const TUploadOutcome& outcome) {
     QJsonArray leftOut;
     for (const QString& line : DescribeMergeReport(QStringLiteral("Results.bin"), outcome.Report))
         leftOut.append(line);
+    for (const TComputerNotYours& computer : outcome.NotYours)
+        leftOut.append(QStringLiteral("Results.bin: computer %1 (%2) was first published with "
+                                      "another publisher key; nothing of it was changed")
+                           .arg(computer.Computer)
+                           .arg(QString::fromStdString(computer.Processor)));
+    QJsonArray held;
+    for (const THeldEntry& entry : outcome.Held)
+        held.append(HeldEntryText(entry));
     return Compact({{"upload", static_cast<qint64>(outcome.UploadId)},
                     {"blocks_declared", outcome.Report.BlocksDeclared},
                     {"blocks_read", outcome.Report.BlocksMerged},
                     {"computers_added", outcome.ComputersAdded},
                     {"computers_known", outcome.ComputersKnown},
+                    {"computers_not_yours", static_cast<qint64>(outcome.NotYours.size())},
                     {"results_added", outcome.ResultsAdded},
                     {"results_replaced", outcome.ResultsReplaced},
                     {"results_not_later", outcome.ResultsNotLater},
-                    {"left_out", leftOut}});
+                    {"left_out", leftOut},
+                    {"held_for_review", held}});
 }
 
 QByteArray ErrorJson(const QString& message) {

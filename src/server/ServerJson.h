@@ -15,4 +15,6 @@ QByteArray RankingJson(const TRankingPage& page, std::int32_t acceleration, std:
                        std::int64_t limit);
 QByteArray ComputerJson(const TStoredComputer& computer);
 QByteArray UploadJson(const TUploadOutcome& outcome);
+// An entry held for review, as the upload's answer and the review command describe it.
+QString HeldEntryText(const THeldEntry& entry);
 QByteArray ErrorJson(const QString& message);

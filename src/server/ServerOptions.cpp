@@ -24,6 +24,25 @@ bool ParseListen(const std::string& text, TServerOptions& options) {
     return ParseNumber(text.substr(colon + 1), 0, 65535, options.ListenPort);
 }
 
+// COMPUTER:KIND, KIND one of hw, sw, emulation.
+bool ParseEntry(const std::string& text, TServerOptions& options) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string id = text.substr(0, colon);
+    const auto [end, error] =
+        std::from_chars(id.data(), id.data() + id.size(), options.ReviewComputer);
+    if (error != std::errc() || end != id.data() + id.size() || options.ReviewComputer < 1)
+        return false;
+    const char* const kinds[] = {"hw", "sw", "emulation"};
+    for (std::int32_t k = 0; k < 3; ++k)
+        if (text.substr(colon + 1) == kinds[k]) {
+            options.ReviewKind = k;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>& arguments,
@@ -35,7 +54,17 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
             options.Help = true;
             continue;
         }
-        if (name != "--listen" && name != "--database" && name != "--uploads-per-minute") {
+        const bool review = name == "--review" || name == "--accept" || name == "--reject";
+        if (review && options.Review != TReviewAction::None) {
+            *error = "--review, --accept and --reject exclude each other";
+            return std::nullopt;
+        }
+        if (name == "--review") {
+            options.Review = TReviewAction::List;
+            continue;
+        }
+        if (name != "--listen" && name != "--database" && name != "--uploads-per-minute" &&
+            !review) {
             *error = "unknown option " + name + "; see --help";
             return std::nullopt;
         }
@@ -50,6 +79,12 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
         }
         if (name == "--database")
             options.Database = value;
+        if (review && !ParseEntry(value, options)) {
+            *error = name + ": COMPUTER:KIND, for example 12:hw (KIND hw, sw or emulation)";
+            return std::nullopt;
+        }
+        if (review)
+            options.Review = name == "--accept" ? TReviewAction::Accept : TReviewAction::Reject;
         if (name == "--uploads-per-minute" &&
             !ParseNumber(value, 1, 1000000, options.UploadsPerMinute)) {
             *error = "--uploads-per-minute: a whole number from 1";
@@ -62,6 +97,8 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
 std::string ServerUsage() {
     return "Usage: stendograph-server [--listen ADDRESS:PORT] [--database CONNECTION]\n"
            "                          [--uploads-per-minute N]\n"
+           "       stendograph-server [--database CONNECTION] --review\n"
+           "       stendograph-server [--database CONNECTION] --accept|--reject COMPUTER:KIND\n"
            "\n"
            "Serves the results of every computer uploaded to it: the ranking page at /, the\n"
            "API under /api/, the chart at /chart.png and the results file at /Results.bin.\n"
@@ -73,8 +110,14 @@ std::string ServerUsage() {
            "created\n"
            "                            and upgraded at start\n"
            "  --uploads-per-minute N    uploads taken from one address per minute (default 30)\n"
+           "  --review                  lists the ranking entries held for review, far above\n"
+           "                            what their adapter scores on other computers\n"
+           "  --accept COMPUTER:KIND    ranks the held entry of that computer and kind (hw, sw\n"
+           "                            or emulation)\n"
+           "  --reject COMPUTER:KIND    keeps that entry out of the ranking, held or ranked\n"
            "  --help                    this text\n"
            "\n"
-           "The server refuses to run as root. Exit status: 0 after a stop by SIGTERM or SIGINT,\n"
-           "1 when the database or the address cannot be used, 2 for wrong options or root.\n";
+           "The server refuses to run as root. Exit status: 0 after a stop by SIGTERM or SIGINT\n"
+           "or a review done, 1 when the database or the address cannot be used or there is no\n"
+           "such entry, 2 for wrong options or root.\n";
 }

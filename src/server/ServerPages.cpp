@@ -15,8 +15,14 @@ const char* const FilterTitles[] = {"Любое ускорение", "Аппар
                                     "Программное ускорение", "Программная эмуляция"};
 
 QString Escaped(const QString& text) {
-    // toHtmlEscaped leaves the apostrophe; attribute values here are always in double quotes.
-    return text.toHtmlEscaped();
+    // Control characters (ESC, DEL and the C1 range) have no place in a page: each is shown as
+    // the replacement character. toHtmlEscaped leaves the apostrophe; attribute values here are
+    // always in double quotes.
+    QString shown = text;
+    for (QChar& c : shown)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            c = QChar::ReplacementCharacter;
+    return shown.toHtmlEscaped();
 }
 
 QString Number(float value) {

@@ -7,11 +7,15 @@
 #include <string>
 #include <unordered_map>
 
+// Who a sender is for the limits of the server: an IPv4 address, or the /64 network of an IPv6
+// address (one subscriber usually has a whole one); an address that is neither as it is.
+std::string SenderKey(const std::string& address);
+
 class TUploadLimiter {
 public:
     using TClock = std::chrono::steady_clock;
     explicit TUploadLimiter(int uploadsPerMinute);
-    // Takes a token of the address at that moment: false when it has none left.
+    // Takes a token of the address's sender at that moment: false when it has none left.
     bool Allow(const std::string& address, TClock::time_point now = TClock::now());
     // Seconds until the address has a token again (at least 1).
     int SecondsToWait(const std::string& address, TClock::time_point now = TClock::now());

@@ -3,6 +3,7 @@
 #include "ServerFixture.h"
 
 #include "chart/StoreChart.h"
+#include "server/OutlierRule.h"
 #include "server/RequestHandler.h"
 #include "server/ResponseCache.h"
 #include "server/ServerOptions.h"
@@ -20,6 +21,15 @@
 
 namespace {
 
+// A request as the listener passes it on: refused from its header first, when it is.
+THttpResponse Serve(THttpRequest request, TServerContext& context) {
+    const THttpRequestHead head{
+        request.Method, request.Path, request.RemoteAddress, request.Body.size(), {}};
+    if (auto refusal = ScreenRequest(head, context))
+        return *refusal;
+    return HandleRequest(request, context);
+}
+
 class HandlerTest : public testing::Test {
 protected:
     HandlerTest() : database_(SharedCluster().NewDatabase(), 4) {}
@@ -32,8 +42,7 @@ protected:
 
     THttpResponse Request(const std::string& method, const std::string& path,
                           std::map<std::string, std::string> query = {}, std::string body = {}) {
-        return HandleRequest({method, path, std::move(query), std::move(body), "192.0.2.7"},
-                             context_);
+        return Serve({method, path, std::move(query), std::move(body), "192.0.2.7"}, context_);
     }
     THttpResponse Upload(const std::vector<std::uint8_t>& file) {
         return Request("POST", "/api/results", {}, std::string(file.begin(), file.end()));
@@ -182,9 +191,9 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         reference.Merge(second.File());
         for (const TTestStore* file : {&first, &second}) {
             const auto bytes = file->File();
-            const THttpResponse response = HandleRequest(
-                {"POST", "/api/results", {}, std::string(bytes.begin(), bytes.end()), "x"},
-                context);
+            const THttpResponse response =
+                Serve({"POST", "/api/results", {}, std::string(bytes.begin(), bytes.end()), "x"},
+                      context);
             ASSERT_EQ(response.Status, 200) << response.Body;
             if (file == &second) {
                 const QJsonObject outcome = Json(response);
@@ -262,11 +271,20 @@ TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
         ASSERT_EQ(Upload(file).Status, 200);
     }
     ShowInWindowStore(reference);
+    // The window's ranking less the entries the server holds for review (the infinite ones).
+    const std::vector<THeldEntry> held = database_.HeldEntries();
+    for (const THeldEntry& entry : held)
+        EXPECT_TRUE(std::isinf(entry.Value)) << entry.ComputerId;
     for (int accel = 0; accel < 4; ++accel) {
         SCOPED_TRACE(accel);
-        const std::vector<TChartEntry> window = ChartEntries(accel);
+        std::vector<TChartEntry> window = ChartEntries(accel);
+        std::erase_if(window, [&held](const TChartEntry& e) {
+            return std::any_of(held.begin(), held.end(), [&e](const THeldEntry& h) {
+                return h.ComputerId == e.Computer + 1 && h.Kind == e.Kind;
+            });
+        });
         ASSERT_GT(window.size(), 20u);
-        const float windowMax = MakeChartLayout({0, 0, accel}).Max;
+        const float windowMax = ChartMax(window);
         const char* filter[] = {"any", "hw", "sw", "emulation"};
         std::size_t seen = 0;
         for (std::int64_t offset = 0; offset < static_cast<std::int64_t>(window.size());
@@ -376,17 +394,15 @@ TEST_F(HandlerTest, UploadsFromOneAddressAreLimitedAndOthersAreNot) {
     const auto file = VariedStore(1, 2, "l").File();
     const std::string body(file.begin(), file.end());
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(HandleRequest({"POST", "/api/results", {}, body, "192.0.2.1"}, context).Status,
-                  200);
-    const THttpResponse refused =
-        HandleRequest({"POST", "/api/results", {}, body, "192.0.2.1"}, context);
+        EXPECT_EQ(Serve({"POST", "/api/results", {}, body, "192.0.2.1"}, context).Status, 200);
+    const THttpResponse refused = Serve({"POST", "/api/results", {}, body, "192.0.2.1"}, context);
     EXPECT_EQ(refused.Status, 429);
     ASSERT_EQ(refused.Headers.size(), 1u);
     EXPECT_EQ(refused.Headers[0].first, "Retry-After");
     const int wait = std::stoi(refused.Headers[0].second); // a token every 20 s at 3 a minute
     EXPECT_GE(wait, 1);
     EXPECT_LE(wait, 20);
-    EXPECT_EQ(HandleRequest({"POST", "/api/results", {}, body, "192.0.2.2"}, context).Status, 200);
+    EXPECT_EQ(Serve({"POST", "/api/results", {}, body, "192.0.2.2"}, context).Status, 200);
     EXPECT_EQ(database_.UploadCount(), 4); // the refused one was not read
 
     // The bucket refills with time.
@@ -397,6 +413,54 @@ TEST_F(HandlerTest, UploadsFromOneAddressAreLimitedAndOthersAreNot) {
     EXPECT_FALSE(timed.Allow("a", now + std::chrono::seconds(19)));
     EXPECT_TRUE(timed.Allow("a", now + std::chrono::seconds(21)));
     EXPECT_FALSE(timed.Allow("a", now + std::chrono::seconds(22)));
+
+    // An IPv6 sender is its /64 network; an IPv4 address written as IPv6 is that address.
+    EXPECT_EQ(SenderKey("2001:db8:1:2:aaaa::1"), SenderKey("2001:db8:1:2:bbbb::7"));
+    EXPECT_NE(SenderKey("2001:db8:1:2::1"), SenderKey("2001:db8:1:3::1"));
+    EXPECT_EQ(SenderKey("::ffff:192.0.2.1"), "192.0.2.1");
+    EXPECT_EQ(SenderKey("192.0.2.1"), "192.0.2.1");
+    TUploadLimiter once(1);
+    EXPECT_TRUE(once.Allow("2001:db8:1:2::1", now));
+    EXPECT_FALSE(once.Allow("2001:db8:1:2::99", now));
+    EXPECT_TRUE(once.Allow("2001:db8:1:3::1", now));
+}
+
+TEST_F(HandlerTest, AnUploadIsRefusedFromItsHeaderBeforeItsBodyIsRead) {
+    TUploadLimiter limiter(2);
+    TServerContext context{database_, limiter, cache_};
+    struct Case {
+        const char* What;
+        THttpRequestHead Head;
+        int Status; // 0: it goes on
+    };
+    const std::uint64_t cap = MaxUploadBytes;
+    const std::vector<Case> cases = {
+        {"a file of the largest size", {"POST", "/api/results", "192.0.2.1", cap, ""}, 0},
+        {"a larger one", {"POST", "/api/results", "192.0.2.2", cap + 1, ""}, 413},
+        {"a chunked one, bounded as it is read", {"POST", "/api/results", "192.0.2.3", {}, ""}, 0},
+        {"gzip", {"POST", "/api/results", "192.0.2.4", 254 * 1024, "gzip"}, 415},
+        {"br", {"POST", "/api/results", "192.0.2.4", 100, "br"}, 415},
+        {"identity", {"POST", "/api/results", "192.0.2.4", 100, "Identity"}, 0},
+        {"the second of the address", {"POST", "/api/results", "192.0.2.1", 100, ""}, 0},
+        {"the third of the address", {"POST", "/api/results", "192.0.2.1", 100, ""}, 429},
+        {"a page, whatever it says", {"GET", "/", "192.0.2.1", 10, "gzip"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        const auto refusal = ScreenRequest(c.Head, context);
+        EXPECT_EQ(refusal ? refusal->Status : 0, c.Status);
+        if (refusal) {
+            EXPECT_FALSE(Json(*refusal)["error"].toString().isEmpty());
+        }
+        if (c.Status == 429) {
+            ASSERT_EQ(refusal->Headers.size(), 1u);
+            EXPECT_EQ(refusal->Headers[0].first, "Retry-After");
+        }
+    }
+    EXPECT_EQ(BodyLimit({"POST", "/api/results", "a", {}, ""}), MaxUploadBytes);
+    EXPECT_EQ(BodyLimit({"GET", "/", "a", {}, ""}), MaxOtherBodyBytes);
+    EXPECT_EQ(TooLargeResponse("/api/results").Status, 413);
+    EXPECT_EQ(database_.UploadCount(), 0); // nothing of them was read
 }
 
 TEST_F(HandlerTest, TheSchemaIsMigratedOnceAndALaterOneIsRefused) {
@@ -409,8 +473,7 @@ TEST_F(HandlerTest, TheSchemaIsMigratedOnceAndALaterOneIsRefused) {
         TServerContext context{again, limiter, cache};
         const auto file = VariedStore(2, 4, "m").File();
         EXPECT_EQ(
-            HandleRequest({"POST", "/api/results", {}, std::string(file.begin(), file.end()), "a"},
-                          context)
+            Serve({"POST", "/api/results", {}, std::string(file.begin(), file.end()), "a"}, context)
                 .Status,
             200);
     }
@@ -438,12 +501,27 @@ TEST(ServerOptions, ParseAsDocumented) {
     EXPECT_EQ(options->ListenPort, 9000);
     EXPECT_EQ(options->Database, "dbname=x");
     EXPECT_EQ(options->UploadsPerMinute, 5);
+    EXPECT_EQ(options->Review, TReviewAction::None);
+    const auto review = ParseServerOptions({"--review"}, &error);
+    ASSERT_TRUE(review);
+    EXPECT_EQ(review->Review, TReviewAction::List);
+    const auto accept = ParseServerOptions({"--database", "x", "--accept", "12:emulation"}, &error);
+    ASSERT_TRUE(accept);
+    EXPECT_EQ(accept->Review, TReviewAction::Accept);
+    EXPECT_EQ(accept->ReviewComputer, 12);
+    EXPECT_EQ(accept->ReviewKind, 2);
+    EXPECT_EQ(ParseServerOptions({"--reject", "3:sw"}, &error)->Review, TReviewAction::Reject);
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--listen", "127.0.0.1"},
                                                   {"--listen", "127.0.0.1:70000"},
                                                   {"--listen", ":80"},
                                                   {"--database"},
                                                   {"--uploads-per-minute", "0"},
-                                                  {"--port", "1"}}) {
+                                                  {"--port", "1"},
+                                                  {"--accept", "12"},
+                                                  {"--accept", "12:gpu"},
+                                                  {"--reject", "x:hw"},
+                                                  {"--reject", "0:sw"},
+                                                  {"--review", "--accept", "1:hw"}}) {
         error.clear();
         EXPECT_FALSE(ParseServerOptions(wrong, &error)) << wrong[0];
         EXPECT_FALSE(error.empty());
@@ -480,6 +558,173 @@ TEST_F(HandlerTest, AKeptRankingAnswerIsNeverOlderThanTheLastUpload) {
     EXPECT_TRUE(cache.Find("k", 1, now + std::chrono::seconds(4)));
     EXPECT_FALSE(cache.Find("k", 1, now + std::chrono::seconds(6)));
     EXPECT_FALSE(cache.Find("k", 2, now));
+}
+
+} // namespace
+
+namespace {
+
+// A publisher key of 64 hexadecimal digits made of one digit, and its header.
+std::string KeyHeader(char digit) {
+    return "Bearer " + std::string(64, digit);
+}
+
+TEST_F(HandlerTest, AComputerChangesOnlyByWhoeverPublishedItFirst) {
+    const TComputerRecord computer = TestComputer("Чужой компьютер", "Адаптер");
+    const auto file = [&](double timestamp, float value) {
+        TTestStore store;
+        store.Add(computer, {TestResult(timestamp, 1024, 768, 32, 0, value)});
+        const auto bytes = store.File();
+        return std::string(bytes.begin(), bytes.end());
+    };
+    struct Case {
+        const char* What;
+        std::string First, Second; // the Authorization headers
+        bool Changes;
+    };
+    const std::vector<Case> cases = {
+        {"the same key", KeyHeader('a'), KeyHeader('a'), true},
+        {"the same key in capitals", KeyHeader('b'), "Bearer " + std::string(64, 'B'), true},
+        {"another key", KeyHeader('a'), KeyHeader('c'), false},
+        {"no key after a key", KeyHeader('a'), "", false},
+        {"a key after none claims it", "", KeyHeader('d'), true},
+        {"no key after none", "", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        TResultsDatabase database(SharedCluster().NewDatabase(), 2);
+        TResponseCache cache;
+        TServerContext context{database, limiter_, cache};
+        const auto upload = [&](const std::string& body, const std::string& key) {
+            THttpRequest request{"POST", "/api/results", {}, body, "192.0.2.9"};
+            request.Authorization = key;
+            return Serve(request, context);
+        };
+        ASSERT_EQ(upload(file(45000, 500), c.First).Status, 200);
+        // A later result of a tenth of the value: the overwriting of a copied computer.
+        const THttpResponse second = upload(file(45001, 50), c.Second);
+        ASSERT_EQ(second.Status, 200) << second.Body;
+        const QJsonObject answer = Json(second);
+        EXPECT_EQ(answer["computers_known"].toInt(), 1);
+        EXPECT_EQ(answer["computers_not_yours"].toInt(), c.Changes ? 0 : 1);
+        EXPECT_EQ(answer["results_replaced"].toInt(), c.Changes ? 1 : 0);
+        const QJsonArray leftOut = answer["left_out"].toArray();
+        EXPECT_EQ(leftOut.size(), c.Changes ? 0 : 1);
+        if (!c.Changes) {
+            EXPECT_TRUE(leftOut[0].toString().contains("another publisher key")) << second.Body;
+        }
+        EXPECT_EQ(database.Computer(1)->Results[0].TrianglesPerMs, c.Changes ? 50.0f : 500.0f);
+        // What changes nothing is no one's business: the same file again is simply known.
+        const QJsonObject again = Json(upload(file(45000, 500), KeyHeader('f')));
+        EXPECT_EQ(again["computers_not_yours"].toInt(), 0);
+        EXPECT_EQ(again["results_not_later"].toInt(), 1);
+    }
+    // Only a key is taken as a key.
+    for (const std::string& wrong :
+         {std::string("Bearer abc"), std::string("Basic dXNlcjpwYXNz"),
+          "Bearer " + std::string(64, 'g'), "Bearer " + std::string(65, 'a')}) {
+        THttpRequest request{"POST", "/api/results", {}, file(45000, 1), "192.0.2.9"};
+        request.Authorization = wrong;
+        const THttpResponse refused = Serve(request, context_);
+        EXPECT_EQ(refused.Status, 400) << wrong;
+        EXPECT_TRUE(Json(refused)["error"].toString().contains("publisher key")) << refused.Body;
+    }
+    EXPECT_EQ(database_.UploadCount(), 0);
+}
+
+TEST_F(HandlerTest, AnEntryFarAboveItsAdapterWaitsForReviewOutOfTheRanking) {
+    // Six computers of one adapter score around 100 with hardware vertex processing.
+    TTestStore peers;
+    for (int i = 0; i < 6; ++i)
+        peers.Add(TestComputer("Обычный " + std::to_string(i), "Radeon 9600"),
+                  {TestResult(45000, 1024, 768, 32, 0, std::array{90, 95, 100, 100, 105, 110}[i])});
+    ASSERT_EQ(Upload(peers.File()).Status, 200);
+
+    // Two more of that adapter: one at nine times the median, one at twelve; a third with an
+    // adapter nobody else has, at any value.
+    TTestStore next;
+    next.Add(TestComputer("Быстрый", "Radeon 9600"), {TestResult(45000, 1024, 768, 32, 0, 1000)});
+    next.Add(TestComputer("Поддельный", "Radeon 9600"),
+             {TestResult(45000, 1024, 768, 32, 0, 1300), TestResult(45000, 640, 480, 16, 1, 20)});
+    next.Add(TestComputer("Единственный", "Adapter X"),
+             {TestResult(45000, 1024, 768, 32, 0, 5000)});
+    const THttpResponse answer = Upload(next.File());
+    ASSERT_EQ(answer.Status, 200);
+    const QJsonArray held = Json(answer)["held_for_review"].toArray();
+    ASSERT_EQ(held.size(), 1) << answer.Body;
+    EXPECT_TRUE(held[0].toString().startsWith("/computers/8 (Поддельный), hw: 1300 triangles"))
+        << answer.Body;
+    EXPECT_TRUE(held[0].toString().contains("median 100 of 6 other computers")) << answer.Body;
+
+    const auto ranking = [&] {
+        return Json(Request("GET", "/api/ranking", {{"accel", "hw"}, {"limit", "100"}}));
+    };
+    const auto ranked = [&](std::int64_t id) {
+        for (const QJsonValue& entry : ranking()["entries"].toArray())
+            if (entry.toObject()["computer"].toInteger() == id)
+                return true;
+        return false;
+    };
+    EXPECT_EQ(ranking()["total"].toInt(), 8);
+    EXPECT_EQ(ranking()["max"].toDouble(), 5000);
+    EXPECT_FALSE(ranked(8));
+    EXPECT_TRUE(ranked(7));
+    // Its other entry is no outlier and is ranked; the computer itself is there to be seen.
+    EXPECT_EQ(Json(Request("GET", "/api/ranking", {{"accel", "sw"}}))["total"].toInt(), 1);
+    EXPECT_EQ(Request("GET", "/api/computers/8").Status, 200);
+
+    ASSERT_EQ(database_.HeldEntries().size(), 1u);
+    EXPECT_EQ(database_.HeldEntries()[0].ComputerId, 8);
+    EXPECT_DOUBLE_EQ(database_.HeldEntries()[0].Median, 100);
+    // The same file again changes nothing, and the entry still waits.
+    ASSERT_EQ(Upload(next.File()).Status, 200);
+    EXPECT_EQ(database_.HeldEntries().size(), 1u);
+
+    // Accepted, it is ranked, and stays so when the file comes again; a rejected ranked entry
+    // leaves the ranking.
+    EXPECT_FALSE(database_.Review(8, 2, true)); // no emulation entry
+    EXPECT_FALSE(database_.Review(99, 0, true));
+    ASSERT_TRUE(database_.Review(8, 0, true));
+    EXPECT_TRUE(database_.HeldEntries().empty());
+    EXPECT_TRUE(ranked(8));
+    ASSERT_EQ(Upload(next.File()).Status, 200);
+    EXPECT_TRUE(ranked(8));
+    ASSERT_TRUE(database_.Review(9, 0, false));
+    EXPECT_FALSE(ranked(9));
+    EXPECT_EQ(ranking()["total"].toInt(), 8);
+    EXPECT_EQ(ranking()["max"].toDouble(), 1300);
+
+    // A new result of the rejected computer is judged afresh.
+    TTestStore later;
+    later.Add(TestComputer("Единственный", "Adapter X"),
+              {TestResult(45001, 1024, 768, 32, 0, 120)});
+    ASSERT_EQ(Upload(later.File()).Status, 200);
+    EXPECT_TRUE(ranked(9));
+}
+
+TEST(OutlierRule, HoldsOnlyFarAboveTheMedianOfEnoughPeers) {
+    struct Case {
+        double Value;
+        std::vector<double> Peers;
+        bool Held;
+        double Median;
+    };
+    const std::vector<Case> cases = {
+        {1000, {}, false, 0},
+        {1000, {1, 1, 1, 1}, false, 1},              // too few peers to judge
+        {11, {1, 1, 1, 1, 1}, true, 1},              // five are enough
+        {10, {1, 1, 1, 1, 1}, false, 1},             // ten times is still believed
+        {600, {1, 2, 3, 100, 200, 300}, true, 51.5}, // an even count: the middle two
+        {500, {1, 2, 3, 100, 200, 300}, false, 51.5},
+        {100, {300, 9, 8, 7, 6, 5, 4}, true, 7},
+        {69, {300, 9, 8, 7, 6, 5, 4}, false, 7},
+    };
+    for (const Case& c : cases) {
+        const TOutlierJudgement judgement = JudgeOutlier(c.Value, c.Peers);
+        EXPECT_EQ(judgement.Held, c.Held) << c.Value;
+        EXPECT_DOUBLE_EQ(judgement.Median, c.Median) << c.Value;
+        EXPECT_EQ(judgement.Peers, static_cast<int>(c.Peers.size()));
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The server program as a client meets it: a real process on a real socket, with a real
 // database; the page in a real headless Chromium.
 #include "ServerFixture.h"
+#include "SlowClients.h"
 
 #include "chart/ChartPainter.h"
 #include "chart/StoreChart.h"
@@ -12,6 +13,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTextDocumentFragment>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <thread>
@@ -34,6 +37,32 @@ TResultRecord ResultKeyOf(const QJsonObject& row) {
     result.TextureMode = static_cast<std::uint8_t>(row["texture_mode"].toInt());
     result.DetailLevel = static_cast<std::uint8_t>(row["detail_level"].toInt());
     return result;
+}
+
+// What the server answers to bytes sent as they are, without any body that the request
+// announces: everything it writes until it closes, or until the time is up.
+std::string RawExchange(const ServerProcess& server, const std::string& request,
+                        std::chrono::seconds time = std::chrono::seconds(10)) {
+    const int fd = slow_clients::Connect("127.0.0.1", server.Host(), server.Port());
+    if (fd < 0)
+        return {};
+    pollfd writable{fd, POLLOUT, 0};
+    poll(&writable, 1, 5000);
+    slow_clients::Send(fd, request);
+    std::string answer;
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, 100) <= 0)
+            continue;
+        char bytes[4096];
+        const ssize_t got = recv(fd, bytes, sizeof bytes, 0);
+        if (got <= 0)
+            break;
+        answer.append(bytes, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return answer;
 }
 
 class ServerProcessTest : public testing::Test {
@@ -95,7 +124,7 @@ TEST_F(ServerProcessTest, ABodyOverTheBoundIsRefusedWithoutBeingStored) {
     const std::string tooLarge(64 * 1024 * 1024 + 1, '\0');
     const auto response = client.Post("/api/results", tooLarge, "application/octet-stream");
     ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 413);
+    EXPECT_EQ(response->status, 413) << response->body;
     EXPECT_EQ(GetJson(server, "/api/ranking")["total"].toInt(-1), 0);
     // A database that cannot be reached: the server says so and does not start.
     QProcess unreachable;
@@ -309,6 +338,193 @@ TEST_F(ServerProcessTest, ThePageInChromiumShowsTheRankingOfTheJsonWithMarkupAsT
         {"--dump-dom", QString::fromStdString(server.Url() + "/computers/31")}, profile);
     EXPECT_TRUE(dom.contains("&lt;b id=\"bold\"&gt;Жирный&lt;/b&gt;")) << dom.toStdString();
     EXPECT_TRUE(dom.contains("src=\"/chart.png?view=31\""));
+}
+
+TEST_F(ServerProcessTest, BodiesPastTheBoundAreRefusedBeforeTheyAreHeld) {
+    TestServer server(SharedCluster().NewDatabase());
+    const double peakBefore = ProcessMemory(server.ProcessId()).second;
+
+    // A length past the bound: refused from the header, nothing of the body sent.
+    const std::string told = RawExchange(server, "POST /api/results HTTP/1.1\r\nHost: x\r\n"
+                                                 "Content-Length: 134217728\r\n\r\n");
+    EXPECT_TRUE(told.starts_with("HTTP/1.1 413 ")) << told;
+
+    // A chunked body of 128 MiB, sent a MiB at a time: the refusal comes once the bound is
+    // reached, while the client is still sending.
+    const int fd = slow_clients::Connect("127.0.0.1", server.Host(), server.Port());
+    ASSERT_GE(fd, 0);
+    pollfd connected{fd, POLLOUT, 0};
+    poll(&connected, 1, 5000);
+    const int blocking = fcntl(fd, F_GETFL) & ~O_NONBLOCK;
+    fcntl(fd, F_SETFL, blocking);
+    const std::string head = "POST /api/results HTTP/1.1\r\nHost: x\r\n"
+                             "Transfer-Encoding: chunked\r\n\r\n";
+    ASSERT_EQ(send(fd, head.data(), head.size(), MSG_NOSIGNAL), static_cast<ssize_t>(head.size()));
+    const std::string chunk = "100000\r\n" + std::string(1 << 20, '\0') + "\r\n";
+    std::size_t sent = 0;
+    std::string answer;
+    while (sent < (128u << 20)) {
+        if (send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(chunk.size()))
+            break;
+        sent += 1u << 20;
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, 0) > 0) {
+            char bytes[4096];
+            const ssize_t got = recv(fd, bytes, sizeof bytes, 0);
+            answer.append(bytes, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            break;
+        }
+    }
+    close(fd);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 413 ")) << answer;
+    EXPECT_LT(sent, 96u << 20) << "the server read far past its bound";
+
+    // A gzip body that would inflate to 256 MiB (16 members of 16 MiB each): refused from its
+    // header.
+    auto client = Client(server);
+    QProcess gzip;
+    gzip.start("sh", {"-c", "head -c 16777216 /dev/zero | gzip -9"});
+    ASSERT_TRUE(gzip.waitForFinished(60000));
+    const QByteArray bomb = gzip.readAllStandardOutput().repeated(16);
+    ASSERT_LT(bomb.size(), 300 * 1024);
+    const auto inflated = client.Post("/api/results", {{"Content-Encoding", "gzip"}},
+                                      bomb.toStdString(), "application/octet-stream");
+    ASSERT_TRUE(inflated);
+    EXPECT_EQ(inflated->status, 415);
+
+    // curl's plain --data-binary (a form's content type) of a real file is a results file.
+    TempDir folder;
+    const auto file = VariedStore(6, 91, "c").File();
+    {
+        std::ofstream out(folder / "Results.bin", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.data()),
+                  static_cast<std::streamsize>(file.size()));
+    }
+    QProcess curl;
+    curl.start("curl", {"-s", "--data-binary",
+                        "@" + QString::fromStdString((folder / "Results.bin").string()),
+                        QString::fromStdString(server.Url() + "/api/results")});
+    ASSERT_TRUE(curl.waitForFinished(60000));
+    const QJsonObject taken = QJsonDocument::fromJson(curl.readAllStandardOutput()).object();
+    EXPECT_EQ(taken["computers_added"].toInt(), 6) << QJsonDocument(taken).toJson().toStdString();
+
+    std::printf("server memory at its peak: %.1f MB before, %.1f MB after the refusals\n",
+                peakBefore, ProcessMemory(server.ProcessId()).second);
+    EXPECT_EQ(server.Stop(), 0) << server.ErrorOutput().toStdString();
+
+    // Past the address's uploads (one a minute here), the next is refused from its header.
+    TestServer limited(SharedCluster().NewDatabase(), {"--uploads-per-minute", "1"});
+    ASSERT_EQ(Upload(limited, file), 200);
+    const std::string refused = RawExchange(limited, "POST /api/results HTTP/1.1\r\nHost: x\r\n"
+                                                     "Content-Length: 60000000\r\n\r\n");
+    EXPECT_TRUE(refused.starts_with("HTTP/1.1 429 ")) << refused;
+    EXPECT_NE(refused.find("Retry-After: "), std::string::npos) << refused;
+    EXPECT_EQ(limited.Stop(), 0) << limited.ErrorOutput().toStdString();
+}
+
+TEST_F(ServerProcessTest, SlowClientsFromSeveralAddressesLeaveTheRankingAnswered) {
+    TestServer server(SharedCluster().NewDatabase());
+    ASSERT_EQ(Upload(server, VariedStore(30, 93, "s").File()), 200);
+    // 200 connections from four addresses for 20 s, each trickling a byte a second.
+    const TSlowClientFigures figures =
+        RunSlowClients(server.Host(), server.Port(), 200, 4, std::chrono::seconds(20));
+    std::printf("ranking under 200 slow clients: %d requests, %d not answered, p50 %.1f ms, "
+                "p99 %.1f ms; %d slow connections opened, %d dropped by the server, at most %d "
+                "open at once, the longest a header took %.1f s\n",
+                figures.NormalRequests, figures.NormalFailures,
+                PercentileOf(figures.LatenciesMs, 0.5), PercentileOf(figures.LatenciesMs, 0.99),
+                figures.SlowConnects, figures.SlowDropped, figures.MostSlowOpen,
+                figures.LongestHeaderSeconds);
+    EXPECT_GT(figures.NormalRequests, 20);
+    EXPECT_EQ(figures.NormalFailures, 0);
+    // An address keeps at most 32 connections, and no request's header lasts past its
+    // deadline, whatever the pace of its bytes.
+    EXPECT_GT(figures.SlowDropped, 200 - 4 * 32);
+    EXPECT_LT(figures.LongestHeaderSeconds, 15.0);
+    EXPECT_EQ(server.Stop(), 0) << server.ErrorOutput().toStdString();
+}
+
+TEST_F(ServerProcessTest, TwoUploadsOfTheSameComputersInOppositeOrdersBothSucceed) {
+    TestServer server(SharedCluster().NewDatabase());
+    TTestStore forward = VariedStore(1000, 95, "o");
+    TTestStore backward;
+    for (std::size_t i = forward.Computers.size(); i-- > 0;)
+        backward.Add(forward.Computers[i], forward.Results[i], forward.Devices[i]);
+    int statuses[2] = {0, 0};
+    std::thread other([&] { statuses[1] = Upload(server, backward.File()); });
+    statuses[0] = Upload(server, forward.File());
+    other.join();
+    EXPECT_EQ(statuses[0], 200);
+    EXPECT_EQ(statuses[1], 200);
+    // Every computer once, numbered in the order of the file stored first.
+    const QJsonObject last = GetJson(server, "/api/computers/1000");
+    EXPECT_FALSE(last.isEmpty());
+    EXPECT_TRUE(GetJson(server, "/api/computers/1001").isEmpty());
+    EXPECT_EQ(server.Stop(), 0) << server.ErrorOutput().toStdString();
+}
+
+TEST_F(ServerProcessTest, EveryAnswerGuardsThePageAndTheDatabaseIsNeverExposed) {
+    TestServer server(SharedCluster().NewDatabase());
+    TTestStore store;
+    store.Add(TestComputer("Esc\x1b[31m Del\x7f", "Адаптер"),
+              {TestResult(45000, 1024, 768, 32, 0, 100)});
+    ASSERT_EQ(Upload(server, store.File()), 200);
+    auto client = Client(server);
+    for (const char* path :
+         {"/", "/api/ranking", "/chart.png", "/computers/1", "/api/computers/1", "/nowhere"}) {
+        const auto response = client.Get(path);
+        ASSERT_TRUE(response) << path;
+        EXPECT_EQ(response->get_header_value("X-Content-Type-Options"), "nosniff") << path;
+        EXPECT_EQ(response->get_header_value("X-Frame-Options"), "DENY") << path;
+        EXPECT_TRUE(
+            response->get_header_value("Content-Security-Policy").starts_with("default-src 'none'"))
+            << path;
+    }
+    const std::string refused =
+        RawExchange(server, "POST /api/results HTTP/1.1\r\nHost: x\r\nContent-Length: "
+                            "99999999999\r\n\r\n");
+    EXPECT_NE(refused.find("X-Frame-Options: DENY"), std::string::npos) << refused;
+    // Control characters are shown as the replacement character, never sent raw.
+    for (const char* path : {"/", "/computers/1"}) {
+        const std::string page = client.Get(path)->body;
+        EXPECT_EQ(page.find('\x1b'), std::string::npos) << path;
+        EXPECT_EQ(page.find('\x7f'), std::string::npos) << path;
+        EXPECT_NE(page.find("Esc\xEF\xBF\xBD[31m Del\xEF\xBF\xBD"), std::string::npos) << path;
+    }
+
+    // The administrator's review from the command line.
+    QString output;
+    EXPECT_EQ(server.Command({"--review"}, &output), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("No ranking entry waits for review")) << output.toStdString();
+    EXPECT_EQ(server.Command({"--reject", "1:hw"}, &output), 0) << output.toStdString();
+    EXPECT_EQ(GetJson(server, "/api/ranking?accel=hw&limit=7")["total"].toInt(-1), 0);
+    EXPECT_EQ(server.Command({"--accept", "1:emulation"}, &output), 1);
+    EXPECT_TRUE(output.contains("no ranking entry 1:emulation")) << output.toStdString();
+
+    // Connections of the pool in use, then the database restarted: while it is away the
+    // answer says so plainly (the log has the details); once it is back, no request fails.
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 30; ++i)
+        readers.emplace_back([&] { GetJson(server, "/api/computers/1"); });
+    for (std::thread& reader : readers)
+        reader.join();
+    SharedCluster().Stop();
+    const auto away = client.Get("/api/computers/1");
+    ASSERT_TRUE(away);
+    EXPECT_EQ(away->status, 503);
+    EXPECT_EQ(away->body,
+              "{\"error\":\"the results database cannot be reached now; try again later\"}");
+    SharedCluster().Start();
+    for (int i = 0; i < 30; ++i) {
+        const auto back = client.Get("/api/computers/1");
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->status, 200) << "request " << i << ": " << back->body;
+    }
+    const int status = server.Stop();
+    const QString log = server.ErrorOutput();
+    EXPECT_EQ(status, 0) << log.toStdString();
+    EXPECT_TRUE(log.contains("GET /api/computers/1: ")) << log.toStdString();
 }
 
 } // namespace

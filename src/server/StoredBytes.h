@@ -1,0 +1,41 @@
+// Records as the database holds them: bytea columns of the records' own bytes, and SHA-256
+// (Qt's QCryptographicHash) for identities and publisher keys.
+#pragma once
+
+#include "server/ConnectionPool.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <cstring>
+#include <pqxx/pqxx>
+#include <string>
+
+inline pqxx::binarystring Bytes(const void* data, std::size_t size) {
+    return pqxx::binarystring(data, size);
+}
+
+inline pqxx::binarystring Bytes(const QByteArray& bytes) {
+    return Bytes(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+inline QByteArray BytesOf(const pqxx::field& field) {
+    const pqxx::binarystring bytes(field);
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+}
+
+template <typename Record> Record RecordFrom(const pqxx::field& field) {
+    const pqxx::binarystring bytes(field);
+    if (bytes.size() != sizeof(Record))
+        throw TDatabaseError("a stored record has " + std::to_string(bytes.size()) +
+                             " bytes, not " + std::to_string(sizeof(Record)));
+    Record record;
+    std::memcpy(&record, bytes.data(), sizeof(Record));
+    return record;
+}
+
+inline QByteArray Sha256(const void* data, std::size_t size) {
+    return QCryptographicHash::hash(
+        QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)),
+        QCryptographicHash::Sha256);
+}
