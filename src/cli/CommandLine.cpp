@@ -19,6 +19,7 @@ const QString View = QStringLiteral("view");
 const QString Rows = QStringLiteral("rows");
 const QString Publish = QStringLiteral("publish");
 const QString Fetch = QStringLiteral("fetch");
+const QString WithOwner = QStringLiteral("with-owner");
 const QString Top = QStringLiteral("top");
 const QString Help = QStringLiteral("help");
 const QString Version = QStringLiteral("version");
@@ -63,6 +64,9 @@ void DefineOptions(QCommandLineParser& parser) {
          QStringLiteral("Uploads the results file to the results server at the address and "
                         "prints its answer."),
          QStringLiteral("url")},
+        {WithOwner,
+         QStringLiteral("Publishes the owner of each computer too; without it --publish sends "
+                        "that field empty.")},
         {Fetch,
          QStringLiteral("Downloads the results of the server's best computers as Community.bin "
                         "into the working folder, offered for merging at the next start."),
@@ -171,9 +175,13 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         options.Mode = TCommandMode::Fetch;
 
     const OptionOwner owners[] = {
-        {Modes, TCommandMode::Run, "--run"},        {AllModes, TCommandMode::Run, "--run"},
-        {Presentation, TCommandMode::Run, "--run"}, {View, TCommandMode::Chart, "--chart"},
-        {Rows, TCommandMode::Chart, "--chart"},     {Top, TCommandMode::Fetch, "--fetch"},
+        {Modes, TCommandMode::Run, "--run"},
+        {AllModes, TCommandMode::Run, "--run"},
+        {Presentation, TCommandMode::Run, "--run"},
+        {View, TCommandMode::Chart, "--chart"},
+        {Rows, TCommandMode::Chart, "--chart"},
+        {Top, TCommandMode::Fetch, "--fetch"},
+        {WithOwner, TCommandMode::Publish, "--publish"},
     };
     for (const auto& owner : owners)
         if (parser.isSet(owner.Option) && options.Mode != owner.Mode)
@@ -266,6 +274,7 @@ TParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     case TCommandMode::Publish:
     case TCommandMode::Fetch:
         options.ServerUrl = parser.value(options.Mode == TCommandMode::Publish ? Publish : Fetch);
+        options.PublishOwner = parser.isSet(WithOwner);
         if (!options.ServerUrl.startsWith(QLatin1String("http://")) &&
             !options.ServerUrl.startsWith(QLatin1String("https://")))
             return fail(QStringLiteral("--%1: \"%2\" is no http:// or https:// address")

@@ -60,6 +60,8 @@ struct TCommandLineOptions {
 
     // --publish URL and --fetch URL: the results server's address.
     QString ServerUrl;
+    // --with-owner of --publish: the computers' owner fields are published too.
+    bool PublishOwner = false;
     // --top N of --fetch: the first N computers of the ranking.
     int FetchTop = 100;
 };

@@ -1,9 +1,14 @@
 #include "cli/CommunityCommands.h"
 
+#include "cli/PublisherKey.h"
+#include "state/Publishing.h"
+#include "state/RecordColumns.h"
 #include "state/ResultsFile.h"
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -11,6 +16,7 @@
 #include <QSaveFile>
 #include <QUrl>
 #include <cstdio>
+#include <random>
 
 namespace {
 
@@ -24,7 +30,9 @@ void Say(const QString& line) {
     std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
 }
 
-TServerAnswer Exchange(const QString& address, const QByteArray* upload) {
+// A GET of the address, or a POST of upload to it with the publisher key.
+TServerAnswer Exchange(const QString& address, const QByteArray* upload,
+                       const QByteArray& publisherKey = {}) {
     TServerAnswer answer;
     const QUrl url(address, QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https")) {
@@ -35,6 +43,8 @@ TServerAnswer Exchange(const QString& address, const QByteArray* upload) {
     QNetworkRequest request(url);
     request.setTransferTimeout(TransferTimeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
+    if (!publisherKey.isEmpty())
+        request.setRawHeader("Authorization", PublisherKeyScheme + publisherKey);
     QNetworkReply* reply =
         upload != nullptr ? network.post(request, *upload) : network.get(request);
     QEventLoop loop;
@@ -68,6 +78,34 @@ QString AccelerationName(const std::optional<TAcceleration>& kind) {
     }
 }
 
+// What --publish sends: the computers the program's reader takes of the file, with their owner
+// fields emptied unless withOwner; what the reader leaves out is said on standard error. Nothing
+// when the file cannot be written again (it could not be larger than it was).
+std::optional<QByteArray> PublishedFile(const QByteArray& file, const QString& fileName,
+                                        bool withOwner) {
+    std::vector<TComputerRecord> computers;
+    std::vector<std::vector<TStringSlot>> devices;
+    std::vector<std::vector<TResultRecord>> results;
+    TMergeReport report;
+    MergeResultsFile({reinterpret_cast<const std::uint8_t*>(file.constData()),
+                      static_cast<std::size_t>(file.size())},
+                     computers, devices, results, &report);
+    // Nothing read, nothing to hide: the server says why it takes nothing, as the reader would.
+    if (computers.empty())
+        return file;
+    for (const QString& line : DescribeMergeReport(fileName, report))
+        Say(line);
+    if (!withOwner)
+        for (TComputerRecord& computer : computers)
+            computer.Owner = TStringSlot{}; // the empty text
+    static thread_local std::mt19937 tails{std::random_device{}()};
+    const auto encoded = EncodeResultsFile(computers, devices, results, tails());
+    if (!encoded)
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char*>(encoded->data()),
+                      static_cast<qsizetype>(encoded->size()));
+}
+
 } // namespace
 
 QString ServerAddress(const QString& base, const QString& pathAndQuery) {
@@ -92,9 +130,19 @@ int RunPublishCommand(const TCommandLineOptions& options) {
         Say(QStringLiteral("%1: cannot be read: %2").arg(options.ResultsFile, file.errorString()));
         return 2;
     }
-    const QByteArray bytes = file.readAll();
+    const TPublisherKey key = ReadOrMakePublisherKey(PublisherKeyFile());
+    if (key.Hex.isEmpty()) {
+        Say(QStringLiteral("no publisher key: %1").arg(key.Error));
+        return 2;
+    }
+    const auto bytes = PublishedFile(file.readAll(), QFileInfo(options.ResultsFile).fileName(),
+                                     options.PublishOwner);
+    if (!bytes) {
+        Say(QStringLiteral("%1: too large to be sent").arg(options.ResultsFile));
+        return 2;
+    }
     const QString address = ServerAddress(options.ServerUrl, QStringLiteral("/api/results"));
-    const TServerAnswer answer = Exchange(address, &bytes);
+    const TServerAnswer answer = Exchange(address, &*bytes, key.Hex);
     if (!answer.Reached) {
         Say(QStringLiteral("%1 could not be reached: %2").arg(address, answer.Error));
         return 1;
@@ -107,6 +155,21 @@ int RunPublishCommand(const TCommandLineOptions& options) {
                 .arg(options.ResultsFile, RefusalReason(answer)));
         return 1;
     }
+    // What the server took but could not change, or keeps aside, is said apart from the answer.
+    const QJsonObject taken = QJsonDocument::fromJson(answer.Body).object();
+    if (const int notYours = taken.value(QStringLiteral("computers_not_yours")).toInt();
+        notYours > 0)
+        Say(QStringLiteral("%1 of %2 first published with another publisher key: the server "
+                           "left them as they were")
+                .arg(notYours == 1 ? QStringLiteral("1 computer")
+                                   : QStringLiteral("%1 computers").arg(notYours),
+                     options.ResultsFile));
+    if (const qsizetype held = taken.value(QStringLiteral("held_for_review")).toArray().size();
+        held > 0)
+        Say(QStringLiteral("%1 far above what the same adapter scores elsewhere: kept, and "
+                           "ranked once reviewed")
+                .arg(held == 1 ? QStringLiteral("1 result is")
+                               : QStringLiteral("%1 results are").arg(held)));
     return 0;
 }
 

@@ -5,13 +5,17 @@
 #include "mainwin/MergeOffer.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -20,11 +24,18 @@ struct CommandRun {
     QString Out, Err;
 };
 
-// The program in folder; with fileSizeLimit, as on a disk with that little room left.
+// The program in folder, its configuration folder config/ there unless another one is given;
+// with fileSizeLimit, as on a disk with that little room left.
 CommandRun Stendograph(const QStringList& arguments, const std::filesystem::path& folder,
-                       rlim_t fileSizeLimit = RLIM_INFINITY) {
+                       rlim_t fileSizeLimit = RLIM_INFINITY,
+                       std::filesystem::path configFolder = {}) {
     QProcess process;
     process.setWorkingDirectory(QString::fromStdString(folder.string()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(
+        "XDG_CONFIG_HOME",
+        QString::fromStdString((configFolder.empty() ? folder / "config" : configFolder).string()));
+    process.setProcessEnvironment(environment);
     process.setChildProcessModifier([fileSizeLimit] {
         if (fileSizeLimit == RLIM_INFINITY)
             return;
@@ -43,6 +54,10 @@ CommandRun Stendograph(const QStringList& arguments, const std::filesystem::path
     run.Out = QString::fromUtf8(process.readAllStandardOutput());
     run.Err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+QJsonObject Answer(const CommandRun& run) {
+    return QJsonDocument::fromJson(run.Out.trimmed().toUtf8()).object();
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
@@ -131,7 +146,102 @@ TEST(CommunityCommands, FetchKeepsCommunityBinWholeOrNotAtAll) {
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
         left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"Community.bin"}); // no temporary file left behind
+    EXPECT_EQ(left, (std::vector<std::string>{"Community.bin", "config"})); // nothing else
+}
+
+// The server's view of one computer.
+QJsonObject StoredComputer(const ServerProcess& server, int id) {
+    httplib::Client client(server.Host(), server.Port());
+    const auto response = client.Get("/api/computers/" + std::to_string(id));
+    return response ? QJsonDocument::fromJson(QByteArray::fromStdString(response->body)).object()
+                    : QJsonObject();
+}
+
+TEST(CommunityCommands, AComputerStaysWithTheKeyThatPublishedItAndItsOwnerIsNotShown) {
+    TestServer server(SharedCluster().NewDatabase());
+    const QString url = QString::fromStdString(server.Url());
+    TempDir alice, mallory;
+    TTestStore store;
+    store.Add(TestComputer("Компьютер Алисы", "Адаптер"),
+              {TestResult(45000, 1024, 768, 32, 0, 400)});
+    WriteFile(alice / "Results.bin", store.File());
+
+    const CommandRun first = Stendograph({"--publish", url}, alice.path());
+    ASSERT_EQ(first.ExitCode, 0) << first.Err.toStdString();
+    EXPECT_EQ(Answer(first)["computers_added"].toInt(), 1);
+    // The key: made on first use, the user's alone, and the same at the next publish.
+    const auto keyFile = alice / "config" / "Стендограф" / "publisher-key";
+    const auto key = ReadFile(keyFile);
+    ASSERT_EQ(key.size(), 65u);
+    EXPECT_EQ(std::filesystem::status(keyFile).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // The owner field stays home.
+    EXPECT_EQ(StoredComputer(server, 1)["owner"].toString(), "");
+    EXPECT_EQ(StoredComputer(server, 1)["processor"].toString(), "Компьютер Алисы");
+
+    // Someone else copies the file and publishes a later, poorer result of the computer: the
+    // server changes nothing and says so.
+    TTestStore forged;
+    forged.Add(TestComputer("Компьютер Алисы", "Адаптер"),
+               {TestResult(46000, 1024, 768, 32, 0, 0.5f)});
+    WriteFile(mallory / "Results.bin", forged.File());
+    const CommandRun takeover = Stendograph({"--publish", url}, mallory.path());
+    EXPECT_EQ(takeover.ExitCode, 0) << takeover.Err.toStdString();
+    EXPECT_EQ(Answer(takeover)["computers_not_yours"].toInt(), 1) << takeover.Out.toStdString();
+    EXPECT_TRUE(takeover.Err.contains("another publisher key")) << takeover.Err.toStdString();
+    EXPECT_EQ(
+        StoredComputer(server, 1)["results"].toArray()[0].toObject()["triangles_per_ms"].toDouble(),
+        400);
+    // Its publisher may.
+    WriteFile(alice / "Results.bin", forged.File());
+    const CommandRun own = Stendograph({"--publish", url}, alice.path());
+    EXPECT_EQ(Answer(own)["results_replaced"].toInt(), 1) << own.Out.toStdString();
+    EXPECT_EQ(ReadFile(keyFile), key);
+
+    // With --with-owner the field is published; the record differs, so it is another computer.
+    const CommandRun withOwner = Stendograph({"--publish", url, "--with-owner"}, alice.path());
+    EXPECT_EQ(Answer(withOwner)["computers_added"].toInt(), 1) << withOwner.Out.toStdString();
+    EXPECT_EQ(StoredComputer(server, 2)["owner"].toString(), "Иван Петров");
+    EXPECT_EQ(Stendograph({"--export", "csv", "--with-owner"}, alice.path()).ExitCode, 2);
+
+    // A key others may read is refused, and nothing is sent.
+    std::filesystem::permissions(keyFile, std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    const CommandRun exposed = Stendograph({"--publish", url}, alice.path());
+    EXPECT_EQ(exposed.ExitCode, 2);
+    EXPECT_TRUE(exposed.Err.contains("chmod 600")) << exposed.Err.toStdString();
+    EXPECT_EQ(exposed.Out, "");
+}
+
+TEST(CommunityCommands, TwoCopiesPublishingAtOnceMakeOneKey) {
+    TestServer server(SharedCluster().NewDatabase());
+    const QString url = QString::fromStdString(server.Url());
+    TempDir config, one, two;
+    WriteFile(one / "Results.bin", VariedStore(3, 81, "k").File());
+    WriteFile(two / "Results.bin", VariedStore(3, 82, "l").File());
+    CommandRun runs[2];
+    std::thread other([&] {
+        runs[1] = Stendograph({"--publish", url}, two.path(), RLIM_INFINITY, config.path());
+    });
+    runs[0] = Stendograph({"--publish", url}, one.path(), RLIM_INFINITY, config.path());
+    other.join();
+    for (const CommandRun& run : runs)
+        EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(config / "Стендограф"))
+        files.push_back(entry.path().filename().string());
+    EXPECT_EQ(files, std::vector<std::string>{"publisher-key"}); // no temporary file either
+    // Both published with that key: either file, changed, is taken from either folder.
+    TTestStore changed;
+    changed.Merge(VariedStore(3, 82, "l").File());
+    for (auto& results : changed.Results)
+        for (TResultRecord& result : results)
+            result.Timestamp += 1;
+    WriteFile(one / "Results.bin", changed.File());
+    const CommandRun again =
+        Stendograph({"--publish", url}, one.path(), RLIM_INFINITY, config.path());
+    EXPECT_EQ(Answer(again)["computers_not_yours"].toInt(), 0) << again.Out.toStdString();
+    EXPECT_GT(Answer(again)["results_replaced"].toInt(), 0) << again.Out.toStdString();
 }
 
 } // namespace
