@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         TUploadLimiter limiter(options->UploadsPerMinute);
         TResponseCache cache;
         TServerContext context{database, limiter, cache};
-        THttpListener listener(context);
+        THttpListener listener(context, options->TrustedProxy);
         const int port = listener.Bind(options->ListenHost, options->ListenPort);
         if (port < 0) {
             Say("cannot listen on " + options->ListenHost + ":" +

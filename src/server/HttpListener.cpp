@@ -71,10 +71,11 @@ const std::pair<const char*, const char*> SecurityHeaders[] = {
 // Connections open, per sender and in all.
 class TConnectionCount {
 public:
+    // A sender of empty name is bound by the total only.
     bool Admit(const std::string& sender) {
         std::lock_guard lock(mutex_);
         int& open = open_[sender];
-        if (open >= ConnectionsPerSender || total_ >= most_) {
+        if ((open >= ConnectionsPerSender && !sender.empty()) || total_ >= most_) {
             if (open == 0)
                 open_.erase(sender);
             return false;
@@ -114,6 +115,10 @@ int ConnectionsTheProcessAllows() {
     return static_cast<int>(std::clamp<long long>(usable, 16, MostConnections));
 }
 
+std::string Text(beast::string_view view) {
+    return std::string(view.data(), view.size());
+}
+
 // The path and query of a request target, decoded.
 void ReadTarget(std::string_view target, THttpRequest& request) {
     const auto question = target.find('?');
@@ -129,22 +134,32 @@ void ReadTarget(std::string_view target, THttpRequest& request) {
         request.Query.try_emplace(name.toStdString(), value.toStdString());
 }
 
-std::string Text(beast::string_view view) {
-    return std::string(view.data(), view.size());
-}
-
 struct TShared {
     TServerContext& Context;
+    std::string TrustedProxy;
     TConnectionCount Connections;
 };
 
+// The sender of a request that came through the trusted proxy: the last address the proxy
+// added to X-Forwarded-For, or the proxy's own when it names none.
+std::string ForwardedSender(beast::string_view forwarded, const std::string& proxy) {
+    const std::string list = Text(forwarded);
+    const auto comma = list.rfind(',');
+    const QString last =
+        QString::fromStdString(comma == std::string::npos ? list : list.substr(comma + 1))
+            .trimmed();
+    beast::error_code error;
+    const auto address = net::ip::make_address(last.toStdString(), error);
+    return error ? proxy : address.to_string();
+}
+
 class TSession : public std::enable_shared_from_this<TSession> {
 public:
-    TSession(tcp::socket socket, std::string address, std::string sender, TShared& shared,
+    TSession(tcp::socket socket, std::string address, std::string counted, TShared& shared,
              net::thread_pool& workers)
-        : stream_(std::move(socket)), address_(std::move(address)), sender_(std::move(sender)),
-          shared_(shared), workers_(workers) {}
-    ~TSession() { shared_.Connections.Leave(sender_); }
+        : stream_(std::move(socket)), address_(std::move(address)), sender_(address_),
+          counted_(std::move(counted)), shared_(shared), workers_(workers) {}
+    ~TSession() { shared_.Connections.Leave(counted_); }
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;
 
@@ -176,12 +191,14 @@ private:
             return Refuse(JsonErrorResponse(400, "the request could not be read"));
 
         const auto& message = parser_->get();
+        if (address_ == shared_.TrustedProxy)
+            sender_ = ForwardedSender(message["X-Forwarded-For"], address_);
         THttpRequestHead head;
         head.Method = Text(message.method_string());
         const auto target = message.target();
         ReadTarget(std::string_view(target.data(), target.size()), request_);
         head.Path = request_.Path;
-        head.RemoteAddress = address_;
+        head.RemoteAddress = sender_;
         if (const auto length = parser_->content_length())
             head.ContentLength = *length;
         head.ContentEncoding = Text(message[http::field::content_encoding]);
@@ -227,7 +244,7 @@ private:
         THttpRequest request = std::move(request_);
         request_ = {};
         request.Method = Text(message.method_string());
-        request.RemoteAddress = address_;
+        request.RemoteAddress = sender_;
         request.Authorization = Text(message[http::field::authorization]);
         request.Body = std::move(message.body());
         const bool keepAlive = message.keep_alive();
@@ -307,8 +324,9 @@ private:
     beast::flat_buffer buffer_;
     std::optional<TParser> parser_;
     THttpRequest request_;
-    std::string address_;
-    std::string sender_;
+    std::string address_; // of the peer
+    std::string sender_;  // of the request: the peer's, or the one the trusted proxy names
+    std::string counted_; // whom the connection counts against
     TShared& shared_;
     net::thread_pool& workers_;
     std::array<char, 16384> dropped_{};
@@ -317,7 +335,8 @@ private:
 } // namespace
 
 struct THttpListener::TState {
-    explicit TState(TServerContext& context) : Shared{context, {}} {}
+    TState(TServerContext& context, std::string trustedProxy)
+        : Shared{context, std::move(trustedProxy), {}} {}
     // Declared first, so that it outlives every session.
     TShared Shared;
     net::io_context Events{EventThreads};
@@ -353,11 +372,13 @@ struct THttpListener::TState {
                 beast::error_code ignored;
                 const auto peer = socket.remote_endpoint(ignored);
                 std::string address = peer.address().to_string();
-                std::string sender = SenderKey(address);
-                if (Shared.Connections.Admit(sender)) {
+                // The trusted proxy's connections count towards the total only.
+                std::string counted =
+                    address == Shared.TrustedProxy ? std::string() : SenderKey(address);
+                if (Shared.Connections.Admit(counted)) {
                     socket.set_option(tcp::no_delay(true), ignored);
                     std::make_shared<TSession>(std::move(socket), std::move(address),
-                                               std::move(sender), Shared, Workers)
+                                               std::move(counted), Shared, Workers)
                         ->Start();
                 } else {
                     socket.close(ignored);
@@ -367,7 +388,8 @@ struct THttpListener::TState {
     }
 };
 
-THttpListener::THttpListener(TServerContext& context) : state_(std::make_unique<TState>(context)) {
+THttpListener::THttpListener(TServerContext& context, std::string trustedProxy)
+    : state_(std::make_unique<TState>(context, std::move(trustedProxy))) {
     state_->Shared.Connections.SetMost(ConnectionsTheProcessAllows());
 }
 

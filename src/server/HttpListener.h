@@ -14,7 +14,10 @@
 
 class THttpListener {
 public:
-    explicit THttpListener(TServerContext& context);
+    // trustedProxy: the address of a reverse proxy in front, or empty. Its connections count
+    // only towards the listener's bound, and the sender of each of its requests is the last
+    // address of X-Forwarded-For, which the proxy appends.
+    explicit THttpListener(TServerContext& context, std::string trustedProxy = {});
     ~THttpListener();
     THttpListener(const THttpListener&) = delete;
     THttpListener& operator=(const THttpListener&) = delete;

@@ -1,5 +1,6 @@
 #include "server/ServerOptions.h"
 
+#include <arpa/inet.h>
 #include <charconv>
 
 namespace {
@@ -64,7 +65,7 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
             continue;
         }
         if (name != "--listen" && name != "--database" && name != "--uploads-per-minute" &&
-            !review) {
+            name != "--trusted-proxy" && !review) {
             *error = "unknown option " + name + "; see --help";
             return std::nullopt;
         }
@@ -79,6 +80,15 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
         }
         if (name == "--database")
             options.Database = value;
+        if (name == "--trusted-proxy") {
+            in6_addr address{};
+            if (inet_pton(AF_INET, value.c_str(), &address) != 1 &&
+                inet_pton(AF_INET6, value.c_str(), &address) != 1) {
+                *error = "--trusted-proxy: an IPv4 or IPv6 address, for example 127.0.0.1";
+                return std::nullopt;
+            }
+            options.TrustedProxy = value;
+        }
         if (review && !ParseEntry(value, options)) {
             *error = name + ": COMPUTER:KIND, for example 12:hw (KIND hw, sw or emulation)";
             return std::nullopt;
@@ -96,7 +106,7 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
 
 std::string ServerUsage() {
     return "Usage: stendograph-server [--listen ADDRESS:PORT] [--database CONNECTION]\n"
-           "                          [--uploads-per-minute N]\n"
+           "                          [--uploads-per-minute N] [--trusted-proxy ADDRESS]\n"
            "       stendograph-server [--database CONNECTION] --review\n"
            "       stendograph-server [--database CONNECTION] --accept|--reject COMPUTER:KIND\n"
            "\n"
@@ -110,6 +120,9 @@ std::string ServerUsage() {
            "created\n"
            "                            and upgraded at start\n"
            "  --uploads-per-minute N    uploads taken from one address per minute (default 30)\n"
+           "  --trusted-proxy ADDRESS   the reverse proxy in front: its connections are not\n"
+           "                            bound per address, and X-Forwarded-For names the\n"
+           "                            sender of its requests\n"
            "  --review                  lists the ranking entries held for review, far above\n"
            "                            what their adapter scores on other computers\n"
            "  --accept COMPUTER:KIND    ranks the held entry of that computer and kind (hw, sw\n"

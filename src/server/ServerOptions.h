@@ -14,6 +14,7 @@ struct TServerOptions {
     int ListenPort = 8080; // 0: any free port, printed at start
     std::string Database = "dbname=stendograph";
     int UploadsPerMinute = 30;
+    std::string TrustedProxy; // --trusted-proxy: the reverse proxy's address, or empty
     TReviewAction Review = TReviewAction::None;
     std::int64_t ReviewComputer = 0; // --accept and --reject: the entry's computer
     std::int32_t ReviewKind = 0;     // and kind, 0 hw, 1 sw, 2 emulation

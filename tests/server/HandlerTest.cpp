@@ -511,6 +511,7 @@ TEST(ServerOptions, ParseAsDocumented) {
     EXPECT_EQ(accept->ReviewComputer, 12);
     EXPECT_EQ(accept->ReviewKind, 2);
     EXPECT_EQ(ParseServerOptions({"--reject", "3:sw"}, &error)->Review, TReviewAction::Reject);
+    EXPECT_EQ(ParseServerOptions({"--trusted-proxy", "::1"}, &error)->TrustedProxy, "::1");
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--listen", "127.0.0.1"},
                                                   {"--listen", "127.0.0.1:70000"},
                                                   {"--listen", ":80"},
@@ -521,7 +522,8 @@ TEST(ServerOptions, ParseAsDocumented) {
                                                   {"--accept", "12:gpu"},
                                                   {"--reject", "x:hw"},
                                                   {"--reject", "0:sw"},
-                                                  {"--review", "--accept", "1:hw"}}) {
+                                                  {"--review", "--accept", "1:hw"},
+                                                  {"--trusted-proxy", "proxy.example"}}) {
         error.clear();
         EXPECT_FALSE(ParseServerOptions(wrong, &error)) << wrong[0];
         EXPECT_FALSE(error.empty());

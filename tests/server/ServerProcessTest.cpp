@@ -527,4 +527,40 @@ TEST_F(ServerProcessTest, EveryAnswerGuardsThePageAndTheDatabaseIsNeverExposed) 
     EXPECT_TRUE(log.contains("GET /api/computers/1: ")) << log.toStdString();
 }
 
+TEST_F(ServerProcessTest, ATrustedProxyNamesTheSendersAndIsNotBoundAsOne) {
+    TestServer server(SharedCluster().NewDatabase(),
+                      {"--trusted-proxy", "127.0.0.1", "--uploads-per-minute", "1"});
+    const auto file = VariedStore(2, 97, "p").File();
+    const auto upload = [&](const std::string& forwarded) {
+        auto client = Client(server);
+        const auto response =
+            client.Post("/api/results", {{"X-Forwarded-For", forwarded}},
+                        std::string(file.begin(), file.end()), "application/octet-stream");
+        return response ? response->status : -1;
+    };
+    EXPECT_EQ(upload("10.0.0.1, 192.0.2.1"), 200);
+    EXPECT_EQ(upload("192.0.2.1"), 429);
+    EXPECT_EQ(upload("192.0.2.2"), 200);
+    // More connections at once than one sender may keep, all from the proxy's address.
+    std::vector<int> fds;
+    for (int i = 0; i < 40; ++i)
+        fds.push_back(slow_clients::Connect("127.0.0.1", server.Host(), server.Port()));
+    for (int fd : fds) {
+        pollfd writable{fd, POLLOUT, 0};
+        poll(&writable, 1, 5000);
+        slow_clients::Send(fd, "GET /api/ranking HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    }
+    int answered = 0;
+    for (int fd : fds) {
+        pollfd readable{fd, POLLIN, 0};
+        char bytes[16] = {};
+        if (poll(&readable, 1, 10000) > 0 && recv(fd, bytes, 12, 0) == 12 &&
+            std::string(bytes) == "HTTP/1.1 200")
+            ++answered;
+        close(fd);
+    }
+    EXPECT_EQ(answered, 40);
+    EXPECT_EQ(server.Stop(), 0) << server.ErrorOutput().toStdString();
+}
+
 } // namespace
