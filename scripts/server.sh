@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds stendograph-server, starts a private PostgreSQL cluster in
-# server-data/ of this checkout and the server on 127.0.0.1, and says the address to open.
+# Installs what is missing, builds stendograph-server when there is none, starts a private
+# PostgreSQL cluster in server-data/ of this checkout and the server on 127.0.0.1, and says the
+# address to open. The server's log (server-data/server.log) is kept across starts.
 #   scripts/server.sh          start (or restart the server on the running cluster)
+#   scripts/server.sh rebuild  build the server anew, then start as above
 #   scripts/server.sh stop     stop the server and the cluster
 # PostgreSQL and the server refuse root: started as root, both run as the user nobody (or
 # STENDO_SERVER_USER), which must be able to reach this checkout. STENDO_PORT sets the port
@@ -34,9 +36,15 @@ if [ "${1:-}" = "stop" ]; then
     exit 0
 fi
 
+if [ -n "${1:-}" ] && [ "$1" != "rebuild" ]; then
+    echo "server.sh: \"$1\" is none of rebuild, stop" >&2
+    exit 2
+fi
 "$top/scripts/deps.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$top/build" --target stendograph-server
+if [ "${1:-}" = "rebuild" ] || [ ! -x "$top/build/bin/stendograph-server" ]; then
+    cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$top/build" --target stendograph-server
+fi
 
 mkdir -p "$data"
 if [ ${#as_user[@]} -gt 0 ]; then
@@ -64,18 +72,21 @@ fi
     "${as_user[@]}" "$pg_bin/createdb" -h "$data" -U stendograph stendograph
 
 stop_server
+log="$data/server.log"
+echo "--- $(date -u +%Y-%m-%dT%H:%M:%SZ) server.sh starts the server" >>"$log"
+start=$(wc -l <"$log")
 "${as_user[@]}" env HOME="$data" "$top/build/bin/stendograph-server" \
     --listen "127.0.0.1:$port" --database "host=$data user=stendograph dbname=stendograph" \
-    >"$data/server.log" 2>&1 &
+    >>"$log" 2>&1 &
 echo $! >"$data/server.pid"
 for _ in $(seq 1 100); do
-    if grep -q '^Listening on ' "$data/server.log" 2>/dev/null; then
+    if tail -n "+$((start + 1))" "$log" | grep -q '^Listening on '; then
         echo "Стендограф results server: open http://127.0.0.1:$port/"
         echo "(log: $data/server.log; stop with scripts/server.sh stop)"
         exit 0
     fi
     if ! kill -0 "$(cat "$data/server.pid")" 2>/dev/null; then
-        cat "$data/server.log" >&2
+        tail -n "+$((start + 1))" "$log" >&2
         exit 1
     fi
     sleep 0.2
