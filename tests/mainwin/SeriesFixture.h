@@ -123,7 +123,8 @@ inline StoreOnDisk ReadResultsFile(const std::string& name = "Results.bin") {
                                           std::istreambuf_iterator<char>()};
     StoreOnDisk store;
     EXPECT_FALSE(bytes.empty()) << name << " is missing or empty";
-    EXPECT_EQ(MergeResultsFile(bytes, store.Computers, store.Devices, store.Results),
+    EXPECT_EQ(MergeResultsFile(bytes, LatestPlausibleTimestamp(), store.Computers, store.Devices,
+                               store.Results),
               TMergeOutcome::Merged);
     return store;
 }

@@ -95,7 +95,7 @@ std::vector<std::uint8_t> TTestStore::File() const {
 
 TMergeReport TTestStore::Merge(const std::vector<std::uint8_t>& file) {
     TMergeReport report;
-    MergeResultsFile(file, Computers, Devices, Results, &report);
+    MergeResultsFile(file, LatestPlausibleTimestamp(), Computers, Devices, Results, &report);
     return report;
 }
 
