@@ -17,6 +17,8 @@ constexpr double MeasuredMs = 7000;
 // The time between the loop's check of the clock and the start of the frame: nothing but a
 // preempted process makes it more than a millisecond.
 constexpr double FrameStartSlackMs = 1000;
+// The longest frame a stored rate 1000 / t can tell: about 48 days.
+constexpr double LongestFrameMs = 4294967295.0;
 // Floor and ceiling triangles per frame, per squared detail level.
 constexpr double TrianglesPerDetailSquared = 25600;
 
@@ -336,7 +338,7 @@ TResultRecord SteadyPassResult(const TResultRecord& configuration, double fps, d
     r.Timestamp = timestamp;
 
     const double triangles = TrianglesPerFrame(r.DetailLevel);
-    const double mean = std::clamp(1000.0 / fps, 1.0, MeasuredMs);
+    const double mean = std::clamp(1000.0 / fps, 1.0, LongestFrameMs);
     const double shortest = std::floor(mean);
     const double longest = std::ceil(mean);
     const double n = std::max(1.0, std::floor(MeasuredMs / mean));

@@ -64,8 +64,8 @@ std::string_view ImplausibleTextRussian(TImplausible why);
 double TrianglesPerFrame(std::uint8_t detailLevel);
 
 // A result as a pass would record it whose geometric mean frame time gives the frame rate fps
-// (between 1/7 and 1000 a second), in the configuration of `configuration` (its key fields and
+// (above 0, at most 1000 a second), in the configuration of `configuration` (its key fields and
 // refresh rate are kept, everything else is filled): frames of whole milliseconds, the nearest
-// below and above the mean, for seven seconds. For tools and tests that need records the
-// intake believes.
+// below and above the mean, for seven seconds or one frame. For tools and tests that need
+// records the intake believes.
 TResultRecord SteadyPassResult(const TResultRecord& configuration, double fps, double timestamp);
