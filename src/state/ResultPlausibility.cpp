@@ -17,8 +17,8 @@ constexpr double MeasuredMs = 7000;
 // The time between the loop's check of the clock and the start of the frame: nothing but a
 // preempted process makes it more than a millisecond.
 constexpr double FrameStartSlackMs = 1000;
-// The longest frame a stored rate 1000 / t can tell: about 48 days.
-constexpr double LongestFrameMs = 4294967295.0;
+// The longest frame whose pass the record's total time can hold: about 24 days.
+constexpr double LongestFrameMs = 2147483647.0;
 // Floor and ceiling triangles per frame, per squared detail level.
 constexpr double TrianglesPerDetailSquared = 25600;
 

@@ -64,8 +64,8 @@ std::string_view ImplausibleTextRussian(TImplausible why);
 double TrianglesPerFrame(std::uint8_t detailLevel);
 
 // A result as a pass would record it whose geometric mean frame time gives the frame rate fps
-// (above 0, at most 1000 a second), in the configuration of `configuration` (its key fields and
-// refresh rate are kept, everything else is filled): frames of whole milliseconds, the nearest
-// below and above the mean, for seven seconds or one frame. For tools and tests that need
-// records the intake believes.
+// (at most 1000 a second; lower than one frame in 24 days counts as that), in the configuration of
+// `configuration` (its key fields and refresh rate are kept, everything else is filled): frames of
+// whole milliseconds, the nearest below and above the mean, for seven seconds or one frame. For
+// tools and tests that need records the intake believes.
 TResultRecord SteadyPassResult(const TResultRecord& configuration, double fps, double timestamp);
