@@ -36,6 +36,8 @@ for name in "${names[@]}"; do
     fi
 done
 service_user=stendograph
+user_existed=
+getent passwd "$service_user" >/dev/null && user_existed=1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/stendo-packages.XXXXXX")
 failures=0
@@ -51,20 +53,10 @@ snapshot() {
         -o -print | LC_ALL=C sort
 }
 installed_packages() {
-    dpkg-query -W -f='${db:Status-Status} ${binary:Package}\n' | awk '$1 != "not-installed" {print $2}' |
-        LC_ALL=C sort
+    dpkg-query -W -f='${db:Status-Status} ${binary:Package}\n' |
+        awk '$1 != "not-installed" {print $2}' | LC_ALL=C sort
 }
 installed_packages >"$work/packages.before"
-snapshot >"$work/files.before"
-# The packages' file lists, and which of those paths are there already (shared folders).
-for deb in "${debs[@]}"; do
-    dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' -e 's|^$|/|'
-done | LC_ALL=C sort -u >"$work/files.packaged"
-while read -r path; do
-    if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
-done <"$work/files.packaged" >"$work/files.shared"
-user_existed=
-getent passwd "$service_user" >/dev/null && user_existed=1
 
 cleanup() {
     local status=$?
@@ -73,10 +65,14 @@ cleanup() {
     for name in "${names[@]}"; do
         present "$name" && leftover+=("$name")
     done
-    # Packages apt-get pulled in for ours, and ours if a step stopped before their purge.
-    installed_packages >"$work/packages.now"
-    while read -r name; do leftover+=("$name"); done < <(LC_ALL=C comm -13 \
-        "$work/packages.before" "$work/packages.now" | grep -vx -e stendograph -e stendograph-server)
+    # Packages apt-get pulled in for ours (all that came meanwhile, if it stopped midway).
+    if [ ! -f "$work/packages.pulled" ]; then
+        installed_packages | LC_ALL=C comm -13 "$work/packages.before" - |
+            grep -vx -e stendograph -e stendograph-server >"$work/packages.pulled"
+    fi
+    while read -r name; do
+        present "$name" && leftover+=("$name")
+    done <"$work/packages.pulled"
     if [ ${#leftover[@]} -gt 0 ]; then
         echo "removing: ${leftover[*]}" >&2
         DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${leftover[@]}" >"$work/cleanup.log" 2>&1 ||
@@ -97,12 +93,22 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+snapshot >"$work/files.before"
+# The packages' file lists, and which of those paths are there already (shared folders).
+for deb in "${debs[@]}"; do
+    dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' -e 's|^$|/|'
+done | LC_ALL=C sort -u >"$work/files.packaged"
+while read -r path; do
+    if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+done <"$work/files.packaged" >"$work/files.shared"
+
 echo "== lintian"
 # As an unprivileged user: lintian unpacks packages it is given.
 chmod 755 "$work"
 cp "${debs[@]}" "$work/"
 if ! setpriv --reuid=nobody --regid=nogroup --clear-groups -- env HOME="$work" \
-    lintian --fail-on error --tag-display-limit 0 --display-info --show-overrides "${debs[@]/#$packages/$work}" >"$work/lintian.log" 2>&1; then
+    lintian --fail-on error --tag-display-limit 0 --display-info --show-overrides \
+    "${debs[@]/#$packages/$work}" >"$work/lintian.log" 2>&1; then
     fail "lintian found errors"
 fi
 cat "$work/lintian.log"
@@ -120,10 +126,9 @@ if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommend
     fail "apt-get install"
     exit 1
 fi
-installed_packages >"$work/packages.installed"
-pulled=$(LC_ALL=C comm -13 "$work/packages.before" "$work/packages.installed" |
-    grep -vx -e stendograph -e stendograph-server || true)
-[ -z "$pulled" ] || echo "apt-get also installed: $pulled"
+installed_packages | LC_ALL=C comm -13 "$work/packages.before" - |
+    { grep -vx -e stendograph -e stendograph-server || true; } >"$work/packages.pulled"
+[ ! -s "$work/packages.pulled" ] || echo "apt-get also installed:" $(cat "$work/packages.pulled")
 # Installed, the packages hold just the files of their lists.
 for name in "${names[@]}"; do
     dpkg-query -L "$name"
@@ -142,7 +147,10 @@ echo "== the installed program and server"
 "$here/../support/WithXServer.sh" "$build/bin/test_package" || fail "test_package"
 
 echo "== apt-get purge"
-if ! DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${names[@]}" >"$work/purge.log" 2>&1; then
+# With what apt-get pulled in for them, as autoremove would.
+mapfile -t pulled <"$work/packages.pulled"
+if ! DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${names[@]}" "${pulled[@]}" \
+    >"$work/purge.log" 2>&1; then
     cat "$work/purge.log" >&2
     fail "apt-get purge"
 fi
