@@ -155,9 +155,13 @@ TEST(InstalledProgram, RunsFromTheMenuEntryInAnEmptyHome) {
             << "emulation";
 
     ASSERT_NE(qgetenv("DISPLAY"), QByteArray()) << "runs under an X server";
-    ServerUserFolder home; // owned by the unprivileged user when run as root
+    // Both owned by the unprivileged user when run as root; the runtime folder, which a
+    // desktop session gives its programs, holds the single-copy socket.
+    ServerUserFolder home;
+    ServerUserFolder runtime;
     QProcessEnvironment environment;
     environment.insert("HOME", home.Text());
+    environment.insert("XDG_RUNTIME_DIR", runtime.Text());
     environment.insert("PATH", "/usr/local/bin:/usr/bin:/bin");
     environment.insert("DISPLAY", qEnvironmentVariable("DISPLAY"));
     environment.insert("LANG", "C.UTF-8");
