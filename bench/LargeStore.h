@@ -2,6 +2,7 @@
 // results each, every one of them different, each with a small device list.
 #pragma once
 
+#include "state/ResultPlausibility.h"
 #include "state/Variables.h"
 
 #include <string>
@@ -47,10 +48,8 @@ inline void FillLargeStore(std::vector<TComputerRecord>& computers,
             result.HardwareVertexProcessing = static_cast<std::uint8_t>(r / 10);
             result.VertexBufferMode = 2;
             result.TextureMode = 2;
-            result.DetailLevel = 4;
-            result.Fps = 60.0f + static_cast<float>(r);
-            result.RunCount = 1;
-            list.push_back(result);
+            result.DetailLevel = TestDetailLevel;
+            list.push_back(SteadyPassResult(result, 60.0 + r, result.Timestamp));
         }
     }
 }

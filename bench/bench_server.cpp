@@ -12,10 +12,13 @@
 #include "chart/ChartModel.h"
 #include "server/ResultsDatabase.h"
 #include "state/RecordColumns.h"
+#include "state/ResultPlausibility.h"
 #include "state/ResultsFile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -74,11 +77,10 @@ TGenerated Generate(std::int64_t n, const char* batch) {
         r.HardwareVertexProcessing = ChartKinds[kind].HardwareVertexProcessing;
         r.VertexBufferMode = 2;
         r.TextureMode = 2;
-        r.DetailLevel = 4;
-        r.TrianglesPerMs = static_cast<float>(random() % 20000) / (kind + 1.0f);
-        r.Fps = r.TrianglesPerMs * 5 / 2048;
-        r.RunCount = 1;
-        g.Results.push_back(r);
+        r.DetailLevel = TestDetailLevel;
+        const double trianglesPerMs = static_cast<double>(1 + random() % 20000) / (kind + 1.0);
+        g.Results.push_back(SteadyPassResult(
+            r, trianglesPerMs * 1000 / TrianglesPerFrame(TestDetailLevel), r.Timestamp));
     }
     return g;
 }
@@ -172,16 +174,17 @@ double Percentile(const std::vector<double>& values, double p) {
 
 // One computer with count results, each of another test configuration: every configuration a
 // result can have first (sizes, depths, kinds, the pools of the vertex buffer and the textures,
-// test and presentation), then made-up widths.
+// test and presentation: the most results a computer can hold), then made-up widths, which the
+// reader refuses.
 std::vector<std::uint8_t> OneComputerFile(int count) {
     TGenerated g = Generate(1, "many");
-    const TResultRecord model = g.Results[0];
+    TResultRecord model = g.Results[0];
     g.Results.clear();
     for (int size = 0; size < ModeSizeCount; ++size)
         for (int depth = 0; depth < ModeDepthCount; ++depth)
             for (int kind = 0; kind < ChartKindCount; ++kind)
                 for (std::uint8_t pools = 0; pools < 9; ++pools)
-                    for (std::uint8_t detail : {4, 1}) {
+                    for (std::uint8_t detail : {TestDetailLevel, std::uint8_t{1}}) {
                         TResultRecord r = model;
                         r.Width = static_cast<std::uint16_t>(ModeSizes[size].Width);
                         r.Height = static_cast<std::uint16_t>(ModeSizes[size].Height);
@@ -191,7 +194,7 @@ std::vector<std::uint8_t> OneComputerFile(int count) {
                         r.VertexBufferMode = pools / 3;
                         r.TextureMode = pools % 3;
                         r.DetailLevel = detail;
-                        g.Results.push_back(r);
+                        g.Results.push_back(SteadyPassResult(r, 60, model.Timestamp));
                     }
     for (int width = 1; static_cast<int>(g.Results.size()) < count; ++width) {
         TResultRecord r = model;
@@ -206,7 +209,7 @@ std::vector<std::uint8_t> OneComputerFile(int count) {
 // The distinct test configurations of OneComputerFile before the made-up ones.
 constexpr int AllConfigurations = ModeSizeCount * ModeDepthCount * ChartKindCount * 9 * 2;
 
-// The upload of one file: its time and the server's answer.
+// The upload of one file: its time and what the server took of it.
 void TimeUpload(const ServerProcess& server, const std::vector<std::uint8_t>& file,
                 const char* what) {
     httplib::Client uploader(server.Host(), server.Port());
@@ -216,8 +219,12 @@ void TimeUpload(const ServerProcess& server, const std::vector<std::uint8_t>& fi
     const auto answer = uploader.Post("/api/results", std::string(file.begin(), file.end()),
                                       "application/octet-stream");
     const double seconds = Seconds(Clock::now() - start);
-    std::printf("  upload of %s (%.1f MB): %.2f s, status %d\n", what,
-                static_cast<double>(file.size()) / 1e6, seconds, answer ? answer->status : -1);
+    const QJsonObject taken =
+        answer ? QJsonDocument::fromJson(QByteArray::fromStdString(answer->body)).object()
+               : QJsonObject();
+    std::printf("  upload of %s (%.1f MB): %.2f s, status %d, %d results added\n", what,
+                static_cast<double>(file.size()) / 1e6, seconds, answer ? answer->status : -1,
+                taken["results_added"].toInt());
 }
 
 // The ranking read by one client while slow clients hold connections from several addresses,

@@ -110,8 +110,9 @@ QByteArray UploadJson(const TUploadOutcome& outcome) {
     for (const QString& line : DescribeMergeReport(QStringLiteral("Results.bin"), outcome.Report))
         leftOut.append(line);
     for (const TComputerNotYours& computer : outcome.NotYours)
-        leftOut.append(QStringLiteral("Results.bin: computer %1 (%2) was first published with "
-                                      "another publisher key; nothing of it was changed")
+        leftOut.append(QStringLiteral("Results.bin: computer %1 of those read (%2) was first "
+                                      "published with another publisher key; nothing of it was "
+                                      "changed")
                            .arg(computer.Computer)
                            .arg(QString::fromStdString(computer.Processor)));
     QJsonArray held;

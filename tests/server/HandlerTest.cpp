@@ -7,7 +7,9 @@
 #include "server/RequestHandler.h"
 #include "server/ResponseCache.h"
 #include "server/ServerOptions.h"
+#include "server/ServerPages.h"
 #include "state/RecordColumns.h"
+#include "state/ResultPlausibility.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,7 +146,7 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         int ComputersAdded, ComputersKnown, ResultsAdded, ResultsReplaced, ResultsNotLater;
     };
     // Every case starts from computer A with a hardware result of 1024 x 768 x 32 at day
-    // 45000 and a NaN-dated software one.
+    // 45000 and a software one at day 44000.
     const std::vector<Case> cases = {
         {"a new computer", {{b, {TestResult(45000, 1024, 768, 32, 0, 5)}}}, 1, 0, 1, 0, 0},
         {"a new result", {{a, {TestResult(45000, 800, 600, 32, 0, 5)}}}, 0, 1, 1, 0, 0},
@@ -152,8 +154,14 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         {"an earlier timestamp", {{a, {TestResult(44999, 1024, 768, 32, 0, 5)}}}, 0, 1, 0, 0, 1},
         {"the same timestamp", {{a, {TestResult(45000, 1024, 768, 32, 0, 5)}}}, 0, 1, 0, 0, 1},
         {"the same bytes twice", {{a, {TestResult(45000, 1024, 768, 32, 0, 7)}}}, 0, 1, 0, 0, 1},
-        {"any date after no date", {{a, {TestResult(1, 1024, 768, 32, 1, 5)}}}, 0, 1, 0, 1, 0},
-        {"no date after a date", {{a, {TestResult(nan, 1024, 768, 32, 0, 5)}}}, 0, 1, 0, 0, 1},
+        {"a later software result", {{a, {TestResult(44001, 1024, 768, 32, 1, 5)}}}, 0, 1, 0, 1, 0},
+        {"an undated result is left out",
+         {{a, {TestResult(nan, 1024, 768, 32, 0, 5)}}},
+         0,
+         1,
+         0,
+         0,
+         0},
         {"another refresh rate is the same test",
          {{a, {[] {
                auto r = TestResult(45002, 1024, 768, 32, 0, 5);
@@ -166,7 +174,7 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
          1,
          0},
         {"the same file twice",
-         {{a, {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(nan, 1024, 768, 32, 1, 6)}}},
+         {{a, {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(44000, 1024, 768, 32, 1, 6)}}},
          0,
          1,
          0,
@@ -181,7 +189,7 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         TServerContext context{database, limiter_, cache};
         TTestStore first;
         first.Add(a,
-                  {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(nan, 1024, 768, 32, 1, 6)});
+                  {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(44000, 1024, 768, 32, 1, 6)});
         TTestStore second;
         for (const auto& [computer, results] : c.Second)
             second.Add(computer, results);
@@ -271,20 +279,12 @@ TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
         ASSERT_EQ(Upload(file).Status, 200);
     }
     ShowInWindowStore(reference);
-    // The window's ranking less the entries the server holds for review (the infinite ones).
-    const std::vector<THeldEntry> held = database_.HeldEntries();
-    for (const THeldEntry& entry : held)
-        EXPECT_TRUE(std::isinf(entry.Value)) << entry.ComputerId;
+    EXPECT_TRUE(database_.HeldEntries().empty()); // none of these is an outlier
     for (int accel = 0; accel < 4; ++accel) {
         SCOPED_TRACE(accel);
-        std::vector<TChartEntry> window = ChartEntries(accel);
-        std::erase_if(window, [&held](const TChartEntry& e) {
-            return std::any_of(held.begin(), held.end(), [&e](const THeldEntry& h) {
-                return h.ComputerId == e.Computer + 1 && h.Kind == e.Kind;
-            });
-        });
+        const std::vector<TChartEntry> window = ChartEntries(accel);
         ASSERT_GT(window.size(), 20u);
-        const float windowMax = ChartMax(window);
+        const float windowMax = MakeChartLayout({0, 0, accel}).Max;
         const char* filter[] = {"any", "hw", "sw", "emulation"};
         std::size_t seen = 0;
         for (std::int64_t offset = 0; offset < static_cast<std::int64_t>(window.size());
@@ -548,7 +548,7 @@ TEST_F(HandlerTest, AKeptRankingAnswerIsNeverOlderThanTheLastUpload) {
 
     TTestStore leader;
     leader.Add(TestComputer("Новый лидер", "Адаптер"),
-               {TestResult(45000, 1024, 768, 32, 0, std::numeric_limits<float>::infinity())});
+               {TestResult(45000, 1024, 768, 32, 0, 409600)}); // 1000 frames a second
     ASSERT_EQ(Upload(leader.File()).Status, 200);
     EXPECT_EQ(first("hw"), "Новый лидер");
     EXPECT_NE(Request("GET", "/", {{"accel", "hw"}}).Body, pageBefore.Body);
@@ -632,6 +632,58 @@ TEST_F(HandlerTest, AComputerChangesOnlyByWhoeverPublishedItFirst) {
         EXPECT_TRUE(Json(refused)["error"].toString().contains("publisher key")) << refused.Body;
     }
     EXPECT_EQ(database_.UploadCount(), 0);
+}
+
+TEST_F(HandlerTest, ForgedAndImplausibleRecordsAreRefusedWithTheirReasons) {
+    const double now = LatestPlausibleTimestamp() - 1; // this machine's clock
+    const auto forged = [](float trianglesPerMs) {
+        TResultRecord r = TestResult(45000, 1024, 768, 32, 0, 100);
+        r.TrianglesPerMs = trianglesPerMs;
+        return r;
+    };
+    TTestStore store;
+    store.Add(TestComputer("Честный", "Адаптер"),
+              {TestResult(45000, 1024, 768, 32, 0, 100),
+               TestResult(now + 0.5, 800, 600, 32, 0, 90)}); // measured in a later time zone
+    store.Add(TestComputer("Подделка", "Адаптер"),
+              {forged(std::numeric_limits<float>::infinity()), // 1
+               [&] {                                           // 2
+                   TResultRecord r = forged(3.4e38f);
+                   r.Width = 800;
+                   r.Height = 600;
+                   return r;
+               }(),
+               [&] { // 3
+                   TResultRecord r = forged(1e30f);
+                   r.Depth = 16;
+                   return r;
+               }(),
+               TestResult(now + 2, 640, 480, 16, 0, 100)}); // 4: two days ahead of the server
+    const THttpResponse answer = Upload(store.File());
+    ASSERT_EQ(answer.Status, 200) << answer.Body;
+    const QJsonObject outcome = Json(answer);
+    EXPECT_EQ(outcome["results_added"].toInt(), 2);
+    QStringList leftOut;
+    for (const QJsonValue& line : outcome["left_out"].toArray())
+        leftOut.append(line.toString());
+    const QString text = leftOut.join('\n');
+    for (
+        const char* expected :
+        {"result 1 of computer block 2 left out: a figure is not a finite number",
+         "result 2 of computer block 2 left out: its triangles per ms disagree with its frame rate",
+         "result 3 of computer block 2 left out: its triangles per ms disagree with its frame rate",
+         "result 4 of computer block 2 left out: its time is not a time the result could have "
+         "been measured"})
+        EXPECT_TRUE(text.contains(expected)) << expected << "\n" << text.toStdString();
+    // Nothing forged reaches the ranking or the file of the best computers.
+    const QJsonObject ranking = Json(Request("GET", "/api/ranking"));
+    EXPECT_EQ(ranking["max"].toDouble(), 100);
+    EXPECT_EQ(ranking["entries"].toArray().size(), 1);
+    const THttpResponse top = Request("GET", "/Results.bin", {{"top", "3"}});
+    TTestStore fetched;
+    fetched.Merge(std::vector<std::uint8_t>(top.Body.begin(), top.Body.end()));
+    ASSERT_EQ(fetched.Computers.size(), 1u);
+    EXPECT_EQ(fetched.Results[0].size(), 2u);
 }
 
 TEST_F(HandlerTest, AnEntryFarAboveItsAdapterWaitsForReviewOutOfTheRanking) {
@@ -726,6 +778,23 @@ TEST(OutlierRule, HoldsOnlyFarAboveTheMedianOfEnoughPeers) {
         EXPECT_EQ(judgement.Held, c.Held) << c.Value;
         EXPECT_DOUBLE_EQ(judgement.Median, c.Median) << c.Value;
         EXPECT_EQ(judgement.Peers, static_cast<int>(c.Peers.size()));
+    }
+}
+
+TEST(ServerPages, ControlCharactersOfStoredTextsAreShownAsTheReplacementCharacter) {
+    // The reader takes no such text any more; a database may still hold one from before.
+    TStoredComputer computer;
+    computer.Id = 5;
+    computer.Computer = TestComputer("Esc\x1b[31m Del\x7f", "Адаптер\x01");
+    computer.Results = {TestResult(45000, 1024, 768, 32, 0, 100)};
+    TRankingPage ranking;
+    ranking.Total = 1;
+    ranking.Rows.push_back({5, 0, computer.Computer, computer.Results[0]});
+    for (const QByteArray& page : {ComputerPageHtml(computer), RankingPageHtml(ranking, 0, 0)}) {
+        EXPECT_FALSE(page.contains('\x1b'));
+        EXPECT_FALSE(page.contains('\x7f'));
+        EXPECT_FALSE(page.contains('\x01'));
+        EXPECT_TRUE(page.contains("Esc\xEF\xBF\xBD[31m Del\xEF\xBF\xBD")) << page.toStdString();
     }
 }
 
