@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
@@ -237,54 +238,85 @@ std::optional<std::size_t> ResultsFileSize(const std::vector<TComputerRecord>& c
     return total;
 }
 
+struct TResultsFileWriter::TState {
+    TState(std::int32_t computers, std::uint32_t tailSeed, const TResultsFileSink& sink)
+        : Announced(computers), Out(sink), Tails(tailSeed) {}
+    std::int32_t Announced;
+    std::int32_t Written = 0;
+    std::size_t Total = ResultsFirstBlockOffset + 4;
+    bool Ok = true;
+    PieceWriter Out;
+    TailFiller Tails;
+};
+
+TResultsFileWriter::TResultsFileWriter(std::int32_t computers, std::uint32_t tailSeed,
+                                       const TResultsFileSink& sink)
+    : state_(std::make_unique<TState>(computers, tailSeed, sink)) {
+    std::uint8_t* header = state_->Out.Room(ResultsFirstBlockOffset);
+    if (header == nullptr) {
+        state_->Ok = false;
+        return;
+    }
+    const TStringSlot headerSlot = ResultsHeaderSlot();
+    std::memcpy(header, headerSlot.data(), SlotSize);
+    header[ResultsVersionOffset] = VersionMajor;
+    header[ResultsVersionOffset + 1] = VersionMinor;
+    PutInt32(header + ResultsCountOffset, computers);
+}
+
+TResultsFileWriter::~TResultsFileWriter() = default;
+
+bool TResultsFileWriter::Add(const TComputerRecord& computer, std::span<const TStringSlot> devices,
+                             std::span<const TResultRecord> results) {
+    TState& s = *state_;
+    constexpr std::size_t limit = std::numeric_limits<std::int32_t>::max();
+    if (!s.Ok || s.Written == s.Announced || devices.size() > limit / SlotSize ||
+        results.size() > limit / ResultSize)
+        return s.Ok = false;
+    s.Total += ComputerSize + 4 + devices.size() * SlotSize + 4 + results.size() * ResultSize;
+    if (s.Total > limit)
+        return s.Ok = false;
+    ++s.Written;
+
+    std::uint8_t* at = s.Out.Room(ComputerSize);
+    if (at == nullptr)
+        return s.Ok = false;
+    std::memcpy(at, &computer, ComputerSize);
+    for (int slot = 0; slot < SlotsPerComputer; ++slot)
+        s.Tails.Fill(at + static_cast<std::size_t>(slot) * SlotSize);
+    if (!s.Out.PutInt32(static_cast<std::int32_t>(devices.size())))
+        return s.Ok = false;
+    for (const TStringSlot& line : devices) {
+        std::uint8_t* slot = s.Out.Room(SlotSize);
+        if (slot == nullptr)
+            return s.Ok = false;
+        std::memcpy(slot, line.data(), SlotSize);
+        s.Tails.Fill(slot);
+    }
+    return s.Ok = s.Out.PutInt32(static_cast<std::int32_t>(results.size())) &&
+                  s.Out.Put(results.data(), results.size() * ResultSize);
+}
+
+bool TResultsFileWriter::Finish() {
+    TState& s = *state_;
+    return s.Ok = s.Ok && s.Written == s.Announced &&
+                  s.Out.PutInt32(static_cast<std::int32_t>(s.Total)) && s.Out.Flush();
+}
+
 bool WriteResultsFile(const std::vector<TComputerRecord>& computers,
                       const std::vector<std::vector<TStringSlot>>& devices,
                       const std::vector<std::vector<TResultRecord>>& results,
                       std::uint32_t tailSeed, const TResultsFileSink& sink) {
     // The size first, so that an oversized store is refused before anything is written.
-    const std::optional<std::size_t> total = ResultsFileSize(computers, devices, results);
-    if (!total)
+    if (!ResultsFileSize(computers, devices, results))
         return false;
-
-    static const std::vector<TStringSlot> noDevices;
-    static const std::vector<TResultRecord> noResults;
-    PieceWriter out(sink);
-    TailFiller tails(tailSeed);
-
-    std::uint8_t* header = out.Room(ResultsFirstBlockOffset);
-    if (header == nullptr)
-        return false;
-    const TStringSlot headerSlot = ResultsHeaderSlot();
-    std::memcpy(header, headerSlot.data(), SlotSize);
-    header[ResultsVersionOffset] = VersionMajor;
-    header[ResultsVersionOffset + 1] = VersionMinor;
-    PutInt32(header + ResultsCountOffset, static_cast<std::int32_t>(computers.size()));
-
-    for (std::size_t i = 0; i < computers.size(); ++i) {
-        std::uint8_t* at = out.Room(ComputerSize);
-        if (at == nullptr)
+    TResultsFileWriter writer(static_cast<std::int32_t>(computers.size()), tailSeed, sink);
+    for (std::size_t i = 0; i < computers.size(); ++i)
+        if (!writer.Add(computers[i],
+                        i < devices.size() ? devices[i] : std::span<const TStringSlot>(),
+                        i < results.size() ? results[i] : std::span<const TResultRecord>()))
             return false;
-        std::memcpy(at, &computers[i], ComputerSize);
-        for (int s = 0; s < SlotsPerComputer; ++s)
-            tails.Fill(at + static_cast<std::size_t>(s) * SlotSize);
-
-        const auto& lines = i < devices.size() ? devices[i] : noDevices;
-        if (!out.PutInt32(static_cast<std::int32_t>(lines.size())))
-            return false;
-        for (const TStringSlot& line : lines) {
-            std::uint8_t* slot = out.Room(SlotSize);
-            if (slot == nullptr)
-                return false;
-            std::memcpy(slot, line.data(), SlotSize);
-            tails.Fill(slot);
-        }
-
-        const auto& records = i < results.size() ? results[i] : noResults;
-        if (!out.PutInt32(static_cast<std::int32_t>(records.size())) ||
-            !out.Put(records.data(), records.size() * ResultSize))
-            return false;
-    }
-    return out.PutInt32(static_cast<std::int32_t>(*total)) && out.Flush();
+    return writer.Finish();
 }
 
 std::optional<std::vector<std::uint8_t>>

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -71,6 +72,30 @@ bool WriteResultsFile(const std::vector<TComputerRecord>& computers,
                       const std::vector<std::vector<TStringSlot>>& devices,
                       const std::vector<std::vector<TResultRecord>>& results,
                       std::uint32_t tailSeed, const TResultsFileSink& sink);
+
+// Writes a results file one computer after another, for a store too large to hold at once: the
+// count of computers first, then each block as it comes, then the size field; the pieces go to
+// the sink as WriteResultsFile hands them on.
+class TResultsFileWriter {
+public:
+    // computers: how many blocks will follow.
+    TResultsFileWriter(std::int32_t computers, std::uint32_t tailSeed,
+                       const TResultsFileSink& sink);
+    ~TResultsFileWriter();
+    TResultsFileWriter(const TResultsFileWriter&) = delete;
+    TResultsFileWriter& operator=(const TResultsFileWriter&) = delete;
+
+    // False when the sink refused a piece, more blocks come than were announced, or the file
+    // would pass what its int32 size field can hold; nothing more is written then.
+    bool Add(const TComputerRecord& computer, std::span<const TStringSlot> devices,
+             std::span<const TResultRecord> results);
+    // Writes the size field: false as Add, or when fewer blocks came than were announced.
+    bool Finish();
+
+private:
+    struct TState;
+    std::unique_ptr<TState> state_;
+};
 
 // The whole content of Results.bin for this store, as WriteResultsFile gives it; nothing when
 // the file would not fit its int32 size field.
