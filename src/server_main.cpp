@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        TResultsDatabase database(options->Database, DatabaseConnections);
+        TResultsDatabase database(options->Database, DatabaseConnections, options->ReadDatabases);
         TUploadLimiter limiter(options->UploadsPerMinute);
         TResponseCache cache;
         TServerContext context{database, limiter, cache};

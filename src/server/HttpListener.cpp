@@ -1,5 +1,6 @@
 #include "server/HttpListener.h"
 
+#include "server/ResponseFile.h"
 #include "server/UploadLimiter.h"
 
 #include <QByteArray>
@@ -66,6 +67,39 @@ const std::pair<const char*, const char*> SecurityHeaders[] = {
                                 "base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
+};
+
+// A body read from a TResponseFile as the client takes it: one piece of memory per answer.
+struct TFileBody {
+    using value_type = std::shared_ptr<const TResponseFile>;
+    static std::uint64_t size(const value_type& file) { return file->Size(); }
+
+    class writer {
+    public:
+        using const_buffers_type = net::const_buffer;
+        template <bool isRequest, class Fields>
+        writer(const http::header<isRequest, Fields>&, const value_type& file) : file_(*file) {}
+        void init(beast::error_code& error) { error = {}; }
+        boost::optional<std::pair<const_buffers_type, bool>> get(beast::error_code& error) {
+            error = {};
+            const std::uint64_t left = file_.Size() - sent_;
+            if (left == 0)
+                return boost::none;
+            const std::size_t size =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, piece_.size()));
+            if (!file_.ReadAt(sent_, piece_.data(), size)) {
+                error = beast::errc::make_error_code(beast::errc::io_error);
+                return boost::none;
+            }
+            sent_ += size;
+            return std::make_pair(net::const_buffer(piece_.data(), size), sent_ < file_.Size());
+        }
+
+    private:
+        const TResponseFile& file_;
+        std::uint64_t sent_ = 0;
+        std::array<char, 64 * 1024> piece_;
+    };
 };
 
 // Connections open, per sender and in all.
@@ -265,17 +299,30 @@ private:
     // Sends the answer; then waits for the next request, closes, or (after a refusal) drops
     // what the client still sends for a moment before closing.
     void Answer(THttpResponse ours, unsigned version, bool keepAlive, bool head, bool refusal) {
+        if (ours.File && !head) {
+            auto answer = std::make_shared<http::response<TFileBody>>(
+                static_cast<http::status>(ours.Status), version);
+            answer->body() = ours.File;
+            answer->content_length(ours.File->Size());
+            return Send(std::move(answer), ours, keepAlive, refusal);
+        }
         auto answer = std::make_shared<TAnswer>(static_cast<http::status>(ours.Status), version);
+        const std::uint64_t size = ours.File ? ours.File->Size() : ours.Body.size();
+        if (!head)
+            answer->body() = std::move(ours.Body);
+        answer->content_length(size);
+        Send(std::move(answer), ours, keepAlive, refusal);
+    }
+
+    template <typename Body>
+    void Send(std::shared_ptr<http::response<Body>> answer, const THttpResponse& ours,
+              bool keepAlive, bool refusal) {
         answer->set(http::field::content_type, ours.ContentType);
         for (const auto& [name, value] : ours.Headers)
             answer->set(name, value);
         for (const auto& [name, value] : SecurityHeaders)
             answer->set(name, value);
         answer->keep_alive(keepAlive && !refusal);
-        const std::size_t size = ours.Body.size();
-        if (!head)
-            answer->body() = std::move(ours.Body);
-        answer->content_length(size);
         stream_.expires_after(AnswerTime);
         http::async_write(
             stream_, *answer,

@@ -177,25 +177,42 @@ THttpResponse ChartPicture(const THttpRequest& request, TServerContext& context)
     return Png(ChartPng(ComputerChartLayout(*computer)));
 }
 
+// The file is written to a temporary file as the computers are read, and sent from there.
 THttpResponse ResultsFile(const THttpRequest& request, TServerContext& context) {
     const std::int32_t accel = AccelerationOf(request);
     const std::int64_t top = IntegerOf(request, "top", 100, 1, MaxTopComputers);
-    std::vector<TComputerRecord> computers;
-    std::vector<std::vector<TStringSlot>> devices;
-    std::vector<std::vector<TResultRecord>> results;
-    for (TStoredComputer& stored : context.Database.TopComputers(accel, top)) {
-        computers.push_back(stored.Computer);
-        devices.push_back(std::move(stored.Devices));
-        results.push_back(std::move(stored.Results));
-    }
     static thread_local std::mt19937 tails{std::random_device{}()};
-    const auto file = EncodeResultsFile(computers, devices, results, tails());
-    if (!file)
+    std::shared_ptr<TResponseFile> file;
+    bool stored = true; // every piece went into the file
+    const TResultsFileSink sink = [&](const std::uint8_t* bytes, std::size_t size) {
+        stored = file->Append(bytes, size);
+        return stored;
+    };
+    std::optional<TResultsFileWriter> writer;
+    const bool read = context.Database.TopComputers(
+        accel, top,
+        [&](std::size_t computers) {
+            file = TResponseFile::Create();
+            stored = file != nullptr;
+            writer.emplace(static_cast<std::int32_t>(computers), tails(), sink);
+        },
+        [&](const TStoredComputer& computer) {
+            return stored && writer->Add(computer.Computer, computer.Devices, computer.Results);
+        });
+    if (!stored) {
+        THttpResponse response = JsonError(
+            503,
+            QStringLiteral("the server has no room for the results file now; try again later"));
+        response.Headers.emplace_back("Retry-After", "10");
+        return response;
+    }
+    if (!read || !writer->Finish())
         return JsonError(500, QStringLiteral("the results file would be too large"));
     return {200,
             "application/octet-stream",
-            std::string(file->begin(), file->end()),
-            {{"Content-Disposition", "attachment; filename=\"Community.bin\""}}};
+            {},
+            {{"Content-Disposition", "attachment; filename=\"Community.bin\""}},
+            std::move(file)};
 }
 
 THttpResponse RankingPage(const THttpRequest& request, TServerContext& context) {

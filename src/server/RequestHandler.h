@@ -2,12 +2,14 @@
 // route is tested as a plain function call.
 #pragma once
 
+#include "server/ResponseFile.h"
 #include "server/ResultsDatabase.h"
 #include "server/UploadLimiter.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,6 +46,8 @@ struct THttpResponse {
     std::string ContentType;
     std::string Body;
     std::vector<std::pair<std::string, std::string>> Headers;
+    // When set, the body is this file's bytes instead (Body is empty).
+    std::shared_ptr<const TResponseFile> File = {};
 };
 
 class TResponseCache;

@@ -1,6 +1,7 @@
 #include "server/ResultsDatabase.h"
 
 #include "chart/ChartModel.h"
+#include "server/ReadReplicas.h"
 #include "server/ResultsSchema.h"
 #include "server/StoredBytes.h"
 #include "server/UploadMerge.h"
@@ -8,10 +9,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <pqxx/pqxx>
+#include <span>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -21,43 +26,67 @@ constexpr std::size_t SlotSize = sizeof(TStringSlot);
 // A failed transaction of an upload that collided with another one is run again this often.
 constexpr int UploadAttempts = 8;
 
-// The statements of reading and review, prepared on each connection as it is made.
-const TStatement Statements[] = {
+// Statements that only read, prepared on the primary's connections and the replicas'.
+const TStatement ReadStatements[] = {
+    // One statement a page: the filter's count and greatest finite value, and the page. The
+    // page's block is the last one whose entries before it are no more than the offset; the
+    // page is read from the index from the first entry of that block on, skipping at most a
+    // block's entries, whatever the offset. A page past the end still gives the count.
+    {"ranking_page_all",
+     "WITH blocks AS (SELECT first_key, first_computer, first_kind, "
+     "sum(entries) OVER (ORDER BY first_key, first_computer, first_kind) - entries AS before "
+     "FROM ranking_blocks WHERE filter = 0), "
+     "start AS (SELECT first_key, first_computer, first_kind, before::bigint AS before "
+     "FROM blocks WHERE before <= $1 "
+     "ORDER BY first_key DESC, first_computer DESC, first_kind DESC LIMIT 1), "
+     "page AS (SELECT e.* FROM start CROSS JOIN LATERAL (SELECT computer_id, kind, "
+     "result_position, rank_key FROM ranking WHERE (rank_key, computer_id, kind) >= "
+     "(start.first_key, start.first_computer, start.first_kind) "
+     "ORDER BY rank_key, computer_id, kind OFFSET $1 - start.before LIMIT $2) AS e), "
+     "meta AS (SELECT (SELECT coalesce(sum(entries), 0) FROM ranking_counts) AS total, "
+     "(SELECT -rank_key FROM ranking WHERE rank_key > '-Infinity' AND rank_key < 'Infinity' "
+     "ORDER BY rank_key, computer_id, kind LIMIT 1) AS max) "
+     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
+     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
+     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
+     "ON true ORDER BY p.rank_key, p.computer_id, p.kind"},
+    {"ranking_page_kind",
+     "WITH blocks AS (SELECT first_key, first_computer, first_kind, "
+     "sum(entries) OVER (ORDER BY first_key, first_computer, first_kind) - entries AS before "
+     "FROM ranking_blocks WHERE filter = $3 + 1), "
+     "start AS (SELECT first_key, first_computer, before::bigint AS before "
+     "FROM blocks WHERE before <= $1 "
+     "ORDER BY first_key DESC, first_computer DESC, first_kind DESC LIMIT 1), "
+     "page AS (SELECT e.* FROM start CROSS JOIN LATERAL (SELECT computer_id, kind, "
+     "result_position, rank_key FROM ranking WHERE kind = $3 AND (rank_key, computer_id) >= "
+     "(start.first_key, start.first_computer) "
+     "ORDER BY rank_key, computer_id OFFSET $1 - start.before LIMIT $2) AS e), "
+     "meta AS (SELECT (SELECT entries FROM ranking_counts WHERE kind = $3) AS total, "
+     "(SELECT -rank_key FROM ranking WHERE kind = $3 AND rank_key > '-Infinity' "
+     "AND rank_key < 'Infinity' ORDER BY rank_key, computer_id LIMIT 1) AS max) "
+     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
+     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
+     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
+     "ON true ORDER BY p.rank_key, p.computer_id"},
+    {"ranking_computers_all",
+     "SELECT computer_id FROM ranking ORDER BY rank_key, computer_id, kind LIMIT $1"},
+    {"ranking_computers_kind",
+     "SELECT computer_id FROM ranking WHERE kind = $2 ORDER BY rank_key, computer_id LIMIT $1"},
+    // Computers with their devices and their results end to end, in the order first stored.
+    {"computers_of",
+     "SELECT c.id, c.record, c.devices, (SELECT coalesce(string_agg(r.record, ''::bytea "
+     "ORDER BY r.position), ''::bytea) FROM results r WHERE r.computer_id = c.id) "
+     "FROM computers c WHERE c.id = ANY($1::bigint[])"},
+};
+
+// The statements of the upload's record and the review, on the primary's connections only.
+const TStatement WriteStatements[] = {
     {"upload_insert",
      "INSERT INTO uploads (address, size, sha256, outcome, blocks_declared, blocks_merged, "
      "computers_added, computers_known, results_added, results_replaced, results_not_later, "
      "left_out, publisher_hash, computers_not_yours, entries_held) VALUES ($1, $2, $3, $4, $5, "
      "$6, $7, $8, $9, $10, $11, $12, NULLIF($13::bytea, ''), $14, $15) RETURNING id"},
     {"upload_count", "SELECT count(*) FROM uploads"},
-    // One statement a page: the filter's count and greatest finite value, and the page,
-    // picked from the ranking's index alone before its rows are joined. A page past the end
-    // still gives the count.
-    {"ranking_page_all",
-     "WITH page AS (SELECT computer_id, kind, result_position, rank_value FROM ranking "
-     "ORDER BY rank_value DESC NULLS LAST, computer_id, kind OFFSET $1 LIMIT $2), "
-     "meta AS (SELECT (SELECT coalesce(sum(entries), 0) FROM ranking_counts) AS total, "
-     "(SELECT rank_value FROM ranking WHERE rank_value < 'Infinity' "
-     "ORDER BY rank_value DESC NULLS LAST LIMIT 1) AS max) "
-     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
-     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
-     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
-     "ON true ORDER BY p.rank_value DESC NULLS LAST, p.computer_id, p.kind"},
-    {"ranking_page_kind",
-     "WITH page AS (SELECT computer_id, kind, result_position, rank_value FROM ranking "
-     "WHERE kind = $3 ORDER BY rank_value DESC NULLS LAST, computer_id OFFSET $1 LIMIT $2), "
-     "meta AS (SELECT (SELECT entries FROM ranking_counts WHERE kind = $3) AS total, "
-     "(SELECT rank_value FROM ranking WHERE kind = $3 AND rank_value < 'Infinity' "
-     "ORDER BY rank_value DESC NULLS LAST LIMIT 1) AS max) "
-     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
-     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
-     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
-     "ON true ORDER BY p.rank_value DESC NULLS LAST, p.computer_id"},
-    {"ranking_computers_all",
-     "SELECT computer_id FROM ranking ORDER BY rank_value DESC NULLS LAST, computer_id, kind "
-     "LIMIT $1"},
-    {"ranking_computers_kind", "SELECT computer_id FROM ranking WHERE kind = $2 "
-                               "ORDER BY rank_value DESC NULLS LAST, computer_id LIMIT $1"},
-    {"computer_by_id", "SELECT record, devices FROM computers WHERE id = $1"},
     {"reviews_waiting",
      "SELECT v.computer_id, v.kind, v.value, coalesce(v.peer_median, 0), v.peers, v.adapter, "
      "c.processor FROM reviews v JOIN computers c ON c.id = v.computer_id "
@@ -74,6 +103,9 @@ const TStatement Statements[] = {
     {"review_rank", "INSERT INTO ranking (computer_id, kind, result_position, value, adapter) "
                     "VALUES ($1, $2, $3, $4, $5)"},
 };
+
+// Computers read at once for a results file.
+constexpr std::size_t ComputersPerRead = 500;
 
 std::vector<TStringSlot> SlotsFrom(const pqxx::field& field) {
     const pqxx::binarystring bytes(field);
@@ -94,24 +126,40 @@ const char* OutcomeName(const TMergeReport& report) {
     }
 }
 
-std::vector<std::span<const TStatement>> AllStatements() {
-    return {UploadStatements(), Statements};
+// Reads the computers of ids (any order) and hands each to take in the order of ids; false when
+// take refused one.
+bool ReadComputers(pqxx::transaction_base& work, std::span<const std::int64_t> ids,
+                   const std::function<bool(const TStoredComputer&)>& take) {
+    TSqlArray list;
+    for (const std::int64_t id : ids)
+        list.AddInteger(id);
+    std::unordered_map<std::int64_t, TStoredComputer> found;
+    for (const pqxx::row& row : work.exec_prepared("computers_of", list.Text())) {
+        TStoredComputer computer;
+        computer.Id = row[0].as<std::int64_t>();
+        computer.Computer = RecordFrom<TComputerRecord>(row[1]);
+        computer.Devices = SlotsFrom(row[2]);
+        const pqxx::binarystring results(row[3]);
+        computer.Results.resize(results.size() / sizeof(TResultRecord));
+        if (!computer.Results.empty())
+            std::memcpy(computer.Results.data(), results.data(),
+                        computer.Results.size() * sizeof(TResultRecord));
+        found.emplace(computer.Id, std::move(computer));
+    }
+    for (const std::int64_t id : ids) {
+        const auto it = found.find(id);
+        if (it != found.end() && !take(it->second))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
 
-std::string PostgresReal(double value) {
-    if (std::isnan(value))
-        return "NaN";
-    if (std::isinf(value))
-        return value > 0 ? "Infinity" : "-Infinity";
-    char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
-}
-
-TResultsDatabase::TResultsDatabase(std::string connectionString, int connections)
-    : pool_(std::move(connectionString), connections, AllStatements()) {
+TResultsDatabase::TResultsDatabase(std::string connectionString, int connections,
+                                   const std::vector<std::string>& readDatabases)
+    : pool_(std::move(connectionString), connections,
+            {UploadStatements(), WriteStatements, ReadStatements, WatchStatements()}) {
     const auto connection = pool_.ConnectAlone();
     try {
         MigrateResultsSchema(*connection);
@@ -119,6 +167,22 @@ TResultsDatabase::TResultsDatabase(std::string connectionString, int connections
         throw TDatabaseError(std::string("the schema could not be brought up to date: ") +
                              error.what());
     }
+    if (!readDatabases.empty())
+        replicas_ = std::make_unique<TReadReplicas>(
+            pool_, readDatabases, connections,
+            std::vector<std::span<const TStatement>>{ReadStatements, WatchStatements()});
+}
+
+template <typename Work> auto TResultsDatabase::Read(const char* what, Work&& work) {
+    if (replicas_)
+        if (TConnectionPool* replica = replicas_->Choose()) {
+            try {
+                return replica->Run(what, work);
+            } catch (const TDatabaseError& error) {
+                replicas_->Failed(replica, error.what());
+            }
+        }
+    return pool_.Run(what, work);
 }
 
 TResultsDatabase::~TResultsDatabase() = default;
@@ -137,13 +201,15 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
     const std::string leftOut =
         DescribeMergeReport(QStringLiteral("Results.bin"), read.Report).join('\n').toStdString();
 
+    std::uint64_t written = 0;
+    std::vector<std::int64_t> ids; // for new computers, kept from one attempt to the next
     TUploadOutcome outcome =
         pool_.Run("the database refused the upload", [&](pqxx::connection& connection) {
             for (int attempt = 1;; ++attempt) {
                 try {
                     TUploadOutcome merged = read;
                     pqxx::work work(connection);
-                    MergeUploadedComputers(work, computers, devices, results, publisherHash,
+                    MergeUploadedComputers(work, computers, devices, results, publisherHash, ids,
                                            merged);
                     const pqxx::row upload = work.exec_prepared1(
                         "upload_insert", address, static_cast<std::int64_t>(file.size()),
@@ -155,22 +221,29 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
                         static_cast<std::int32_t>(merged.Held.size()));
                     merged.UploadId = upload[0].as<std::int64_t>();
                     work.commit();
+                    if (replicas_)
+                        written = WalPosition(connection);
                     return merged;
                 } catch (const pqxx::transaction_rollback&) {
                     // A serialization failure (or a deadlock, which the order of the row locks
                     // rules out among uploads): nothing of it stayed, so it runs again.
                     if (attempt == UploadAttempts)
                         throw TDatabaseError("the upload kept colliding with others");
+                } catch (const TUploadCollision&) {
+                    if (attempt == UploadAttempts)
+                        throw TDatabaseError("the upload kept colliding with others");
                 }
             }
         });
+    if (replicas_)
+        replicas_->Wrote(written);
     ++generation_;
     return outcome;
 }
 
 TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t offset,
                                        std::int64_t limit) {
-    return pool_.Run("the ranking could not be read", [&](pqxx::connection& connection) {
+    return Read("the ranking could not be read", [&](pqxx::connection& connection) {
         // A single statement sees one snapshot; it needs no transaction around it.
         pqxx::nontransaction work(connection);
         TRankingPage page;
@@ -192,49 +265,47 @@ TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t o
 }
 
 std::optional<TStoredComputer> TResultsDatabase::Computer(std::int64_t id) {
-    return pool_.Run("the computer could not be read",
-                     [&](pqxx::connection& connection) -> std::optional<TStoredComputer> {
-                         pqxx::read_transaction work(connection);
-                         const pqxx::result found = work.exec_prepared("computer_by_id", id);
-                         if (found.empty())
-                             return std::nullopt;
-                         TStoredComputer computer;
-                         computer.Id = id;
-                         computer.Computer = RecordFrom<TComputerRecord>(found[0][0]);
-                         computer.Devices = SlotsFrom(found[0][1]);
-                         for (const pqxx::row& row : work.exec_prepared("results_of", id))
-                             computer.Results.push_back(RecordFrom<TResultRecord>(row[0]));
-                         return computer;
-                     });
+    return Read("the computer could not be read",
+                [&](pqxx::connection& connection) -> std::optional<TStoredComputer> {
+                    pqxx::nontransaction work(connection);
+                    std::optional<TStoredComputer> found;
+                    ReadComputers(work, std::span(&id, 1), [&](const TStoredComputer& computer) {
+                        found = computer;
+                        return true;
+                    });
+                    return found;
+                });
 }
 
-std::vector<TStoredComputer> TResultsDatabase::TopComputers(std::int32_t acceleration,
-                                                            std::int64_t count) {
-    const std::vector<std::int64_t> ids =
-        pool_.Run("the ranking could not be read", [&](pqxx::connection& connection) {
-            pqxx::read_transaction work(connection);
-            // A computer has at most one entry of each kind.
-            const std::int64_t entries = count * ChartKindCount;
-            const pqxx::result rows =
-                acceleration == 0
-                    ? work.exec_prepared("ranking_computers_all", entries)
-                    : work.exec_prepared("ranking_computers_kind", entries, acceleration - 1);
-            std::vector<std::int64_t> found;
-            std::unordered_set<std::int64_t> taken;
-            for (const pqxx::row& row : rows) {
-                const auto id = row[0].as<std::int64_t>();
-                if (taken.insert(id).second)
-                    found.push_back(id);
-                if (static_cast<std::int64_t>(found.size()) == count)
-                    break;
-            }
-            return found;
-        });
-    std::vector<TStoredComputer> computers;
-    for (std::int64_t id : ids)
-        if (auto computer = Computer(id))
-            computers.push_back(std::move(*computer));
-    return computers;
+bool TResultsDatabase::TopComputers(std::int32_t acceleration, std::int64_t count,
+                                    const std::function<void(std::size_t)>& start,
+                                    const std::function<bool(const TStoredComputer&)>& take) {
+    return Read("the ranking could not be read", [&](pqxx::connection& connection) {
+        // One snapshot for the ids and every computer, on a replica as on the primary.
+        pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> work(connection);
+        // A computer has at most one entry of each kind.
+        const std::int64_t entries = count * ChartKindCount;
+        const pqxx::result rows =
+            acceleration == 0
+                ? work.exec_prepared("ranking_computers_all", entries)
+                : work.exec_prepared("ranking_computers_kind", entries, acceleration - 1);
+        std::vector<std::int64_t> ids;
+        std::unordered_set<std::int64_t> taken;
+        for (const pqxx::row& row : rows) {
+            const auto id = row[0].as<std::int64_t>();
+            if (taken.insert(id).second)
+                ids.push_back(id);
+            if (static_cast<std::int64_t>(ids.size()) == count)
+                break;
+        }
+        start(ids.size());
+        for (std::size_t first = 0; first < ids.size(); first += ComputersPerRead) {
+            const std::size_t size = std::min(ComputersPerRead, ids.size() - first);
+            if (!ReadComputers(work, std::span(ids).subspan(first, size), take))
+                return false;
+        }
+        return true;
+    });
 }
 
 std::int64_t TResultsDatabase::UploadCount() {
@@ -268,8 +339,6 @@ bool TResultsDatabase::Review(std::int64_t computerId, std::int32_t kind, bool a
             // Uploads of the computer wait meanwhile, as they lock it too.
             if (work.exec_prepared("review_computer_lock", computerId).empty())
                 return false;
-            std::array<std::int64_t, ChartKindCount> change = {0, 0, 0};
-            const auto k = static_cast<std::size_t>(kind);
             const std::string decision = accept ? "accepted" : "rejected";
             const pqxx::result ranked = work.exec_prepared("review_ranked", computerId, kind);
             const pqxx::result review = work.exec_prepared("review_of", computerId, kind);
@@ -279,15 +348,10 @@ bool TResultsDatabase::Review(std::int64_t computerId, std::int32_t kind, bool a
             const auto position = entry[0][0].as<std::int32_t>();
             const std::string value = PostgresReal(entry[0][1].as<double>());
             const std::string adapter = entry[0][2].as<std::string>();
-            if (!ranked.empty())
-                --change[k];
-            if (accept) {
+            if (accept)
                 work.exec_prepared("review_rank", computerId, kind, position, value, adapter);
-                ++change[k];
-            }
             work.exec_prepared("review_decide", computerId, kind, position, value, adapter,
                                decision);
-            AddRankingEntries(work, change);
             work.commit();
             return true;
         });

@@ -1,21 +1,26 @@
-// The results server's store in PostgreSQL: with UploadMerge.cpp the only code of the server
-// that speaks SQL. Every computer once (all its record bytes equal) with the hash of the
-// publisher key it was first published with, every result once per computer and test
+// The results server's store in PostgreSQL: with UploadMerge.cpp and ReadReplicas.cpp the only
+// code of the server that speaks SQL. Every computer once (all its record bytes equal) with the
+// hash of the publisher key it was first published with, every result once per computer and test
 // configuration (a later Timestamp replacing an earlier one, as the file merge does), the
 // representative entries of the ranking kept at upload, the entries held for review, and a
 // record of every upload.
 //
 // Statements are prepared once per connection (ConnectionPool.h); the schema is created and
-// upgraded at start by the numbered migrations of ResultsSchema.cpp.
+// upgraded at start by the numbered migrations of ResultsSchema.cpp. Uploads and the review go to
+// the primary; the ranking, the computers and the results file are read from a streaming
+// replica that has caught up, when read databases are given (ReadReplicas.h).
 #pragma once
 
 #include "server/ConnectionPool.h"
+#include "server/SqlArrays.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
 #include <QByteArray>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -79,15 +84,16 @@ struct TUploadOutcome {
 // The schema version that this program writes; a database of a later one is refused.
 int ResultsSchemaVersion();
 
-// A number as PostgreSQL reads it back to the same double: the shortest round-trip decimal, and
-// its names for NaN and the infinities.
-std::string PostgresReal(double value);
+class TReadReplicas;
 
 class TResultsDatabase {
 public:
-    // Connects (connections at most at once, made as needed) with a libpq connection string and
-    // brings the schema up to date. Throws TDatabaseError.
-    TResultsDatabase(std::string connectionString, int connections);
+    // Connects to the primary (connections at most at once, made as needed) with a libpq
+    // connection string and brings the schema up to date; reads go to the replicas of
+    // readDatabases (as many connections to each) while they have caught up. Throws
+    // TDatabaseError.
+    TResultsDatabase(std::string connectionString, int connections,
+                     const std::vector<std::string>& readDatabases = {});
     ~TResultsDatabase();
     TResultsDatabase(const TResultsDatabase&) = delete;
     TResultsDatabase& operator=(const TResultsDatabase&) = delete;
@@ -105,8 +111,13 @@ public:
     // One computer with its devices and results; nothing when there is no such computer.
     std::optional<TStoredComputer> Computer(std::int64_t id);
 
-    // The first count computers of the ranking in ranking order, each with all its results.
-    std::vector<TStoredComputer> TopComputers(std::int32_t acceleration, std::int64_t count);
+    // The first count computers of the ranking, each with all its results, read in one
+    // snapshot: start learns how many there are, then take is handed each in ranking order. A
+    // false from take stops the reading, and TopComputers returns false. After a failed read of
+    // a replica it all runs again on the primary, start included.
+    bool TopComputers(std::int32_t acceleration, std::int64_t count,
+                      const std::function<void(std::size_t computers)>& start,
+                      const std::function<bool(const TStoredComputer&)>& take);
 
     // How many uploads are recorded.
     std::int64_t UploadCount();
@@ -123,6 +134,10 @@ public:
     std::uint64_t Generation() const { return generation_.load(); }
 
 private:
+    // Runs work on a replica that has caught up, or on the primary.
+    template <typename Work> auto Read(const char* what, Work&& work);
+
     TConnectionPool pool_;
+    std::unique_ptr<TReadReplicas> replicas_;
     std::atomic<std::uint64_t> generation_ = 0;
 };

@@ -64,8 +64,8 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
             options.Review = TReviewAction::List;
             continue;
         }
-        if (name != "--listen" && name != "--database" && name != "--uploads-per-minute" &&
-            name != "--trusted-proxy" && !review) {
+        if (name != "--listen" && name != "--database" && name != "--read-database" &&
+            name != "--uploads-per-minute" && name != "--trusted-proxy" && !review) {
             *error = "unknown option " + name + "; see --help";
             return std::nullopt;
         }
@@ -80,6 +80,8 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
         }
         if (name == "--database")
             options.Database = value;
+        if (name == "--read-database")
+            options.ReadDatabases.push_back(value);
         if (name == "--trusted-proxy") {
             in6_addr address{};
             if (inet_pton(AF_INET, value.c_str(), &address) != 1 &&
@@ -119,7 +121,12 @@ std::string ServerUsage() {
            "  --database CONNECTION     the PostgreSQL database, as a libpq connection string or\n"
            "                            URI (default \"dbname=stendograph\"); the schema is "
            "created\n"
-           "                            and upgraded at start\n"
+           "                            and upgraded at start; uploads go there\n"
+           "  --read-database CONNECTION\n"
+           "                            a streaming replica of that database (again for more\n"
+           "                            of them): the ranking, the pages, the computers and\n"
+           "                            the results file are read there while it is no more\n"
+           "                            than 2 s behind, else from the database\n"
            "  --uploads-per-minute N    uploads taken from one address per minute (default 30)\n"
            "  --trusted-proxy ADDRESS   the reverse proxy in front: its connections are not\n"
            "                            bound per address, and X-Forwarded-For names the\n"

@@ -13,6 +13,7 @@ struct TServerOptions {
     std::string ListenHost = "127.0.0.1";
     int ListenPort = 8080; // 0: any free port, printed at start
     std::string Database = "dbname=stendograph";
+    std::vector<std::string> ReadDatabases; // --read-database, each a streaming replica
     int UploadsPerMinute = 30;
     std::string TrustedProxy; // --trusted-proxy: the reverse proxy's address, or empty
     TReviewAction Review = TReviewAction::None;

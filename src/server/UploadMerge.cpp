@@ -1,11 +1,13 @@
 #include "server/UploadMerge.h"
 
+#include "chart/ChartModel.h"
 #include "server/OutlierRule.h"
+#include "server/SqlArrays.h"
 #include "server/StoredBytes.h"
 #include "state/RecordColumns.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -17,47 +19,71 @@ namespace {
 constexpr std::size_t ComputerSize = sizeof(TComputerRecord);
 constexpr std::size_t ResultSize = sizeof(TResultRecord);
 constexpr std::size_t SlotSize = sizeof(TStringSlot);
+constexpr std::size_t HashSize = 32;
+// The text columns of a computer, in the order of the statement computers_insert.
+constexpr std::size_t TextColumns = 8;
 
+// Arrays arrive as text ($n::bigint[] and the like); the records' bytes as one binary bytea,
+// record n (from 1) at n * size - size + 1.
 const TStatement Statements[] = {
-    {"computer_lock",
-     "SELECT id, record, publisher_hash FROM computers WHERE record_hash = $1 FOR UPDATE"},
-    // Which of the hashes (a text array of bytea) are stored already.
-    {"computers_known", "SELECT record_hash FROM computers WHERE record_hash = ANY($1::bytea[])"},
+    // Uploads one at a time, from here to their commit (a lock of the transaction's own, which
+    // the review does not take, so that it orders before every row lock of an upload).
+    {"uploads_one_at_a_time", "SELECT pg_advisory_xact_lock(7360291845)"},
+    // The stored computers among the hashes, locked in the order of their hashes.
+    {"computers_lock", "SELECT id, record_hash, record, publisher_hash FROM computers "
+                       "WHERE record_hash = ANY($1::bytea[]) ORDER BY record_hash FOR UPDATE"},
+    {"computers_results", "SELECT computer_id, record FROM results "
+                          "WHERE computer_id = ANY($1::bigint[]) ORDER BY computer_id, position"},
     {"computer_ids", "SELECT nextval('computers_id_seq') FROM generate_series(1, $1) ORDER BY 1"},
-    {"computer_insert",
+    // New computers in the order of the arrays (that of their hashes). One that another upload
+    // stored meanwhile is left out, and the caller sees fewer rows inserted.
+    {"computers_insert",
      "INSERT INTO computers (id, record_hash, record, devices, processor, video_adapter, chipset, "
      "memory_mb, os_name, owner, time_zone, record_tag, publisher_hash) "
-     "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, NULLIF($13::bytea, '')) "
-     "ON CONFLICT (record_hash) DO NOTHING RETURNING id"},
-    {"computer_claim", "UPDATE computers SET publisher_hash = $2 WHERE id = $1"},
-    {"results_of", "SELECT record FROM results WHERE computer_id = $1 ORDER BY position"},
-    {"results_append", "INSERT INTO results (computer_id, position, record) "
-                       "SELECT $1, $2 + g, substring($3::bytea FROM g * 112 + 1 FOR 112) "
-                       "FROM generate_series(0, length($3::bytea) / 112 - 1) AS g"},
-    {"result_replace", "UPDATE results SET record = $3 WHERE computer_id = $1 AND position = $2"},
-    {"ranking_clear", "DELETE FROM ranking WHERE computer_id = $1 RETURNING kind"},
-    {"ranking_put",
-     "INSERT INTO ranking (computer_id, kind, result_position, value, adapter) "
-     "SELECT $1, e.k, e.p, e.v, $8 FROM (VALUES (0, $2::integer, $3::double precision), "
-     "(1, $4::integer, $5::double precision), (2, $6::integer, $7::double precision)) "
-     "AS e(k, p, v) WHERE e.p >= 0"},
-    // The most recent ranked entries of an adapter, per kind.
-    {"adapter_peers",
-     "SELECT k.kind, s.computer_id, s.value FROM (VALUES (0), (1), (2)) AS k(kind) "
-     "CROSS JOIN LATERAL (SELECT computer_id, value FROM ranking r WHERE r.adapter = $1 "
+     "SELECT c.id, substring($2::bytea FROM c.n::integer * 32 - 31 FOR 32), "
+     "substring($3::bytea FROM c.n::integer * 2472 - 2471 FOR 2472), "
+     "substring($4::bytea FROM c.devices_from + 1 FOR c.devices_length), "
+     "t.texts[c.n::integer * 8 - 7], t.texts[c.n::integer * 8 - 6], t.texts[c.n::integer * 8 - 5], "
+     "t.texts[c.n::integer * 8 - 4], "
+     "t.texts[c.n::integer * 8 - 3], t.texts[c.n::integer * 8 - 2], t.texts[c.n::integer * 8 - 1], "
+     "t.texts[c.n::integer * 8], "
+     "NULLIF($7::bytea, '') "
+     "FROM unnest($1::bigint[], $5::integer[], $6::integer[]) WITH ORDINALITY "
+     "AS c(id, devices_from, devices_length, n) CROSS JOIN (SELECT $8::text[] AS texts) AS t "
+     "ORDER BY c.n ON CONFLICT (record_hash) DO NOTHING"},
+    {"computers_claim", "UPDATE computers SET publisher_hash = $2 WHERE id = ANY($1::bigint[])"},
+    {"results_insert",
+     "INSERT INTO results (computer_id, position, record) "
+     "SELECT r.computer_id, r.position, substring($3::bytea FROM r.n::integer * 112 - 111 FOR 112) "
+     "FROM unnest($1::bigint[], $2::integer[]) WITH ORDINALITY AS r(computer_id, position, n)"},
+    {"results_replace",
+     "UPDATE results s SET record = substring($3::bytea FROM r.n::integer * 112 - 111 FOR 112) "
+     "FROM unnest($1::bigint[], $2::integer[]) WITH ORDINALITY AS r(computer_id, position, n) "
+     "WHERE s.computer_id = r.computer_id AND s.position = r.position"},
+    {"ranking_clear", "DELETE FROM ranking WHERE computer_id = ANY($1::bigint[])"},
+    // The most recent ranked entries of each adapter, per kind.
+    {"adapters_peers",
+     "SELECT a.adapter, k.kind, s.computer_id, s.value FROM unnest($1::text[]) AS a(adapter) "
+     "CROSS JOIN (VALUES (0), (1), (2)) AS k(kind) "
+     "CROSS JOIN LATERAL (SELECT computer_id, value FROM ranking r WHERE r.adapter = a.adapter "
      "AND r.kind = k.kind AND r.rank_value IS NOT NULL ORDER BY r.computer_id DESC "
      "LIMIT $2) AS s"},
-    {"reviews_of",
-     "SELECT kind, result_position, value, decision FROM reviews WHERE computer_id = $1"},
-    {"review_hold",
+    {"computers_reviews", "SELECT computer_id, kind, result_position, value, decision "
+                          "FROM reviews WHERE computer_id = ANY($1::bigint[])"},
+    {"reviews_hold",
      "INSERT INTO reviews (computer_id, kind, result_position, value, adapter, peer_median, "
-     "peers) VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (computer_id, kind) DO UPDATE SET "
+     "peers) SELECT * FROM unnest($1::bigint[], $2::smallint[], $3::integer[], "
+     "$4::double precision[], $5::text[], $6::double precision[], $7::integer[]) "
+     "ON CONFLICT (computer_id, kind) DO UPDATE SET "
      "result_position = EXCLUDED.result_position, value = EXCLUDED.value, adapter = "
      "EXCLUDED.adapter, peer_median = EXCLUDED.peer_median, peers = EXCLUDED.peers, "
      "held_at = now(), decision = NULL, decided_at = NULL"},
-    {"review_clear", "DELETE FROM reviews WHERE computer_id = $1 AND kind = $2"},
-    {"counts_add", "UPDATE ranking_counts SET entries = entries + "
-                   "CASE kind WHEN 0 THEN $1::bigint WHEN 1 THEN $2::bigint ELSE $3::bigint END"},
+    {"reviews_clear", "DELETE FROM reviews v USING unnest($1::bigint[], $2::smallint[]) "
+                      "AS c(computer_id, kind) "
+                      "WHERE v.computer_id = c.computer_id AND v.kind = c.kind"},
+    {"ranking_insert", "INSERT INTO ranking (computer_id, kind, result_position, value, adapter) "
+                       "SELECT * FROM unnest($1::bigint[], $2::smallint[], $3::integer[], "
+                       "$4::double precision[], $5::text[])"},
 };
 
 // What merging the read results into the stored ones by the rule of the file merge changes:
@@ -95,188 +121,334 @@ TResultMerge MergeResults(std::vector<TResultRecord>& stored,
     return merge;
 }
 
-// The ranked entries of each adapter as they were before this upload, read once per adapter.
-class TPeerEntries {
-public:
-    struct TEntry {
-        std::int64_t ComputerId;
-        double Value;
-    };
-    const std::array<std::vector<TEntry>, ChartKindCount>& Of(pqxx::work& work,
-                                                              const std::string& adapter) {
-        const auto [it, added] = entries_.try_emplace(adapter);
-        if (added)
-            for (const pqxx::row& row :
-                 work.exec_prepared("adapter_peers", adapter, OutlierPeerSample))
-                it->second[row[0].as<std::size_t>()].push_back(
-                    {row[1].as<std::int64_t>(), row[2].as<double>()});
-        return it->second;
-    }
-
-private:
-    std::map<std::string, std::array<std::vector<TEntry>, ChartKindCount>> entries_;
+// A computer of the file that is stored already, as locked.
+struct TKnownComputer {
+    std::int64_t Id = 0;
+    QByteArray Record;
+    std::optional<QByteArray> Publisher;
 };
 
-// A decision or a wait that was recorded for an entry of the computer.
+// A computer of the file whose results change: its results merged with the stored ones.
+struct TChangedComputer {
+    std::size_t Index = 0; // in the file, from 0
+    std::int64_t Id = 0;
+    bool Known = false;
+    std::vector<TResultRecord> Results;
+    TResultMerge Merge;
+};
+
+// A decision or a wait that was recorded for an entry of a computer.
 struct TStoredReview {
     std::int32_t Position;
     double Value;
     std::string Decision; // empty while waiting
 };
 
+// The ranked entries of an adapter before this upload, per kind.
+struct TPeer {
+    std::int64_t ComputerId;
+    double Value;
+};
+using TPeers = std::array<std::vector<TPeer>, ChartKindCount>;
+
 class TUploadMerge {
 public:
-    TUploadMerge(pqxx::work& work, const QByteArray& publisherHash, TUploadOutcome& outcome)
-        : work_(work), publisherHash_(publisherHash), outcome_(outcome) {}
+    TUploadMerge(pqxx::work& work, const std::vector<TComputerRecord>& computers,
+                 const std::vector<std::vector<TStringSlot>>& devices,
+                 const std::vector<std::vector<TResultRecord>>& results,
+                 const QByteArray& publisherHash, std::vector<std::int64_t>& ids,
+                 TUploadOutcome& outcome)
+        : work_(work), computers_(computers), devices_(devices), results_(results),
+          publisherHash_(publisherHash), ids_(ids), outcome_(outcome) {}
 
-    // newId: the id a computer not stored yet takes; 0 for one that is stored.
-    void Computer(std::int32_t fileNumber, const TComputerRecord& computer,
-                  const std::vector<TStringSlot>& devices,
-                  const std::vector<TResultRecord>& results, const QByteArray& hash,
-                  std::int64_t newId);
-    void Finish() {
-        if (entryChange_ != std::array<std::int64_t, ChartKindCount>{0, 0, 0})
-            AddRankingEntries(work_, entryChange_);
-    }
+    void Run();
 
 private:
-    void PutEntries(std::int64_t id, bool known, const TComputerRecord& computer,
-                    const std::vector<TResultRecord>& stored);
+    std::map<QByteArray, TKnownComputer> LockKnown();
+    std::map<std::int64_t, std::vector<TResultRecord>>
+    StoredResults(const std::map<QByteArray, TKnownComputer>& known);
+    void InsertNew(const std::vector<std::size_t>& added, std::vector<std::int64_t>& ids);
+    void StoreResults();
+    void PutEntries();
+
+    QByteArray RecordBytes(std::size_t i) const {
+        return QByteArray(reinterpret_cast<const char*>(&computers_[i]), ComputerSize);
+    }
 
     pqxx::work& work_;
+    const std::vector<TComputerRecord>& computers_;
+    const std::vector<std::vector<TStringSlot>>& devices_;
+    const std::vector<std::vector<TResultRecord>>& results_;
     const QByteArray& publisherHash_;
+    std::vector<std::int64_t>& ids_; // reserved for new computers, ascending
     TUploadOutcome& outcome_;
-    std::array<std::int64_t, ChartKindCount> entryChange_ = {0, 0, 0};
-    TPeerEntries peers_;
+    std::vector<QByteArray> hashes_;
+    std::vector<std::size_t> order_; // of the file's computers by their hashes
+    std::vector<TChangedComputer> changed_;
 };
 
-void TUploadMerge::Computer(std::int32_t fileNumber, const TComputerRecord& computer,
-                            const std::vector<TStringSlot>& devices,
-                            const std::vector<TResultRecord>& results, const QByteArray& hash,
-                            std::int64_t newId) {
-    pqxx::result known;
-    pqxx::result inserted;
-    if (newId == 0) {
-        known = work_.exec_prepared("computer_lock", Bytes(hash));
-    } else {
-        std::string deviceBytes;
-        for (const TStringSlot& line : devices)
-            deviceBytes.append(reinterpret_cast<const char*>(line.data()), SlotSize);
-        inserted = work_.exec_prepared(
-            "computer_insert", newId, Bytes(hash), Bytes(&computer, ComputerSize),
-            Bytes(deviceBytes.data(), deviceBytes.size()), StoredText(computer.Processor),
-            StoredText(computer.VideoAdapter), StoredText(computer.Chipset),
-            StoredText(computer.MemoryMB), StoredText(computer.OSName), StoredText(computer.Owner),
-            StoredText(computer.TimeZone), StoredText(computer.RecordTag), Bytes(publisherHash_));
-        if (inserted.empty()) // another upload added it meanwhile
-            known = work_.exec_prepared("computer_lock", Bytes(hash));
+std::map<QByteArray, TKnownComputer> TUploadMerge::LockKnown() {
+    TSqlArray hashes;
+    for (const std::size_t i : order_)
+        hashes.AddBytes(hashes_[i]);
+    std::map<QByteArray, TKnownComputer> known;
+    for (const pqxx::row& row : work_.exec_prepared("computers_lock", hashes.Text())) {
+        TKnownComputer& computer = known[BytesOf(row[1])];
+        computer.Id = row[0].as<std::int64_t>();
+        computer.Record = BytesOf(row[2]);
+        if (!row[3].is_null())
+            computer.Publisher = BytesOf(row[3]);
     }
-
-    std::int64_t id = 0;
-    std::vector<TResultRecord> stored;
-    if (!inserted.empty()) {
-        id = inserted[0][0].as<std::int64_t>();
-        ++outcome_.ComputersAdded;
-    } else {
-        if (BytesOf(known[0][1]) !=
-            QByteArray(reinterpret_cast<const char*>(&computer), ComputerSize))
-            throw TDatabaseError("two different computers have the same SHA-256");
-        id = known[0][0].as<std::int64_t>();
-        ++outcome_.ComputersKnown;
-        for (const pqxx::row& row : work_.exec_prepared("results_of", id))
-            stored.push_back(RecordFrom<TResultRecord>(row[0]));
-    }
-
-    const TResultMerge merge = MergeResults(stored, results);
-    outcome_.ResultsNotLater += merge.NotLater;
-    if (!merge.Changes())
-        return; // nothing of the computer changes
-    if (inserted.empty()) {
-        const bool claimed = !known[0][2].is_null();
-        if (claimed && BytesOf(known[0][2]) != publisherHash_) {
-            outcome_.NotYours.push_back({fileNumber, StoredText(computer.Processor)});
-            return;
-        }
-        if (!claimed && !publisherHash_.isEmpty())
-            work_.exec_prepared("computer_claim", id, Bytes(publisherHash_));
-    }
-    outcome_.ResultsAdded += merge.Added;
-    outcome_.ResultsReplaced += merge.ReplacedCount;
-
-    for (std::size_t position : merge.Replaced)
-        work_.exec_prepared("result_replace", id, static_cast<std::int32_t>(position),
-                            Bytes(&stored[position], ResultSize));
-    if (merge.FirstAdded < stored.size())
-        work_.exec_prepared(
-            "results_append", id, static_cast<std::int32_t>(merge.FirstAdded),
-            Bytes(&stored[merge.FirstAdded], (stored.size() - merge.FirstAdded) * ResultSize));
-    PutEntries(id, inserted.empty(), computer, stored);
+    return known;
 }
 
-// The computer's entries of the ranking, chosen by the window's own rule; each one ranked,
-// or held for review when the outlier rule says so, unless a decision was made on that very
-// result before.
-void TUploadMerge::PutEntries(std::int64_t id, bool known, const TComputerRecord& computer,
-                              const std::vector<TResultRecord>& stored) {
-    std::array<std::optional<TStoredReview>, ChartKindCount> reviews;
-    if (known) {
-        for (const pqxx::row& row : work_.exec_prepared("ranking_clear", id))
-            --entryChange_[row[0].as<std::size_t>()];
-        for (const pqxx::row& row : work_.exec_prepared("reviews_of", id))
-            reviews[row[0].as<std::size_t>()] =
-                TStoredReview{row[1].as<std::int32_t>(), row[2].as<double>(),
-                              row[3].is_null() ? std::string() : row[3].as<std::string>()};
+std::map<std::int64_t, std::vector<TResultRecord>>
+TUploadMerge::StoredResults(const std::map<QByteArray, TKnownComputer>& known) {
+    std::map<std::int64_t, std::vector<TResultRecord>> stored;
+    if (known.empty())
+        return stored;
+    TSqlArray ids;
+    for (const auto& [hash, computer] : known)
+        ids.AddInteger(computer.Id);
+    for (const pqxx::row& row : work_.exec_prepared("computers_results", ids.Text()))
+        stored[row[0].as<std::int64_t>()].push_back(RecordFrom<TResultRecord>(row[1]));
+    return stored;
+}
+
+// The new computers take their ids in the order of the file, as the ranking's ties and the pages
+// show them; they are inserted in the order of their hashes (added is in that order).
+void TUploadMerge::InsertNew(const std::vector<std::size_t>& added,
+                             std::vector<std::int64_t>& ids) {
+    if (ids_.size() < added.size())
+        for (const pqxx::row& row : work_.exec_prepared(
+                 "computer_ids", static_cast<std::int64_t>(added.size() - ids_.size())))
+            ids_.push_back(row[0].as<std::int64_t>());
+    std::vector<std::size_t> fileOrder = added;
+    std::sort(fileOrder.begin(), fileOrder.end());
+    for (std::size_t k = 0; k < fileOrder.size(); ++k)
+        ids[fileOrder[k]] = ids_[k];
+
+    TSqlArray idList, devicesFrom, devicesLength, texts;
+    std::string hashBytes, records, deviceBytes;
+    for (const std::size_t i : added) {
+        const TComputerRecord& computer = computers_[i];
+        idList.AddInteger(ids[i]);
+        hashBytes.append(hashes_[i].constData(), HashSize);
+        records.append(reinterpret_cast<const char*>(&computer), ComputerSize);
+        devicesFrom.AddInteger(static_cast<std::int64_t>(deviceBytes.size()));
+        for (const TStringSlot& line : devices_[i])
+            deviceBytes.append(reinterpret_cast<const char*>(line.data()), SlotSize);
+        devicesLength.AddInteger(static_cast<std::int64_t>(devices_[i].size() * SlotSize));
+        for (const TStringSlot* slot :
+             {&computer.Processor, &computer.VideoAdapter, &computer.Chipset, &computer.MemoryMB,
+              &computer.OSName, &computer.Owner, &computer.TimeZone, &computer.RecordTag})
+            texts.AddText(StoredText(*slot));
     }
-    const std::string adapter = StoredText(computer.VideoAdapter);
-    const auto rep = RepresentativeResults(stored);
-    std::array<std::int32_t, ChartKindCount> ranked = {-1, -1, -1};
-    std::string values[ChartKindCount] = {"0", "0", "0"};
-    for (std::size_t a = 0; a < ChartKindCount; ++a) {
-        const std::int32_t r = rep[a];
-        const std::optional<TStoredReview>& review = reviews[a];
-        if (r < 0) {
-            if (review)
-                work_.exec_prepared("review_clear", id, static_cast<std::int32_t>(a));
-            continue;
+    static_assert(TextColumns == 8);
+    const pqxx::result inserted = work_.exec_prepared(
+        "computers_insert", idList.Text(), Bytes(hashBytes.data(), hashBytes.size()),
+        Bytes(records.data(), records.size()), Bytes(deviceBytes.data(), deviceBytes.size()),
+        devicesFrom.Text(), devicesLength.Text(), Bytes(publisherHash_), texts.Text());
+    if (static_cast<std::size_t>(inserted.affected_rows()) != added.size())
+        throw TUploadCollision("another upload stored a computer of this one meanwhile");
+}
+
+void TUploadMerge::Run() {
+    hashes_.reserve(computers_.size());
+    for (const TComputerRecord& computer : computers_)
+        hashes_.push_back(Sha256(&computer, ComputerSize));
+    order_.resize(computers_.size());
+    std::iota(order_.begin(), order_.end(), std::size_t{0});
+    std::sort(order_.begin(), order_.end(),
+              [this](std::size_t a, std::size_t b) { return hashes_[a] < hashes_[b]; });
+
+    // Without it, two uploads of the same new computers would each reserve ids from the
+    // sequence, and the one that stored them would leave the numbers of the other unused: the
+    // ids would not follow the order of the files stored. The ranking's counts, which every
+    // upload changes, would make them wait for each other anyway.
+    work_.exec_prepared("uploads_one_at_a_time");
+    const std::map<QByteArray, TKnownComputer> known = LockKnown();
+    std::map<std::int64_t, std::vector<TResultRecord>> stored = StoredResults(known);
+    std::vector<std::size_t> added; // in the order of their hashes
+    std::vector<std::int64_t> claimed;
+    for (const std::size_t i : order_) {
+        TChangedComputer change;
+        change.Index = i;
+        const auto found = known.find(hashes_[i]);
+        if (found != known.end()) {
+            if (found->second.Record != RecordBytes(i))
+                throw TDatabaseError("two different computers have the same SHA-256");
+            change.Known = true;
+            change.Id = found->second.Id;
+            change.Results = std::move(stored[change.Id]);
+            ++outcome_.ComputersKnown;
+        } else {
+            added.push_back(i);
+            ++outcome_.ComputersAdded;
         }
-        const double value = stored[static_cast<std::size_t>(r)].TrianglesPerMs;
-        if (review && review->Position == r && review->Value == value) {
-            if (review->Decision == "accepted") {
-                ranked[a] = r;
-                values[a] = PostgresReal(value);
+        change.Merge = MergeResults(change.Results, results_[i]);
+        outcome_.ResultsNotLater += change.Merge.NotLater;
+        if (!change.Merge.Changes())
+            continue; // nothing of the computer changes
+        if (change.Known) {
+            const std::optional<QByteArray>& publisher = found->second.Publisher;
+            if (publisher && *publisher != publisherHash_) {
+                outcome_.NotYours.push_back(
+                    {static_cast<std::int32_t>(i + 1), StoredText(computers_[i].Processor)});
+                continue;
             }
-            continue; // still rejected or still waiting
+            if (!publisher && !publisherHash_.isEmpty())
+                claimed.push_back(change.Id);
         }
-        std::vector<double> peerValues;
-        for (const TPeerEntries::TEntry& peer : peers_.Of(work_, adapter)[a])
-            if (peer.ComputerId != id)
-                peerValues.push_back(peer.Value);
-        const TOutlierJudgement judgement = JudgeOutlier(value, std::move(peerValues));
-        if (judgement.Held) {
-            work_.exec_prepared("review_hold", id, static_cast<std::int32_t>(a), r,
-                                PostgresReal(value), adapter, PostgresReal(judgement.Median),
-                                judgement.Peers);
-            outcome_.Held.push_back({id,
-                                     static_cast<std::int32_t>(a),
-                                     value,
-                                     judgement.Median,
-                                     judgement.Peers,
-                                     adapter,
-                                     StoredText(computer.Processor),
-                                     {}});
-            continue;
-        }
-        if (review)
-            work_.exec_prepared("review_clear", id, static_cast<std::int32_t>(a));
-        ranked[a] = r;
-        values[a] = PostgresReal(value);
+        outcome_.ResultsAdded += change.Merge.Added;
+        outcome_.ResultsReplaced += change.Merge.ReplacedCount;
+        changed_.push_back(std::move(change));
     }
-    for (std::size_t a = 0; a < ChartKindCount; ++a)
-        if (ranked[a] >= 0)
-            ++entryChange_[a];
-    if (ranked != std::array<std::int32_t, ChartKindCount>{-1, -1, -1})
-        work_.exec_prepared("ranking_put", id, ranked[0], values[0], ranked[1], values[1],
-                            ranked[2], values[2], adapter);
+
+    if (!added.empty()) {
+        std::vector<std::int64_t> ids(computers_.size(), 0);
+        InsertNew(added, ids);
+        for (TChangedComputer& change : changed_)
+            if (!change.Known)
+                change.Id = ids[change.Index];
+    }
+    if (!claimed.empty()) {
+        TSqlArray ids;
+        for (const std::int64_t id : claimed)
+            ids.AddInteger(id);
+        work_.exec_prepared("computers_claim", ids.Text(), Bytes(publisherHash_));
+    }
+    StoreResults();
+    PutEntries();
+    std::sort(outcome_.NotYours.begin(), outcome_.NotYours.end(),
+              [](const auto& a, const auto& b) { return a.Computer < b.Computer; });
+}
+
+void TUploadMerge::StoreResults() {
+    TSqlArray replacedIds, replacedPositions, addedIds, addedPositions;
+    std::string replaced, appended;
+    for (const TChangedComputer& change : changed_) {
+        for (const std::size_t position : change.Merge.Replaced) {
+            replacedIds.AddInteger(change.Id);
+            replacedPositions.AddInteger(static_cast<std::int64_t>(position));
+            replaced.append(reinterpret_cast<const char*>(&change.Results[position]), ResultSize);
+        }
+        for (std::size_t position = change.Merge.FirstAdded; position < change.Results.size();
+             ++position) {
+            addedIds.AddInteger(change.Id);
+            addedPositions.AddInteger(static_cast<std::int64_t>(position));
+            appended.append(reinterpret_cast<const char*>(&change.Results[position]), ResultSize);
+        }
+    }
+    if (!replacedIds.Empty())
+        work_.exec_prepared("results_replace", replacedIds.Text(), replacedPositions.Text(),
+                            Bytes(replaced.data(), replaced.size()));
+    if (!addedIds.Empty())
+        work_.exec_prepared("results_insert", addedIds.Text(), addedPositions.Text(),
+                            Bytes(appended.data(), appended.size()));
+}
+
+// The changed computers' entries of the ranking, chosen by the window's own rule; each one
+// ranked, or held for review when the outlier rule says so, unless a decision was made on that
+// very result before. The peers of an entry are the ranked entries of its adapter and kind on
+// other computers as they were before this upload.
+void TUploadMerge::PutEntries() {
+    if (changed_.empty())
+        return;
+    std::map<std::string, TPeers> peers;
+    TSqlArray knownIds;
+    for (const TChangedComputer& change : changed_) {
+        peers.try_emplace(StoredText(computers_[change.Index].VideoAdapter));
+        if (change.Known)
+            knownIds.AddInteger(change.Id);
+    }
+    TSqlArray adapters;
+    for (const auto& [adapter, entries] : peers)
+        adapters.AddText(adapter);
+    for (const pqxx::row& row : work_.exec_prepared("adapters_peers", adapters.Text(),
+                                                    static_cast<std::int32_t>(OutlierPeerSample)))
+        peers[row[0].as<std::string>()][row[1].as<std::size_t>()].push_back(
+            {row[2].as<std::int64_t>(), row[3].as<double>()});
+
+    std::map<std::int64_t, std::array<std::optional<TStoredReview>, ChartKindCount>> reviews;
+    if (!knownIds.Empty()) {
+        for (const pqxx::row& row : work_.exec_prepared("computers_reviews", knownIds.Text()))
+            reviews[row[0].as<std::int64_t>()][row[1].as<std::size_t>()] =
+                TStoredReview{row[2].as<std::int32_t>(), row[3].as<double>(),
+                              row[4].is_null() ? std::string() : row[4].as<std::string>()};
+        work_.exec_prepared("ranking_clear", knownIds.Text());
+    }
+
+    // Columns of the statements ranking_insert, reviews_hold and reviews_clear.
+    TSqlArray rankedIds, rankedKinds, rankedPositions, rankedValues, rankedAdapters;
+    TSqlArray heldIds, heldKinds, heldPositions, heldValues, heldAdapters, heldMedians, heldPeers;
+    TSqlArray clearedIds, clearedKinds;
+    const auto clear = [&](std::int64_t id, std::size_t kind) {
+        clearedIds.AddInteger(id);
+        clearedKinds.AddInteger(static_cast<std::int64_t>(kind));
+    };
+    for (const TChangedComputer& change : changed_) {
+        const TComputerRecord& computer = computers_[change.Index];
+        const std::string adapter = StoredText(computer.VideoAdapter);
+        const auto rep = RepresentativeResults(change.Results);
+        const auto& stored = reviews[change.Id];
+        for (std::size_t a = 0; a < ChartKindCount; ++a) {
+            const std::int32_t r = rep[a];
+            const std::optional<TStoredReview>& review = stored[a];
+            if (r < 0) {
+                if (review)
+                    clear(change.Id, a);
+                continue;
+            }
+            const double value = change.Results[static_cast<std::size_t>(r)].TrianglesPerMs;
+            bool rank = true;
+            if (review && review->Position == r && review->Value == value) {
+                rank = review->Decision == "accepted"; // else still rejected or still waiting
+            } else {
+                std::vector<double> peerValues;
+                for (const TPeer& peer : peers[adapter][a])
+                    if (peer.ComputerId != change.Id)
+                        peerValues.push_back(peer.Value);
+                const TOutlierJudgement judgement = JudgeOutlier(value, std::move(peerValues));
+                if (judgement.Held) {
+                    heldIds.AddInteger(change.Id);
+                    heldKinds.AddInteger(static_cast<std::int64_t>(a));
+                    heldPositions.AddInteger(r);
+                    heldValues.AddReal(value);
+                    heldAdapters.AddText(adapter);
+                    heldMedians.AddReal(judgement.Median);
+                    heldPeers.AddInteger(judgement.Peers);
+                    outcome_.Held.push_back({change.Id,
+                                             static_cast<std::int32_t>(a),
+                                             value,
+                                             judgement.Median,
+                                             judgement.Peers,
+                                             adapter,
+                                             StoredText(computer.Processor),
+                                             {}});
+                    rank = false;
+                } else if (review) {
+                    clear(change.Id, a);
+                }
+            }
+            if (rank) {
+                rankedIds.AddInteger(change.Id);
+                rankedKinds.AddInteger(static_cast<std::int64_t>(a));
+                rankedPositions.AddInteger(r);
+                rankedValues.AddReal(value);
+                rankedAdapters.AddText(adapter);
+            }
+        }
+    }
+    if (!heldIds.Empty())
+        work_.exec_prepared("reviews_hold", heldIds.Text(), heldKinds.Text(), heldPositions.Text(),
+                            heldValues.Text(), heldAdapters.Text(), heldMedians.Text(),
+                            heldPeers.Text());
+    if (!clearedIds.Empty())
+        work_.exec_prepared("reviews_clear", clearedIds.Text(), clearedKinds.Text());
+    if (!rankedIds.Empty())
+        work_.exec_prepared("ranking_insert", rankedIds.Text(), rankedKinds.Text(),
+                            rankedPositions.Text(), rankedValues.Text(), rankedAdapters.Text());
 }
 
 } // namespace
@@ -289,52 +461,10 @@ std::string StoredText(const TStringSlot& slot) {
     return ReadableText(slot).toStdString();
 }
 
-void AddRankingEntries(pqxx::work& work, const std::array<std::int64_t, ChartKindCount>& change) {
-    work.exec_prepared("counts_add", change[0], change[1], change[2]);
-}
-
 void MergeUploadedComputers(pqxx::work& work, const std::vector<TComputerRecord>& computers,
                             const std::vector<std::vector<TStringSlot>>& devices,
                             const std::vector<std::vector<TResultRecord>>& results,
-                            const QByteArray& publisherHash, TUploadOutcome& outcome) {
-    std::vector<QByteArray> hashes;
-    hashes.reserve(computers.size());
-    for (const TComputerRecord& computer : computers)
-        hashes.push_back(Sha256(&computer, ComputerSize));
-
-    // New computers take their ids in the order of the file, as the ranking's ties and the
-    // pages show them; a known one uses up none.
-    QByteArray hashList = "{";
-    for (const QByteArray& hash : hashes)
-        hashList += (hashList.size() > 1 ? ",\"\\\\x" : "\"\\\\x") + hash.toHex() + '"';
-    hashList += '}';
-    std::set<QByteArray> stored;
-    for (const pqxx::row& row : work.exec_prepared("computers_known", hashList.toStdString()))
-        stored.insert(BytesOf(row[0]));
-    std::vector<std::int64_t> newIds(computers.size(), 0);
-    std::size_t newCount = 0;
-    for (const QByteArray& hash : hashes)
-        newCount += stored.count(hash) == 0 ? 1 : 0;
-    if (newCount > 0) {
-        const pqxx::result ids =
-            work.exec_prepared("computer_ids", static_cast<std::int64_t>(newCount));
-        std::size_t next = 0;
-        for (std::size_t i = 0; i < computers.size(); ++i)
-            if (stored.count(hashes[i]) == 0)
-                newIds[i] = ids[static_cast<pqxx::result::size_type>(next++)][0].as<std::int64_t>();
-    }
-
-    // Row locks are taken, and rows inserted, in the order of the record hashes, whatever the
-    // order of the file.
-    std::vector<std::size_t> order(computers.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(),
-              [&hashes](std::size_t a, std::size_t b) { return hashes[a] < hashes[b]; });
-    TUploadMerge merge(work, publisherHash, outcome);
-    for (const std::size_t i : order)
-        merge.Computer(static_cast<std::int32_t>(i + 1), computers[i], devices[i], results[i],
-                       hashes[i], newIds[i]);
-    merge.Finish();
-    std::sort(outcome.NotYours.begin(), outcome.NotYours.end(),
-              [](const auto& a, const auto& b) { return a.Computer < b.Computer; });
+                            const QByteArray& publisherHash, std::vector<std::int64_t>& ids,
+                            TUploadOutcome& outcome) {
+    TUploadMerge(work, computers, devices, results, publisherHash, ids, outcome).Run();
 }

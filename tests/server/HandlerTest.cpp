@@ -6,6 +6,7 @@
 #include "server/OutlierRule.h"
 #include "server/RequestHandler.h"
 #include "server/ResponseCache.h"
+#include "server/ResultsSchema.h"
 #include "server/ServerOptions.h"
 #include "server/ServerPages.h"
 #include "state/RecordColumns.h"
@@ -19,9 +20,12 @@
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <pqxx/pqxx>
 #include <random>
 
 namespace {
+
+const char* const Filters[] = {"any", "hw", "sw", "emulation"};
 
 // A request as the listener passes it on: refused from its header first, when it is.
 THttpResponse Serve(THttpRequest request, TServerContext& context) {
@@ -34,7 +38,7 @@ THttpResponse Serve(THttpRequest request, TServerContext& context) {
 
 class HandlerTest : public testing::Test {
 protected:
-    HandlerTest() : database_(SharedCluster().NewDatabase(), 4) {}
+    HandlerTest() : connection_(SharedCluster().NewDatabase()), database_(connection_, 4) {}
     void TearDown() override {
         Computers.clear();
         ComputerDevices.clear();
@@ -49,6 +53,14 @@ protected:
     THttpResponse Upload(const std::vector<std::uint8_t>& file) {
         return Request("POST", "/api/results", {}, std::string(file.begin(), file.end()));
     }
+    // The bytes of the answer's body, from its file when it has one.
+    static std::vector<std::uint8_t> BodyBytes(const THttpResponse& response) {
+        if (!response.File)
+            return {response.Body.begin(), response.Body.end()};
+        std::vector<std::uint8_t> bytes(response.File->Size());
+        EXPECT_TRUE(response.File->ReadAt(0, bytes.data(), bytes.size()));
+        return bytes;
+    }
     static QJsonObject Json(const THttpResponse& response) {
         return QJsonDocument::fromJson(QByteArray::fromStdString(response.Body)).object();
     }
@@ -62,6 +74,9 @@ protected:
             store.Add(computer->Computer, computer->Results, computer->Devices);
         }
     }
+    void ExpectRankingIsTheWindows(const TTestStore& reference, std::int64_t pageSize);
+    void ExpectPagesAreTheTables(std::int64_t pageSize);
+
     // The window's store holds exactly the reference.
     static void ShowInWindowStore(const TTestStore& store) {
         Computers = store.Computers;
@@ -71,6 +86,7 @@ protected:
         std::memset(ModeAvailable, 0, sizeof ModeAvailable);
     }
 
+    std::string connection_;
     TResultsDatabase database_;
     TUploadLimiter limiter_{100000};
     TResponseCache cache_;
@@ -271,27 +287,22 @@ TEST_F(HandlerTest, EveryCorpusFileAndHostileBytesStoreWhatTheReaderTakes) {
     EXPECT_EQ(database_.UploadCount(), static_cast<std::int64_t>(files.size()));
 }
 
-TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
-    TTestStore reference;
-    for (unsigned part = 0; part < 3; ++part) {
-        const auto file = VariedStore(40, 11 + part, "r" + std::to_string(part)).File();
-        reference.Merge(file);
-        ASSERT_EQ(Upload(file).Status, 200);
-    }
+// Every page of every filter, pageSize entries at a time, is the results window's ranking of
+// the reference store.
+void HandlerTest::ExpectRankingIsTheWindows(const TTestStore& reference, std::int64_t pageSize) {
     ShowInWindowStore(reference);
-    EXPECT_TRUE(database_.HeldEntries().empty()); // none of these is an outlier
     for (int accel = 0; accel < 4; ++accel) {
         SCOPED_TRACE(accel);
         const std::vector<TChartEntry> window = ChartEntries(accel);
         ASSERT_GT(window.size(), 20u);
         const float windowMax = MakeChartLayout({0, 0, accel}).Max;
-        const char* filter[] = {"any", "hw", "sw", "emulation"};
         std::size_t seen = 0;
         for (std::int64_t offset = 0; offset < static_cast<std::int64_t>(window.size());
-             offset += 17) {
-            const THttpResponse response = Request(
-                "GET", "/api/ranking",
-                {{"accel", filter[accel]}, {"offset", std::to_string(offset)}, {"limit", "17"}});
+             offset += pageSize) {
+            const THttpResponse response = Request("GET", "/api/ranking",
+                                                   {{"accel", Filters[accel]},
+                                                    {"offset", std::to_string(offset)},
+                                                    {"limit", std::to_string(pageSize)}});
             ASSERT_EQ(response.Status, 200) << response.Body;
             const QJsonObject page = Json(response);
             EXPECT_EQ(page["total"].toInteger(), static_cast<qint64>(window.size()));
@@ -301,8 +312,8 @@ TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
                 const TChartEntry& expected = window[seen];
                 const auto computer = static_cast<std::size_t>(expected.Computer);
                 EXPECT_EQ(entry["rank"].toInteger(), static_cast<qint64>(seen + 1));
-                EXPECT_EQ(entry["computer"].toInteger(), expected.Computer + 1) << "rank " << seen;
-                EXPECT_EQ(entry["acceleration"].toString(), QString(filter[expected.Kind + 1]))
+                ASSERT_EQ(entry["computer"].toInteger(), expected.Computer + 1) << "rank " << seen;
+                EXPECT_EQ(entry["acceleration"].toString(), QString(Filters[expected.Kind + 1]))
                     << "rank " << seen;
                 const TResultRecord& result =
                     reference.Results[computer][static_cast<std::size_t>(expected.Result)];
@@ -321,6 +332,176 @@ TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
     }
 }
 
+// Every page of every filter, pageSize entries at a time, lists the entries of the ranking table
+// as one plain query over the whole table orders them; and the blocks the pages are read from
+// are whole.
+void HandlerTest::ExpectPagesAreTheTables(std::int64_t pageSize) {
+    pqxx::connection connection(connection_);
+    pqxx::nontransaction work(connection);
+    for (int accel = 0; accel < 4; ++accel) {
+        SCOPED_TRACE(accel);
+        std::vector<std::pair<qint64, QString>> table;
+        for (const pqxx::row& row :
+             work.exec("SELECT computer_id, kind FROM ranking" +
+                       (accel == 0 ? std::string() : " WHERE kind = " + std::to_string(accel - 1)) +
+                       " ORDER BY rank_value DESC NULLS LAST, computer_id, kind"))
+            table.emplace_back(row[0].as<qint64>(), Filters[row[1].as<int>() + 1]);
+        for (std::int64_t offset = 0; offset <= static_cast<std::int64_t>(table.size()) + 1;
+             offset += pageSize) {
+            const QJsonObject page = Json(Request("GET", "/api/ranking",
+                                                  {{"accel", Filters[accel]},
+                                                   {"offset", std::to_string(offset)},
+                                                   {"limit", std::to_string(pageSize)}}));
+            EXPECT_EQ(page["total"].toInteger(), static_cast<qint64>(table.size()));
+            const QJsonArray entries = page["entries"].toArray();
+            const auto expected = std::min<std::int64_t>(
+                pageSize,
+                std::max<std::int64_t>(0, static_cast<std::int64_t>(table.size()) - offset));
+            ASSERT_EQ(entries.size(), expected) << "offset " << offset;
+            for (qsizetype i = 0; i < entries.size(); ++i) {
+                const auto& [computer, kind] = table[static_cast<std::size_t>(offset + i)];
+                EXPECT_EQ(entries[i].toObject()["computer"].toInteger(), computer)
+                    << "rank " << offset + i + 1;
+                EXPECT_EQ(entries[i].toObject()["acceleration"].toString(), kind)
+                    << "rank " << offset + i + 1;
+            }
+        }
+    }
+    // Each block counts the entries from its first key up to the next block's, holds at most
+    // twice block_entries, and (but the first) at least a quarter of it.
+    const pqxx::result faults = work.exec(
+        "WITH b AS (SELECT filter, first_key, first_computer, first_kind, entries, "
+        "lead(first_key) OVER w AS next_key, lead(first_computer) OVER w AS next_computer, "
+        "lead(first_kind) OVER w AS next_kind, row_number() OVER w AS n FROM ranking_blocks "
+        "WINDOW w AS (PARTITION BY filter ORDER BY first_key, first_computer, first_kind)) "
+        "SELECT b.filter, b.n, b.entries, (SELECT count(*) FROM ranking e "
+        "WHERE (b.filter = 0 OR e.kind = b.filter - 1) "
+        "AND (e.rank_key, e.computer_id, e.kind) >= (b.first_key, b.first_computer, b.first_kind) "
+        "AND (b.next_key IS NULL OR (e.rank_key, e.computer_id, e.kind) < "
+        "(b.next_key, b.next_computer, b.next_kind))) AS counted, p.block_entries "
+        "FROM b, ranking_paging p");
+    std::array<int, 4> blocks{};
+    for (const pqxx::row& row : faults) {
+        const auto filter = row[0].as<std::size_t>();
+        const auto entries = row[2].as<std::int64_t>();
+        const auto size = row[4].as<std::int64_t>();
+        ++blocks[filter];
+        EXPECT_EQ(entries, row[3].as<std::int64_t>())
+            << "block " << row[1].as<int>() << " of filter " << filter;
+        EXPECT_LE(entries, 2 * size) << "block " << row[1].as<int>() << " of filter " << filter;
+        if (row[1].as<int>() > 1) {
+            EXPECT_GE(entries, size / 4) << "block " << row[1].as<int>() << " of filter " << filter;
+        }
+    }
+    for (const int count : blocks)
+        EXPECT_GE(count, 1);
+}
+
+TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
+    TTestStore reference;
+    for (unsigned part = 0; part < 3; ++part) {
+        const auto file = VariedStore(40, 11 + part, "r" + std::to_string(part)).File();
+        reference.Merge(file);
+        ASSERT_EQ(Upload(file).Status, 200);
+    }
+    EXPECT_TRUE(database_.HeldEntries().empty()); // none of these is an outlier
+    ExpectRankingIsTheWindows(reference, 17);
+}
+
+// The pages are read from blocks of a few entries each, so that every change below cuts,
+// merges and renumbers blocks: uploads of new computers (into an empty ranking, small ones,
+// and one larger than a quarter of the ranking, which makes the blocks anew), an upload that
+// replaces results of known computers and moves their entries, reviews that take entries out
+// and put one back.
+TEST_F(HandlerTest, PagesAtAnyOffsetFollowEveryChangeOfTheRanking) {
+    {
+        pqxx::connection connection(connection_);
+        pqxx::nontransaction(connection).exec("UPDATE ranking_paging SET block_entries = 4");
+    }
+    TTestStore reference;
+    const auto upload = [&](const TTestStore& store) {
+        const auto file = store.File();
+        reference.Merge(file);
+        ASSERT_EQ(Upload(file).Status, 200);
+        ASSERT_TRUE(database_.HeldEntries().empty());
+    };
+    upload(VariedStore(20, 31, "first"));
+    for (unsigned part = 0; part < 4; ++part)
+        upload(VariedStore(5, 40 + part, "small" + std::to_string(part)));
+    ExpectRankingIsTheWindows(reference, 5);
+    ExpectPagesAreTheTables(7);
+    upload(VariedStore(50, 50, "large"));
+    ExpectRankingIsTheWindows(reference, 9);
+    ExpectPagesAreTheTables(6);
+
+    // Later results of every other computer, each of another value.
+    TTestStore later;
+    for (std::size_t i = 0; i < reference.Computers.size(); i += 2) {
+        std::vector<TResultRecord> results;
+        for (const TResultRecord& result : reference.Results[i])
+            if (result.DetailLevel == TestDetailLevel)
+                results.push_back(SteadyPassResult(result, result.Fps * 0.8, result.Timestamp + 1));
+        later.Add(reference.Computers[i], results);
+    }
+    upload(later);
+    ExpectRankingIsTheWindows(reference, 8);
+    ExpectPagesAreTheTables(5);
+
+    // Entries taken out by a review, one put back.
+    for (std::int64_t id = 3; id <= 60; id += 7)
+        for (std::int32_t kind = 0; kind < 3; ++kind)
+            database_.Review(id, kind, false);
+    ExpectPagesAreTheTables(4);
+    EXPECT_TRUE(database_.Review(10, 0, true) || database_.Review(10, 1, true));
+    ExpectPagesAreTheTables(3);
+}
+
+// A database of the schema before the ranking's blocks, holding what uploads stored, is
+// brought up to date with its ranking whole: its pages are those of a database that had the
+// blocks from the start.
+TEST_F(HandlerTest, AnOlderDatabaseKeepsItsRankingWhenItsSchemaIsBroughtUpToDate) {
+    TTestStore reference;
+    for (unsigned part = 0; part < 3; ++part) {
+        const auto file = VariedStore(40, 71 + part, "o" + std::to_string(part)).File();
+        reference.Merge(file);
+        ASSERT_EQ(Upload(file).Status, 200);
+    }
+    const std::string older = SharedCluster().NewDatabase();
+    {
+        pqxx::connection connection(older);
+        MigrateResultsSchema(connection, 2);
+        pqxx::nontransaction(connection).exec("DELETE FROM ranking_counts");
+    }
+    // The rows the uploads stored, copied as they are (generated columns are made anew).
+    QString output;
+    ASSERT_EQ(
+        RunAsServerUser({"sh", "-c",
+                         QString("%1/pg_dump --data-only -t computers -t results -t ranking "
+                                 "-t ranking_counts -t reviews -t computers_id_seq -d '%2' | "
+                                 "%1/psql -X -q -v ON_ERROR_STOP=1 -d '%3'")
+                             .arg(QString(STENDO_PG_BINDIR), QString::fromStdString(connection_),
+                                  QString::fromStdString(older))},
+                        &output),
+        0)
+        << output.toStdString();
+
+    TResultsDatabase upgraded(older, 2); // the server's start brings the schema up to date
+    TUploadLimiter limiter(10);
+    TResponseCache cache;
+    TServerContext context{upgraded, limiter, cache};
+    for (int accel = 0; accel < 4; ++accel)
+        for (std::int64_t offset = 0; offset < 130; offset += 9) {
+            const std::map<std::string, std::string> query = {
+                {"accel", Filters[accel]}, {"offset", std::to_string(offset)}, {"limit", "9"}};
+            const THttpResponse before = Request("GET", "/api/ranking", query);
+            const THttpResponse after = Serve({"GET", "/api/ranking", query, {}, "a"}, context);
+            ASSERT_EQ(after.Status, 200) << after.Body;
+            EXPECT_EQ(after.Body, before.Body) << accel << " " << offset;
+        }
+    connection_ = older;
+    ExpectPagesAreTheTables(11);
+}
+
 TEST_F(HandlerTest, TheResultsFileHoldsTheTopComputersWithAllTheirResults) {
     TTestStore reference;
     const auto file = VariedStore(30, 21, "t").File();
@@ -337,8 +518,7 @@ TEST_F(HandlerTest, TheResultsFileHoldsTheTopComputersWithAllTheirResults) {
     const THttpResponse response = Request("GET", "/Results.bin", {{"accel", "hw"}, {"top", "5"}});
     ASSERT_EQ(response.Status, 200);
     TTestStore downloaded;
-    const TMergeReport report =
-        downloaded.Merge(std::vector<std::uint8_t>(response.Body.begin(), response.Body.end()));
+    const TMergeReport report = downloaded.Merge(BodyBytes(response));
     EXPECT_EQ(report.Outcome, TMergeOutcome::Merged);
     EXPECT_EQ(report.BytesLeftUnread, 0u);
     TTestStore expected;
@@ -681,7 +861,7 @@ TEST_F(HandlerTest, ForgedAndImplausibleRecordsAreRefusedWithTheirReasons) {
     EXPECT_EQ(ranking["entries"].toArray().size(), 1);
     const THttpResponse top = Request("GET", "/Results.bin", {{"top", "3"}});
     TTestStore fetched;
-    fetched.Merge(std::vector<std::uint8_t>(top.Body.begin(), top.Body.end()));
+    fetched.Merge(BodyBytes(top));
     ASSERT_EQ(fetched.Computers.size(), 1u);
     EXPECT_EQ(fetched.Results[0].size(), 2u);
 }
