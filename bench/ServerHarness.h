@@ -1,7 +1,7 @@
-// A private PostgreSQL cluster and a running stendograph-server on loopback, for the server's
-// benchmark and its tests: the cluster in a temporary folder of its own, listening on a socket
-// there only; both run as the user nobody when started as root, as PostgreSQL and the server
-// refuse root. Failures throw std::runtime_error.
+// A private PostgreSQL cluster (and hot standbys of it) and a running stendograph-server on
+// loopback, for the server's benchmark and its tests: each cluster in a folder of its own,
+// listening on a socket there only; both run as the user nobody when started as root, as
+// PostgreSQL and the server refuse root. Failures throw std::runtime_error.
 #pragma once
 
 #include <QFile>
@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -57,58 +59,105 @@ private:
 
 class PostgresCluster {
 public:
-    // bindir: where initdb, pg_ctl and createdb are.
+    // A new cluster in a temporary folder. bindir: where initdb, pg_ctl, createdb and
+    // pg_basebackup are; settings: more server options, such as "-c fsync=off".
     explicit PostgresCluster(QString bindir, const QString& settings = {})
-        : bindir_(std::move(bindir)), settings_(settings) {
-        QString output;
-        if (RunAsServerUser({bindir_ + "/initdb", "-D", folder_.Text() + "/data", "-A", "trust",
-                             "-U", "stendograph", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
-                            &output) != 0)
-            throw std::runtime_error("initdb failed: " + output.toStdString());
+        : bindir_(std::move(bindir)), settings_(settings), temporary_(std::in_place),
+          folder_(temporary_->Text()) {
+        InitDb();
+        Start();
+    }
+    // The cluster of a folder that outlives this object: made there when there is none yet,
+    // stopped (not removed) when the object goes, so that data made once serves many runs.
+    PostgresCluster(QString bindir, const QString& settings, const std::filesystem::path& kept)
+        : bindir_(std::move(bindir)), settings_(settings),
+          folder_(QString::fromStdString(kept.string())) {
+        std::filesystem::create_directories(kept);
+        if (geteuid() == 0)
+            QProcess::execute("chown", {"nobody:nogroup", folder_});
+        if (!std::filesystem::exists(kept / "data" / "PG_VERSION"))
+            InitDb();
         Start();
     }
     ~PostgresCluster() {
         RunAsServerUser(
-            {bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-m", "immediate", "-w", "stop"});
+            {bindir_ + "/pg_ctl", "-D", folder_ + "/data", "-m", "immediate", "-w", "stop"});
     }
     PostgresCluster(const PostgresCluster&) = delete;
     PostgresCluster& operator=(const PostgresCluster&) = delete;
 
+    // A hot standby of this cluster in a temporary folder of its own, streaming from it: a base
+    // backup (pg_basebackup -R, which also writes the connection to this cluster), started.
+    std::unique_ptr<PostgresCluster> Standby() const {
+        std::unique_ptr<PostgresCluster> standby(new PostgresCluster(bindir_, settings_, Empty{}));
+        QString output;
+        if (RunAsServerUser({bindir_ + "/pg_basebackup", "-h", folder_, "-U", "stendograph", "-D",
+                             standby->folder_ + "/data", "-R", "-X", "stream", "-c", "fast"},
+                            &output) != 0)
+            throw std::runtime_error("pg_basebackup failed: " + output.toStdString());
+        standby->Start();
+        return standby;
+    }
+
     // A new, empty database, as a libpq connection string.
     std::string NewDatabase() {
         const QString name = QString("results%1").arg(++databases_);
+        CreateDatabase(name.toStdString());
+        return Database(name.toStdString());
+    }
+    // Creates the database name (of template, copied file by file, when one is named).
+    void CreateDatabase(const std::string& name, const std::string& copyOf = {}) {
+        QStringList command = {bindir_ + "/createdb", "-h", folder_, "-U", "stendograph"};
+        if (!copyOf.empty())
+            command << "-T" << QString::fromStdString(copyOf) << "-S"
+                    << "file_copy";
         QString output;
-        if (RunAsServerUser(
-                {bindir_ + "/createdb", "-h", folder_.Text(), "-U", "stendograph", name},
-                &output) != 0)
+        if (RunAsServerUser(command << QString::fromStdString(name), &output) != 0)
             throw std::runtime_error("createdb failed: " + output.toStdString());
-        return "host=" + folder_.Path().string() + " user=stendograph dbname=" + name.toStdString();
+    }
+    // The libpq connection string of the database name of this cluster.
+    std::string Database(const std::string& name) const {
+        return "host=" + folder_.toStdString() + " user=stendograph dbname=" + name;
     }
     const QString& Bindir() const { return bindir_; }
+    const QString& Folder() const { return folder_; }
 
     // Stops the cluster at once, as a crash would, dropping every connection; Start brings it
     // back.
-    void Stop() {
-        QString output;
-        if (RunAsServerUser({bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-m", "immediate",
-                             "-w", "stop"},
-                            &output) != 0)
-            throw std::runtime_error("pg_ctl stop failed: " + output.toStdString());
-    }
+    void Stop() { PgCtl({"-m", "immediate", "-w", "stop"}, "stop"); }
     void Start() {
-        QString output;
-        if (RunAsServerUser({bindir_ + "/pg_ctl", "-D", folder_.Text() + "/data", "-l",
-                             folder_.Text() + "/postgres.log", "-w", "-o",
-                             "-k " + folder_.Text() + " -c listen_addresses='' " + settings_,
-                             "start"},
-                            &output) != 0)
-            throw std::runtime_error("pg_ctl start failed: " + output.toStdString());
+        PgCtl({"-l", folder_ + "/postgres.log", "-w", "-o",
+               "-k " + folder_ + " -c listen_addresses='' " + settings_, "start"},
+              "start");
     }
+    // A standby leaves recovery and takes writes of its own.
+    void Promote() { PgCtl({"-w", "promote"}, "promote"); }
 
 private:
+    struct Empty {};
+    // A temporary folder without a cluster yet.
+    PostgresCluster(QString bindir, const QString& settings, Empty)
+        : bindir_(std::move(bindir)), settings_(settings), temporary_(std::in_place),
+          folder_(temporary_->Text()) {}
+    void InitDb() {
+        QString output;
+        if (RunAsServerUser({bindir_ + "/initdb", "-D", folder_ + "/data", "-A", "trust", "-U",
+                             "stendograph", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+                            &output) != 0)
+            throw std::runtime_error("initdb failed: " + output.toStdString());
+    }
+    void PgCtl(const QStringList& arguments, const char* what) {
+        QString output;
+        if (RunAsServerUser(QStringList{bindir_ + "/pg_ctl", "-D", folder_ + "/data"} + arguments,
+                            &output) != 0)
+            throw std::runtime_error(std::string("pg_ctl ") + what +
+                                     " failed: " + output.toStdString());
+    }
+
     QString bindir_;
     QString settings_;
-    ServerUserFolder folder_;
+    std::optional<ServerUserFolder> temporary_;
+    QString folder_;
     int databases_ = 0;
 };
 

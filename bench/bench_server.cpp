@@ -1,11 +1,17 @@
 // The results server on databases of 100,000 and 1,000,000 generated computers (or the counts
-// given as arguments): how long filling the database takes, the upload of a 10,000-computer
-// file (time and rows per second), the upload of one computer with every result a computer may
-// hold, ranking latency p50/p99 under 32 concurrent clients on loopback, the ranking's latency
-// and the server's memory while slow clients attack it, and the server's memory. Each
-// database lives in a private cluster that the benchmark starts and removes.
+// given as arguments): the upload of a 10,000-computer file (time and rows per second); ranking
+// latency p50/p99 under 32 concurrent clients on loopback, uncached, at the first pages, at
+// random offsets and at the last pages of each filter; the upload of one computer with every
+// result a computer may hold; the server's memory under 32 clients that read the ranking, the
+// results file of the first 10,000 computers and the largest computer; the ranking's latency
+// and the server's memory while slow clients attack it.
 //
-//   bench_server [COMPUTERS...]
+//   bench_server [--data FOLDER] [COMPUTERS...]
+//
+// Without --data each database is generated in a private cluster that the benchmark starts
+// and removes. With it the cluster lives in FOLDER and is kept: a database generated there
+// once (per count and schema version) is copied for every run, so that runs measure the same
+// data without generating it again.
 #include "ServerHarness.h"
 #include "SlowClients.h"
 
@@ -20,11 +26,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <httplib.h>
+#include <memory>
 #include <pqxx/pqxx>
 #include <random>
 #include <thread>
@@ -102,7 +111,6 @@ std::string Hex(const void* data, std::size_t size) {
 void FillDatabase(const std::string& connectionString, std::int64_t count) {
     pqxx::connection connection(connectionString);
     pqxx::work work(connection);
-    std::int64_t entries[ChartKindCount] = {0, 0, 0};
     {
         pqxx::stream_to computers(work, "computers",
                                   std::vector<std::string>{"id", "record_hash", "record", "devices",
@@ -151,7 +159,6 @@ void FillDatabase(const std::string& connectionString, std::int64_t count) {
                 const int r = rep[static_cast<std::size_t>(kind)];
                 if (r < 0)
                     continue;
-                ++entries[kind];
                 ranking << std::make_tuple(
                     n, kind, r, PostgresReal(g.Results[static_cast<std::size_t>(r)].TrianglesPerMs),
                     ReadableText(g.Computer.VideoAdapter).toStdString());
@@ -159,9 +166,9 @@ void FillDatabase(const std::string& connectionString, std::int64_t count) {
         }
         ranking.complete();
     }
-    for (int kind = 0; kind < ChartKindCount; ++kind)
-        work.exec("UPDATE ranking_counts SET entries = " + std::to_string(entries[kind]) +
-                  " WHERE kind = " + std::to_string(kind));
+    // The counts as the uploads keep them (a schema that keeps them itself has them already).
+    work.exec("UPDATE ranking_counts k SET entries = (SELECT count(*) FROM ranking r "
+              "WHERE r.kind = k.kind)");
     work.exec("SELECT setval('computers_id_seq', " + std::to_string(count) + ")");
     work.commit();
     pqxx::nontransaction maintenance(connection);
@@ -250,19 +257,187 @@ void MeasureUnderSlowClients(const ServerProcess& server, int connections, int a
                 figures.SlowConnects, figures.SlowDropped, figures.MostSlowOpen, peakRss);
 }
 
-void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::int64_t count) {
+// The database of count generated computers for one run: generated in place, or copied from
+// the one generated before in a kept cluster (and generated there first when there is none).
+std::string RunDatabase(PostgresCluster& cluster, bool kept, std::int64_t count) {
+    const auto fill = [&](const std::string& database) {
+        { TResultsDatabase schema(database, 1); } // the server's own migrations
+        const auto start = Clock::now();
+        FillDatabase(database, count);
+        std::printf("  generating the database by COPY, with VACUUM ANALYZE: %.1f s\n",
+                    Seconds(Clock::now() - start));
+    };
+    if (!kept) {
+        const std::string database = cluster.NewDatabase();
+        fill(database);
+        return database;
+    }
+    const std::string suffix =
+        std::to_string(count) + "_v" + std::to_string(ResultsSchemaVersion());
+    const std::string filled = "filled_" + suffix, run = "run_" + suffix;
+    pqxx::connection admin(cluster.Database("postgres"));
+    pqxx::nontransaction work(admin);
+    const auto exists = [&](const std::string& name) {
+        return !work.exec_params("SELECT 1 FROM pg_database WHERE datname = $1", name).empty();
+    };
+    if (!exists(filled)) {
+        // Generated under another name and renamed when whole, so that an interrupted run
+        // leaves nothing that looks finished.
+        const std::string filling = "filling_" + suffix;
+        work.exec("DROP DATABASE IF EXISTS " + filling);
+        cluster.CreateDatabase(filling);
+        fill(cluster.Database(filling));
+        work.exec("ALTER DATABASE " + filling + " RENAME TO " + filled);
+    } else {
+        std::printf("  the database generated before in the kept cluster\n");
+    }
+    work.exec("DROP DATABASE IF EXISTS " + run);
+    const auto start = Clock::now();
+    cluster.CreateDatabase(run, filled);
+    std::printf("  copied for this run: %.1f s\n", Seconds(Clock::now() - start));
+    return cluster.Database(run);
+}
+
+// Latencies of requests sent by 32 clients at once, each asking again as soon as it has its
+// answer, for a while or a number of requests each.
+struct TLoadFigures {
+    std::vector<double> LatenciesMs;
+    int Failures = 0;
+    double Seconds = 0;
+};
+template <typename PathOf>
+TLoadFigures Load(const ServerProcess& server, int clients, std::chrono::seconds duration,
+                  int requestsPerClient, PathOf pathOf) {
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(clients));
+    std::atomic<int> failures = 0;
+    const auto start = Clock::now();
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c)
+        threads.emplace_back([&, c] {
+            std::mt19937 random(static_cast<unsigned>(c * 7 + 1));
+            httplib::Client client(server.Host(), server.Port());
+            client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);
+            client.set_read_timeout(120, 0);
+            for (int i = 0; i < requestsPerClient && Clock::now() - start < duration; ++i) {
+                const std::string path = pathOf(c, random);
+                const auto sent = Clock::now();
+                const auto response = client.Get(path);
+                latencies[static_cast<std::size_t>(c)].push_back(Seconds(Clock::now() - sent) *
+                                                                 1000);
+                if (!response || response->status != 200)
+                    ++failures;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    TLoadFigures figures;
+    figures.Seconds = Seconds(Clock::now() - start);
+    figures.Failures = failures.load();
+    for (const auto& list : latencies)
+        figures.LatenciesMs.insert(figures.LatenciesMs.end(), list.begin(), list.end());
+    return figures;
+}
+
+void PrintLoad(const char* what, const TLoadFigures& figures) {
+    std::printf("  %s: %zu requests in %.1f s, p50 %.1f ms, p99 %.1f ms, %d failed\n", what,
+                figures.LatenciesMs.size(), figures.Seconds, Percentile(figures.LatenciesMs, 0.5),
+                Percentile(figures.LatenciesMs, 0.99), figures.Failures);
+}
+
+const char* const Filters[] = {"any", "hw", "sw", "emulation"};
+
+// The entries of each filter's ranking, as the API counts them.
+std::array<std::int64_t, 4> RankingTotals(const ServerProcess& server) {
+    std::array<std::int64_t, 4> totals{};
+    httplib::Client client(server.Host(), server.Port());
+    for (std::size_t f = 0; f < totals.size(); ++f) {
+        const auto response = client.Get("/api/ranking?limit=1&accel=" + std::string(Filters[f]));
+        if (response && response->status == 200)
+            totals[f] = QJsonDocument::fromJson(QByteArray::fromStdString(response->body))
+                            .object()["total"]
+                            .toInteger();
+    }
+    return totals;
+}
+
+// Pages of the ranking under 32 clients, none of them answered from the server's memory of
+// recent answers: each request carries a parameter of its own that the server does not read.
+void MeasureRanking(const ServerProcess& server) {
+    const std::array<std::int64_t, 4> totals = RankingTotals(server);
+    std::atomic<long> fresh = 0;
+    enum class TWhere { First, Random, Last };
+    const auto pages = [&](TWhere where) {
+        return [&, where](int, std::mt19937& random) {
+            const std::size_t f = random() % 4;
+            const std::int64_t total = std::max<std::int64_t>(totals[f], 1);
+            std::int64_t offset = 0;
+            if (where == TWhere::First)
+                offset = static_cast<std::int64_t>(random() % 50) * 20;
+            else if (where == TWhere::Random)
+                offset = static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(total));
+            else
+                offset = std::max<std::int64_t>(
+                    0, total - 20 * (1 + static_cast<std::int64_t>(random() % 50)));
+            return "/api/ranking?accel=" + std::string(Filters[f]) +
+                   "&limit=20&offset=" + std::to_string(offset) +
+                   "&fresh=" + std::to_string(++fresh);
+        };
+    };
+    PrintLoad("ranking, uncached, the first 50 pages of each filter, 32 clients at once",
+              Load(server, Clients, std::chrono::seconds(20), 1000000, pages(TWhere::First)));
+    PrintLoad("ranking, uncached, pages at random offsets of each filter, 32 clients at once",
+              Load(server, Clients, std::chrono::seconds(30), 1000000, pages(TWhere::Random)));
+    PrintLoad("ranking, uncached, the last 50 pages of each filter, 32 clients at once",
+              Load(server, Clients, std::chrono::seconds(20), 1000000, pages(TWhere::Last)));
+}
+
+// The server's memory while 32 clients read at once: 24 of them pages of the ranking at random
+// offsets, 4 the results file of the first 10,000 computers of each filter, 4 the largest
+// computer (every result a computer can hold) as JSON. The resident size is sampled every
+// 100 ms.
+void MeasureMemoryUnderReaders(const ServerProcess& server, std::int64_t largestComputer) {
+    const std::array<std::int64_t, 4> totals = RankingTotals(server);
+    std::atomic<bool> sampling = true;
+    double peakRss = 0;
+    std::thread sampler([&] {
+        while (sampling) {
+            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::atomic<long> fresh = 0;
+    const TLoadFigures all =
+        Load(server, Clients, std::chrono::seconds(30), 1000000, [&](int c, std::mt19937& random) {
+            const std::size_t f = random() % 4;
+            if (c < 4)
+                return "/Results.bin?top=10000&accel=" + std::string(Filters[c % 4]) +
+                       "&fresh=" + std::to_string(++fresh);
+            if (c < 8)
+                return "/api/computers/" + std::to_string(largestComputer) +
+                       "?fresh=" + std::to_string(++fresh);
+            const std::int64_t total = std::max<std::int64_t>(totals[f], 1);
+            return "/api/ranking?accel=" + std::string(Filters[f]) +
+                   "&offset=" + std::to_string(random() % static_cast<std::uint64_t>(total)) +
+                   "&fresh=" + std::to_string(++fresh);
+        });
+    sampling = false;
+    sampler.join();
+    const double rss = ProcessMemory(server.ProcessId()).first;
+    std::printf("  32 readers for 30 s (24 ranking pages, 4 /Results.bin?top=10000, 4 the "
+                "largest computer): %zu requests, p50 %.1f ms, p99 %.1f ms, %d failed; server "
+                "memory at most %.1f MB meanwhile, %.1f MB after\n",
+                all.LatenciesMs.size(), Percentile(all.LatenciesMs, 0.5),
+                Percentile(all.LatenciesMs, 0.99), all.Failures, peakRss, rss);
+}
+
+void Measure(PostgresCluster& cluster, bool kept, const std::string& serverProgram,
+             std::int64_t count) {
     std::printf("\n%lld computers in the database\n", static_cast<long long>(count));
-    const std::string database = cluster.NewDatabase();
-    { TResultsDatabase schema(database, 1); } // the server's own migrations
-    const auto fillStart = Clock::now();
-    FillDatabase(database, count);
-    std::printf("  generating the database by COPY, with VACUUM ANALYZE: %.1f s\n",
-                Seconds(Clock::now() - fillStart));
+    const std::string database = RunDatabase(cluster, kept, count);
 
     ServerProcess server(serverProgram, database, {"--uploads-per-minute", "1000"});
-    const auto [idleRss, idlePeak] = ProcessMemory(server.ProcessId());
-    std::printf("  server memory after start: %.1f MB\n", idleRss);
-    (void)idlePeak;
+    std::printf("  server memory after start: %.1f MB\n", ProcessMemory(server.ProcessId()).first);
 
     // Upload of a file of 10,000 new computers, each with three results.
     std::vector<TComputerRecord> computers;
@@ -291,58 +466,24 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
                 UploadComputers, static_cast<double>(file.size()) / 1e6, uploadSeconds,
                 UploadComputers / uploadSeconds, rows / uploadSeconds);
 
-    // Ranking pages under 32 clients at once, each asking again as soon as it has its answer:
-    // first the first 50 pages of every filter, as people read the ranking, for a while; then
-    // pages at random offsets deep in it, none of which the server has at hand.
-    const char* filters[] = {"any", "hw", "sw", "emulation"};
-    const auto load = [&](bool deep, std::chrono::seconds duration, int requestsPerClient) {
-        std::vector<std::vector<double>> latencies(Clients);
-        std::atomic<int> failures = 0;
-        const auto start = Clock::now();
-        std::vector<std::thread> clients;
-        for (int c = 0; c < Clients; ++c)
-            clients.emplace_back([&, c] {
-                std::mt19937 random(static_cast<unsigned>(c + (deep ? 1000 : 0)));
-                httplib::Client client(server.Host(), server.Port());
-                client.set_keep_alive(true);
-                client.set_tcp_nodelay(true);
-                client.set_read_timeout(60, 0);
-                for (int i = 0; i < requestsPerClient && Clock::now() - start < duration; ++i) {
-                    const long offset = deep ? static_cast<long>(random() % (count / 2))
-                                             : static_cast<long>(random() % 50) * 20;
-                    const std::string path =
-                        "/api/ranking?accel=" + std::string(filters[random() % 4]) +
-                        "&limit=20&offset=" + std::to_string(offset);
-                    const auto sent = Clock::now();
-                    const auto response = client.Get(path);
-                    latencies[static_cast<std::size_t>(c)].push_back(Seconds(Clock::now() - sent) *
-                                                                     1000);
-                    if (!response || response->status != 200)
-                        ++failures;
-                }
-            });
-        for (auto& client : clients)
-            client.join();
-        const double seconds = Seconds(Clock::now() - start);
-        std::vector<double> all;
-        for (const auto& list : latencies)
-            all.insert(all.end(), list.begin(), list.end());
-        std::printf("  ranking, %s, %d clients at once: %zu requests in %.1f s, p50 %.1f ms, "
-                    "p99 %.1f ms, %d failed\n",
-                    deep ? "pages at random offsets up to half the ranking"
-                         : "the first 50 pages of each filter",
-                    Clients, all.size(), seconds, Percentile(all, 0.5), Percentile(all, 0.99),
-                    failures.load());
-    };
-    load(false, std::chrono::seconds(20), 1000000);
-    load(true, std::chrono::seconds(120), 8);
+    MeasureRanking(server);
 
     TimeUpload(server, OneComputerFile(AllConfigurations),
                "one computer with a result of every configuration");
     TimeUpload(server, OneComputerFile(40000), "one computer with 40,000 results");
+    std::int64_t largest = 0;
+    {
+        pqxx::connection connection(database);
+        pqxx::nontransaction work(connection);
+        largest = work.exec1("SELECT computer_id FROM results GROUP BY computer_id "
+                             "ORDER BY count(*) DESC, computer_id LIMIT 1")[0]
+                      .as<std::int64_t>();
+    }
+    MeasureMemoryUnderReaders(server, largest);
     MeasureUnderSlowClients(server, 200, 4);
     const auto [rss, peak] = ProcessMemory(server.ProcessId());
-    std::printf("  server memory: %.1f MB now, %.1f MB at its peak\n", rss, peak);
+    std::printf("  server memory: %.1f MB now, %.1f MB at its peak (the uploads included)\n", rss,
+                peak);
 }
 
 } // namespace
@@ -351,17 +492,23 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it is measured
     std::vector<std::int64_t> counts;
+    std::string keptFolder;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        if (argument == "--data" && i + 1 < argc) {
+            keptFolder = std::filesystem::absolute(argv[++i]).string();
+            continue;
+        }
         long long count = 0;
         const auto [end, error] =
             std::from_chars(argument.data(), argument.data() + argument.size(), count);
         if (error != std::errc() || end != argument.data() + argument.size() || count < 1) {
             const bool help = argument == "--help" || argument == "-h";
             std::fprintf(help ? stdout : stderr,
-                         "%sUsage: bench_server [COMPUTERS...]\n"
+                         "%sUsage: bench_server [--data FOLDER] [COMPUTERS...]\n"
                          "Measures the results server on databases of that many generated "
-                         "computers each (default 100000 1000000).\n",
+                         "computers each (default 100000 1000000); with --data, in a cluster "
+                         "kept in FOLDER, where each database is generated once.\n",
                          help ? "" : ("bench_server: " + argument + " is no count\n").c_str());
             return help ? 0 : 2;
         }
@@ -372,10 +519,13 @@ int main(int argc, char** argv) {
     const std::string serverProgram =
         QCoreApplication::applicationDirPath().toStdString() + "/stendograph-server";
     try {
-        PostgresCluster cluster("/usr/lib/postgresql/15/bin",
-                                "-c shared_buffers=256MB -c max_wal_size=4GB");
+        const QString bindir = "/usr/lib/postgresql/15/bin";
+        const QString settings = "-c shared_buffers=256MB -c max_wal_size=4GB";
+        std::unique_ptr<PostgresCluster> cluster =
+            keptFolder.empty() ? std::make_unique<PostgresCluster>(bindir, settings)
+                               : std::make_unique<PostgresCluster>(bindir, settings, keptFolder);
         for (std::int64_t count : counts)
-            Measure(cluster, serverProgram, count);
+            Measure(*cluster, !keptFolder.empty(), serverProgram, count);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_server: %s\n", error.what());
         return 1;
