@@ -250,7 +250,10 @@ private:
         const bool keepAlive = message.keep_alive();
         const bool head = message.method() == http::verb::head;
         const unsigned version = message.version();
-        // The worker's time is the server's own: no deadline while the request is answered.
+        // The first pages of the ranking are answered at once from what the server keeps;
+        // anything else goes to a worker, whose time is the server's own: no deadline then.
+        if (auto kept = KeptResponse(request, shared_.Context))
+            return Answer(std::move(*kept), version, keepAlive, head, false);
         stream_.expires_never();
         net::post(workers_, [self = shared_from_this(), request = std::move(request), keepAlive,
                              head, version]() {
