@@ -19,6 +19,7 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -227,6 +228,35 @@ void TimeUpload(const ServerProcess& server, const std::vector<std::uint8_t>& fi
                 taken["results_added"].toInt());
 }
 
+// The server's memory while it refuses bodies past its bound: 128 MiB chunked, a length of
+// 128 MiB, and 256 MiB of zeros in gzip.
+void MeasureRefusals(const ServerProcess& server) {
+    std::atomic<bool> sampling = true;
+    const double before = ProcessMemory(server.ProcessId()).first;
+    double peakRss = before;
+    std::thread sampler([&] {
+        while (sampling) {
+            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const TFloodAnswer chunked = SendChunkedUpload(server.Host(), server.Port(), 128u << 20);
+    httplib::Client client(server.Host(), server.Port());
+    QProcess gzip;
+    gzip.start("sh", {"-c", "head -c 268435456 /dev/zero | gzip -9"});
+    gzip.waitForFinished(120000);
+    const QByteArray bomb = gzip.readAllStandardOutput();
+    const auto inflated = client.Post("/api/results", {{"Content-Encoding", "gzip"}},
+                                      bomb.toStdString(), "application/octet-stream");
+    sampling = false;
+    sampler.join();
+    std::printf("  refusals: a chunked body of 128 MiB answered %.12s after %zu MiB sent, 256 MiB "
+                "in %.0f KiB of gzip answered %d; server memory %.1f MB before, at most %.1f MB "
+                "meanwhile\n",
+                chunked.Answer.c_str(), chunked.BodySent >> 20, bomb.size() / 1024.0,
+                inflated ? inflated->status : -1, before, peakRss);
+}
+
 // The ranking read by one client while slow clients hold connections from several addresses,
 // and the server's memory meanwhile (sampled every 100 ms).
 void MeasureUnderSlowClients(const ServerProcess& server, int connections, int addresses) {
@@ -341,6 +371,7 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
                "one computer with a result of every configuration");
     TimeUpload(server, OneComputerFile(40000), "one computer with 40,000 results");
     MeasureUnderSlowClients(server, 200, 4);
+    MeasureRefusals(server);
     const auto [rss, peak] = ProcessMemory(server.ProcessId());
     std::printf("  server memory: %.1f MB now, %.1f MB at its peak\n", rss, peak);
 }
