@@ -153,6 +153,13 @@ std::string ForwardedSender(beast::string_view forwarded, const std::string& pro
     return error ? proxy : address.to_string();
 }
 
+// The client went, or took too long: nothing is answered.
+bool ConnectionEnded(const beast::error_code& error) {
+    return error == http::error::end_of_stream || error == beast::error::timeout ||
+           error == net::error::operation_aborted || error == net::error::connection_reset ||
+           error == net::error::eof;
+}
+
 class TSession : public std::enable_shared_from_this<TSession> {
 public:
     TSession(tcp::socket socket, std::string address, std::string counted, TShared& shared,
@@ -183,9 +190,7 @@ private:
     void OnHeader(beast::error_code error, std::size_t) {
         if (error == http::error::header_limit)
             return Refuse(JsonErrorResponse(431, "the request's header is too large"));
-        if (error == http::error::end_of_stream || error == beast::error::timeout ||
-            error == net::error::operation_aborted || error == net::error::connection_reset ||
-            error == net::error::eof)
+        if (ConnectionEnded(error))
             return Close();
         if (error)
             return Refuse(JsonErrorResponse(400, "the request could not be read"));
@@ -233,9 +238,7 @@ private:
     void OnBody(beast::error_code error, std::size_t) {
         if (error == http::error::body_limit)
             return Refuse(TooLargeResponse(request_.Path));
-        if (error == beast::error::timeout || error == http::error::end_of_stream ||
-            error == net::error::operation_aborted || error == net::error::connection_reset ||
-            error == net::error::eof)
+        if (ConnectionEnded(error))
             return Close();
         if (error)
             return Refuse(JsonErrorResponse(400, "the request could not be read"));
