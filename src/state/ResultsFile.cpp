@@ -52,8 +52,8 @@ void PutInt32(std::uint8_t* at, std::int32_t value) {
 }
 
 // The bytes of a file through its reader, with a window of the bytes last read, so that the
-// small reads of a block's parts cost one call of the reader per window. Reads are only asked
-// for within the file.
+// small reads of a block's parts cost one call of the reader per window; larger reads go to
+// the reader directly. Reads are only asked for within the file.
 class WindowedFile {
 public:
     static constexpr std::size_t WindowSize = 64 * 1024;
@@ -62,7 +62,7 @@ public:
 
     bool Read(std::size_t offset, std::size_t size, void* out) {
         auto* to = static_cast<std::uint8_t*>(out);
-        if (size > WindowSize)
+        if (size > WindowSize / 8)
             return read_(offset, size, to);
         if (offset < windowStart_ || offset + size > windowStart_ + window_.size()) {
             window_.resize(std::min(WindowSize, size_ - offset));
@@ -437,6 +437,10 @@ TMergeOutcome MergeResultsFile(std::size_t size, const TResultsFileReader& read,
         std::int32_t resultCount = 0;
         if (limit - position < ComputerSize + 4)
             return stop(TStoppedBecause::BlockTooLong, block, blockStart);
+        // In file order, so that one window of the file serves the record and the counts.
+        TComputerRecord computer;
+        if (!file.Read(blockStart, ComputerSize, &computer))
+            return stop(TStoppedBecause::ReadFailed, block, blockStart);
         const std::size_t linesAt = position + ComputerSize + 4;
         if (!file.ReadInt32(linesAt - 4, lineCount))
             return stop(TStoppedBecause::ReadFailed, block, blockStart);
@@ -451,9 +455,6 @@ TMergeOutcome MergeResultsFile(std::size_t size, const TResultsFileReader& read,
             (limit - resultsAt) / ResultSize < static_cast<std::size_t>(resultCount))
             return stop(TStoppedBecause::BlockTooLong, block, blockStart);
 
-        TComputerRecord computer;
-        if (!file.Read(blockStart, ComputerSize, &computer))
-            return stop(TStoppedBecause::ReadFailed, block, blockStart);
         ZeroStringTails(computer);
         // More lines than a computer has are not read at all: they cannot make the reader
         // hold what the file claims.
