@@ -102,8 +102,13 @@ std::string ReadReportText(const std::string& file, const TMergeReport& report) 
         for (const auto& [why, count] : report.LeftOutReasons())
             reasons += (reasons.empty() ? "" : "; ") + std::string(ImplausibleTextRussian(why)) +
                        " (" + Number(count) + ")";
-        add("Из файла «" + file + "» не взяты компьютеры: " + Number(report.ComputersLeftOut) +
-            " и результаты: " + Number(report.ResultsLeftOut) +
+        std::string counts;
+        if (report.ComputersLeftOut > 0)
+            counts = "компьютеров: " + Number(report.ComputersLeftOut);
+        if (report.ResultsLeftOut > 0)
+            counts += (counts.empty() ? "" : " и ") + std::string("результатов: ") +
+                      Number(report.ResultsLeftOut);
+        add("Из файла «" + file + "» не взято " + counts +
             " — это не могут быть измерения: " + reasons + ".");
     }
     return text;

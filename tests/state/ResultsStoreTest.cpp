@@ -674,8 +674,7 @@ TEST_F(ResultsStoreFiles, AKeptFileSaysWhatItsReaderLeft) {
           "результаты не прочитаны."}},
         {"flipped bytes in a result",
          flipped,
-         {"Из файла «Results.bin» не взяты компьютеры: 0 и результаты: 1 — это не могут быть "
-          "измерения: "}},
+         {"Из файла «Results.bin» не взято результатов: 1 — это не могут быть измерения: "}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
