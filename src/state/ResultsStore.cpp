@@ -324,14 +324,21 @@ TSaveOutcome SaveResults() {
 }
 
 TSaveOutcome MergeAndSaveResults() {
+    TSaveOutcome outcome;
     ResultsFileLock lock;
+    // A copy that gave up waiting for another one does not try the file again: a save now
+    // would replace what the other copy is writing unread, or at best keep it aside as if it
+    // were damaged. The results stay in memory for the next save.
+    if (lock.HeldByAnotherCopy()) {
+        outcome.Locked = true;
+        ResultsUnsaved = true;
+        return outcome;
+    }
     TMergeReport read;
     LoadResults(ResultsFileName, &read);
     if (read.Outcome != TMergeOutcome::NotOpened)
         return SaveResults();
-    // A file this copy could not read is not replaced: what another copy has just written to
-    // it would be lost, or at best kept aside as if it were damaged.
-    TSaveOutcome outcome;
+    // Nor is a file replaced that this copy could not read.
     outcome.Locked = read.HeldByAnotherCopy;
     outcome.UnreadErrno = read.HeldByAnotherCopy ? 0 : read.OpenErrno;
     ResultsUnsaved = true;
@@ -342,8 +349,13 @@ TSaveOutcome MergeAndSaveResults() {
 // itself, with their own retries and questions: the results are never dropped unasked, and
 // MergeAndSaveResults replaces no file it could not read.
 ResultsFileLock::ResultsFileLock() : lock_(std::make_unique<FolderLock>()) {
-    AttemptWithRetry(ResultsFileName, "Файл Results.bin не доступен для чтения.",
-                     [this] { return AttemptOf(lock_->Attempt(LockFolderOf(ResultsFileName))); });
+    const bool held =
+        AttemptWithRetry(ResultsFileName, "Файл Results.bin не доступен для чтения.", [this] {
+            const TLockAttempt attempt = lock_->Attempt(LockFolderOf(ResultsFileName));
+            busy_ = attempt == TLockAttempt::Busy;
+            return AttemptOf(attempt);
+        });
+    busy_ = !held && busy_;
 }
 
 ResultsFileLock::~ResultsFileLock() = default;

@@ -244,9 +244,10 @@ class FolderLock;
 // Holds Results.bin against other copies of the program for a whole merge and rewrite, so
 // that no copy rewrites the file between another's merge and save:
 //     { ResultsFileLock lock; LoadResults("Results.bin"); SaveResults(); }
-// Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog).
-// If the user chooses Ignore, LoadResults and SaveResults still run, each taking the lock for
-// its own access and asking on its own when that fails.
+// Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog,
+// which closes by itself once another copy lets go). If the user chooses Ignore, LoadResults
+// and SaveResults still run, each taking the lock for its own access and asking on its own
+// when that fails.
 class ResultsFileLock {
 public:
     ResultsFileLock();
@@ -254,9 +255,12 @@ public:
     ResultsFileLock(const ResultsFileLock&) = delete;
     ResultsFileLock& operator=(const ResultsFileLock&) = delete;
     bool Held() const;
+    // Given up while another copy of the program held the file.
+    bool HeldByAnotherCopy() const { return busy_; }
 
 private:
     std::unique_ptr<FolderLock> lock_;
+    bool busy_ = false;
 };
 
 // Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.
