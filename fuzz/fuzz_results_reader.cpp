@@ -75,6 +75,14 @@ void CheckReport(const TMergeReport& report) {
             report.LeftOut.size() >
                 static_cast<std::size_t>(report.ComputersLeftOut + report.ResultsLeftOut))
             std::abort();
+        // Every record left out has its reason counted: each computer, and each result judged
+        // on its own (those of a computer left out go with it).
+        std::int64_t reasons = 0;
+        for (const auto& [why, count] : report.LeftOutReasons)
+            reasons += count;
+        if (reasons < report.ComputersLeftOut ||
+            reasons > std::int64_t{report.ComputersLeftOut} + report.ResultsLeftOut)
+            std::abort();
     }
     if (report.TookEverything() && report.KeptBeforeReplacing())
         std::abort();

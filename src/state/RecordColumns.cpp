@@ -364,7 +364,7 @@ QString SummariseMergeReport(const TMergeReport& report) {
     }
     if (report.ComputersLeftOut > 0 || report.ResultsLeftOut > 0) {
         QStringList reasons;
-        for (const auto& [why, count] : report.LeftOutReasons())
+        for (const auto& [why, count] : report.LeftOutReasons)
             reasons.append(QStringLiteral("%1 (%2)").arg(Words(ImplausibleText(why))).arg(count));
         parts.append(LeftOutCount(report) + QStringLiteral(": ") +
                      reasons.join(QStringLiteral("; ")));

@@ -330,20 +330,6 @@ std::int32_t TMergeReport::ComputersNotReached() const {
     return std::max(0, BlocksDeclared - BlocksMerged - ComputersLeftOut);
 }
 
-std::vector<std::pair<TImplausible, std::int32_t>> TMergeReport::LeftOutReasons() const {
-    std::vector<std::pair<TImplausible, std::int32_t>> reasons;
-    for (const TLeftOut& record : LeftOut) {
-        const auto found = std::find_if(reasons.begin(), reasons.end(), [&](const auto& reason) {
-            return reason.first == record.Why;
-        });
-        if (found != reasons.end())
-            ++found->second;
-        else
-            reasons.emplace_back(record.Why, 1);
-    }
-    return reasons;
-}
-
 TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latestTimestamp,
                                std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
@@ -416,6 +402,13 @@ TMergeOutcome MergeResultsFile(std::size_t size, const TResultsFileReader& read,
     const auto leaveOut = [&told](std::int32_t block, std::int32_t result, TImplausible why) {
         if (told.LeftOut.size() < TMergeReport::MaxLeftOutListed)
             told.LeftOut.push_back({block, result, why});
+        auto& reasons = told.LeftOutReasons;
+        const auto found = std::find_if(reasons.begin(), reasons.end(),
+                                        [why](const auto& reason) { return reason.first == why; });
+        if (found != reasons.end())
+            ++found->second;
+        else
+            reasons.emplace_back(why, 1);
     };
     const auto stop = [&told](TStoppedBecause because, std::int32_t block, std::size_t at) {
         told.Outcome = TMergeOutcome::Stopped;

@@ -123,6 +123,9 @@ struct TMergeReport {
     // The first MaxLeftOutListed of them, in file order.
     static constexpr std::size_t MaxLeftOutListed = 100;
     std::vector<TLeftOut> LeftOut;
+    // Why records were left out, each reason once in the order first met, with how many
+    // records (a computer counting once) it left out.
+    std::vector<std::pair<TImplausible, std::int32_t>> LeftOutReasons;
 
     // Every record the reader met was taken: nothing left unread, nothing left out.
     bool TookEverything() const;
@@ -134,9 +137,6 @@ struct TMergeReport {
     // Computer blocks the file states but the reader never reached (Stopped, or fewer blocks
     // than stated before the size field).
     std::int32_t ComputersNotReached() const;
-    // Why records were left out, each reason once in the order first met, with how many of the
-    // listed records it left out.
-    std::vector<std::pair<TImplausible, std::int32_t>> LeftOutReasons() const;
 };
 
 // Merges the bytes of a results file into the store: a new computer is appended to all three

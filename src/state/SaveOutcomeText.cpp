@@ -99,7 +99,7 @@ std::string ReadReportText(const std::string& file, const TMergeReport& report) 
     }
     if (report.ComputersLeftOut > 0 || report.ResultsLeftOut > 0) {
         std::string reasons;
-        for (const auto& [why, count] : report.LeftOutReasons())
+        for (const auto& [why, count] : report.LeftOutReasons)
             reasons += (reasons.empty() ? "" : "; ") + std::string(ImplausibleTextRussian(why)) +
                        " (" + Number(count) + ")";
         std::string counts;
