@@ -1,5 +1,8 @@
 #include "cli/Messages.h"
 
+#include "platform/Clock.h"
+#include "state/RecordColumns.h"
+
 #include <cstdio>
 
 namespace {
@@ -47,13 +50,19 @@ QString SaveFailureMessage(const TSaveOutcome& outcome) {
         return QStringLiteral("%1 is held by another copy of the program").arg(file);
     if (outcome.TooLarge)
         return QStringLiteral("the results are too many for one %1").arg(file);
+    if (outcome.UnreadErrno != 0)
+        return QStringLiteral("%1 could not be read (%2), so it was not replaced")
+            .arg(file, SystemText(outcome.UnreadErrno));
     return FileFailure(outcome.File, file);
 }
 
-QString KeptFileMessage(const std::string& keptAs) {
-    return QStringLiteral("the old %1 could not be read whole (it is damaged or of another "
-                          "version): it was kept as %2, and a new %1 was written")
-        .arg(QString::fromLatin1(ResultsFileName), QString::fromStdString(keptAs));
+QString KeptFileMessage(const TSaveOutcome& save) {
+    const QString why = save.KeptRead != nullptr
+                            ? SummariseMergeReport(*save.KeptRead)
+                            : QStringLiteral("it changed after this copy read it");
+    return QStringLiteral("the old %1 could not be read whole (%2): it was kept as %3, and a new "
+                          "%1 was written")
+        .arg(QString::fromLatin1(ResultsFileName), why, QString::fromStdString(save.KeptAs));
 }
 
 QString PictureFailureMessage(const TPictureFailure& failure, const QString& fileName, int height) {
@@ -62,4 +71,27 @@ QString PictureFailureMessage(const TPictureFailure& failure, const QString& fil
                               "BMP (a file name ending in .bmp)")
             .arg(height);
     return FileFailure(failure.File, fileName);
+}
+
+WindowlessFileAnswers::WindowlessFileAnswers()
+    : asker_(SetRetryAsker([](const std::string&) { return false; })),
+      waiter_(SetBusyWaiter([](const std::string& fileName,
+                               const std::function<bool()>& attemptNow) {
+          Say(QStringLiteral("%1 is held by another copy of the program; waiting for it (at most "
+                             "%2 s)")
+                  .arg(QString::fromStdString(fileName))
+                  .arg(CopyWaitSeconds));
+          const std::uint32_t start = GetTickCount();
+          for (;;) {
+              if (attemptNow())
+                  return true;
+              if (GetTickCount() - start > CopyWaitSeconds * 1000u)
+                  return false;
+              Sleep(100);
+          }
+      })) {}
+
+WindowlessFileAnswers::~WindowlessFileAnswers() {
+    SetBusyWaiter(std::move(waiter_));
+    SetRetryAsker(std::move(asker_));
 }

@@ -30,8 +30,7 @@ bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave) {
         return false;
     }
     if (!lastSave.KeptAs.empty())
-        ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(lastSave.KeptAs)),
-                    parent);
+        ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(lastSave)), parent);
     return true;
 }
 

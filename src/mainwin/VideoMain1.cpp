@@ -107,7 +107,7 @@ void TVideoMain::FormCreate() {
         TestDisplayModes();
     ShowModeCheckBoxes();
 
-    LoadResults(ResultsFileName);
+    LoadResultsAtStart(this);
     if (const std::optional<TSaveOutcome> saved = OfferResultsMerges(this))
         lastSave_ = *saved;
 

@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <functional>
 
 // Asks with those buttons over parent (the active window when null) until answered; returns
 // the button pressed. escape answers Esc and the title bar's close button (Qt's choice when
@@ -13,5 +14,12 @@ AskUser(QWidget* parent, QMessageBox::Icon icon, const QString& text,
         QMessageBox::StandardButtons buttons,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
         QMessageBox::StandardButton escape = QMessageBox::NoButton, const QString& objectName = {});
+// As AskUser, and doneWhen is also called every 100 ms while the box is open: once it returns
+// true, the box closes by itself and NoButton is returned.
+QMessageBox::StandardButton AskUserUntil(QWidget* parent, QMessageBox::Icon icon,
+                                         const QString& text, QMessageBox::StandardButtons buttons,
+                                         QMessageBox::StandardButton defaultButton,
+                                         QMessageBox::StandardButton escape,
+                                         const std::function<bool()>& doneWhen);
 // A message with one OK button.
 void ShowMessage(QMessageBox::Icon icon, const QString& text, QWidget* parent = nullptr);

@@ -36,6 +36,12 @@ private:
         box->setProperty("answered", true);
         seen_.push_back(
             {box->text().toStdString(), box->textFormat(), box->mapToGlobal(box->rect().center())});
+        // A picture to look at, when asked for.
+        if (const QByteArray dir = qgetenv("STENDO_SHOT_DIR"); !dir.isEmpty()) {
+            QApplication::processEvents();
+            box->grab().save(QString::fromLocal8Bit(dir) +
+                             QStringLiteral("/answered-%1.png").arg(seen_.size()));
+        }
         QMessageBox::StandardButton answer = QMessageBox::No;
         if (!answers_.empty()) {
             answer = answers_.front();
