@@ -19,7 +19,10 @@ bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave) {
     const auto answer =
         AskUser(parent, QMessageBox::Warning, SaveAgainQuestion(lastSave),
                 QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Retry,
-                QMessageBox::Cancel, QStringLiteral("SaveAgainQuestion"));
+                QMessageBox::Cancel, QStringLiteral("SaveAgainQuestion"),
+                // The toolkit's own caption of Discard ("Отклонить") is not the answer the
+                // question and the end-of-series message name.
+                {{QMessageBox::Discard, QStringLiteral("Не сохранять")}});
     if (answer == QMessageBox::Discard)
         return true;
     if (answer != QMessageBox::Retry)

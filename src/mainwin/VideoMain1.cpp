@@ -186,6 +186,8 @@ void TVideoMain::LaunchSeries(bool presentation) {
     seriesRunning_ = true;
     holdActivation_ = true;
     lastSave_ = RunSeries(this, ReadSeriesChoice(*this, presentation), startUp_.Series).Save;
+    if (lastSave_.Saved && ResultsChanged)
+        measuredSaved_ = true;
     seriesRunning_ = false;
 }
 
@@ -222,7 +224,10 @@ void TVideoMain::LabeledEdit2Click() {
 bool TVideoMain::FormClose() {
     if (ResultsUnsaved && !OfferToSaveAgain(this, lastSave_))
         return false;
-    AskToSendResults(this);
+    // Still unsaved here: the user chose to close without the latest results.
+    AskToSendResults(this, !ResultsUnsaved  ? TMeasuredOnDisk::All
+                           : measuredSaved_ ? TMeasuredOnDisk::AllButTheLatest
+                                            : TMeasuredOnDisk::None);
     return true;
 }
 

@@ -15,7 +15,8 @@ public:
     struct Seen {
         std::string Text;
         Qt::TextFormat Format;
-        QPoint Centre; // on the screen
+        QPoint Centre;                    // on the screen
+        std::vector<std::string> Buttons; // their captions, in the box's order
     };
 
     // Each box shown gets the next answer; a box beyond them is answered No.
@@ -34,8 +35,11 @@ private:
         if (box == nullptr || !box->isVisible() || box->property("answered").toBool())
             return;
         box->setProperty("answered", true);
-        seen_.push_back(
-            {box->text().toStdString(), box->textFormat(), box->mapToGlobal(box->rect().center())});
+        std::vector<std::string> buttons;
+        for (const QAbstractButton* button : box->buttons())
+            buttons.push_back(button->text().toStdString());
+        seen_.push_back({box->text().toStdString(), box->textFormat(),
+                         box->mapToGlobal(box->rect().center()), std::move(buttons)});
         QMessageBox::StandardButton answer = QMessageBox::No;
         if (!answers_.empty()) {
             answer = answers_.front();
