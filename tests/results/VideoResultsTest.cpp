@@ -286,6 +286,34 @@ TEST_F(VideoResultsTest, AComputerItemIsTwoLinesOnASilverPanel) {
     EXPECT_GT(processor.width(), adapter.width()); // "Processor 4 (~2400MHz)" is the longer
 }
 
+// The list's small, unsmoothed text reads as words: no gap between the letters of a word is as
+// wide as the face's space (3 pixels at its 11), as it was when the glyphs were drawn hinted
+// and spaced unhinted ("M Hz", "M X 440").
+TEST_F(VideoResultsTest, AComputerItemsLettersAreSpacedAsWords) {
+    for (const char* word :
+         {"Pentium", "(~2400MHz)", "MX", "GeForce4", "RADEON", "Athlon", "Mobility", "Intel"}) {
+        SCOPED_TRACE(word);
+        const int computer = Add(MakeComputer(word, word));
+        QImage item(441, ComputerItemHeight, QImage::Format_RGB32);
+        {
+            QPainter painter(&item);
+            ComboComputerDrawItem(painter, item.rect(), computer);
+        }
+        const QRect line = InkBounds(item, QRect(3, 3, 435, 18));
+        ASSERT_FALSE(line.isEmpty());
+        int widestGap = 0;
+        int gap = 0;
+        for (int x = line.left(); x <= line.right(); ++x) {
+            bool ink = false;
+            for (int y = line.top(); y <= line.bottom(); ++y)
+                ink = ink || IsInk(item.pixel(x, y));
+            gap = ink ? 0 : gap + 1;
+            widestGap = std::max(widestGap, gap);
+        }
+        EXPECT_LT(widestGap, 3);
+    }
+}
+
 // A right-click on the chart, delivered to the window as the window system delivers it, opens
 // the chart's menu with its one item.
 TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
