@@ -355,6 +355,50 @@ TEST_F(VideoResultsTest, TheComputerListDropsDownFiveItems) {
     combo->hidePopup();
 }
 
+// Within the layout's geometry (items 14 and 18 pixels apart) every radio circle stands clear
+// of the next, and each group's title is set in from the frame's left edge, its top line
+// running through it, as the window shows them.
+TEST_F(VideoResultsTest, TheGroupsFitTheirItemsAndTitles) {
+    ShowWindow();
+    const auto silver = [](QRgb pixel) { return (pixel & 0xFFFFFF) == (ChartSilver & 0xFFFFFF); };
+    for (const char* name : {"RadioComputer", "RadioAcceleration"}) {
+        SCOPED_TRACE(name);
+        auto* group = Child<QWidget>(name);
+        const QImage picture = group->grab().toImage();
+        const QList<QRadioButton*> items = group->findChildren<QRadioButton*>();
+        ASSERT_GE(items.size(), 3);
+        // The rows where circles are drawn, in the columns of the circles.
+        const int left = items[0]->x();
+        std::vector<bool> circleRows(static_cast<std::size_t>(picture.height()));
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = left; x < left + 16; ++x)
+                circleRows[static_cast<std::size_t>(y)] =
+                    circleRows[static_cast<std::size_t>(y)] || !silver(picture.pixel(x, y));
+        for (int i = 0; i + 1 < items.size(); ++i) {
+            const int boundary = items[i + 1]->y();
+            bool clear = false;
+            for (int y = boundary - 2; y <= boundary + 1; ++y)
+                clear = clear || !circleRows[static_cast<std::size_t>(y)];
+            EXPECT_TRUE(clear) << "the circles of items " << i << " and " << i + 1 << " touch";
+        }
+
+        // The title: black letters from some pixels right of the frame's edge, and the frame's
+        // line through the title's rows left of it.
+        int titleLeft = picture.width();
+        for (int y = 0; y < items[0]->y(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (qRed(picture.pixel(x, y)) < 64 && qGreen(picture.pixel(x, y)) < 64)
+                    titleLeft = std::min(titleLeft, x);
+        EXPECT_GE(titleLeft, 6);
+        EXPECT_LT(titleLeft, 16);
+        int lineRow = -1;
+        for (int y = 0; y < items[0]->y() && lineRow < 0; ++y)
+            if (!silver(picture.pixel(2, y)) && !silver(picture.pixel(4, y)))
+                lineRow = y;
+        EXPECT_GE(lineRow, 4) << "the frame's top line runs through the title, not above it";
+    }
+}
+
 // The groups and the chart's box are silver inside, the window's colour, as far as the eye
 // can tell: no style's tint over them.
 TEST_F(VideoResultsTest, TheGroupsAreSilverInside) {
