@@ -6,6 +6,7 @@
 //
 //   bench_server [COMPUTERS...]
 #include "ServerHarness.h"
+#include "ToolArguments.h"
 
 #include "chart/ChartModel.h"
 #include "server/ResultsDatabase.h"
@@ -276,11 +277,29 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
 } // namespace
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.addPositionalArgument("COMPUTERS",
+                                 "Numbers of computers of the databases measured "
+                                 "(default 100000 and 1000000).",
+                                 "[COMPUTERS...]");
+    if (const auto status = ReadToolArguments(
+            parser, "bench_server",
+            "Measures the results server on databases of generated computers in a cluster of "
+            "its own.",
+            argc, argv, 0, -1))
+        return *status;
+    std::vector<std::int64_t> counts;
+    for (const QString& given : parser.positionalArguments()) {
+        bool number = false;
+        counts.push_back(given.toLongLong(&number));
+        if (!number || counts.back() < 1) {
+            std::fprintf(stderr, "bench_server: \"%s\" is not a number of computers\n",
+                         given.toLocal8Bit().constData());
+            return 2;
+        }
+    }
     QCoreApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it is measured
-    std::vector<std::int64_t> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::stoll(argv[i]));
     if (counts.empty())
         counts = {100000, 1000000};
     const std::string serverProgram =
