@@ -57,9 +57,9 @@ QString KeptFileMessage(const std::string& keptAs) {
 }
 
 QString PictureFailureMessage(const TPictureFailure& failure, const QString& fileName, int height) {
-    if (failure.TooTallForPng)
-        return QStringLiteral("the picture is %1 pixels high, too high for PNG; write it as "
-                              "BMP (a file name ending in .bmp)")
+    if (failure.TooTallForBmp)
+        return QStringLiteral("the picture is %1 pixels high, too high for BMP; write it as "
+                              "PNG (a file name ending in .png)")
             .arg(height);
     return FileFailure(failure.File, fileName);
 }

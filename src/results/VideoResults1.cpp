@@ -3,11 +3,10 @@
 #include "platform/Background.h"
 #include "platform/BitBtn.h"
 #include "platform/Fonts.h"
-#include "platform/MessageBox.h"
 #include "results/ChartBox.h"
 #include "results/ComputerList.h"
 #include "results/GroupStyle.h"
-#include "results/PictureFailure.h"
+#include "results/PictureSave.h"
 #include "results/ResultSelection.h"
 #include "state/Variables.h"
 
@@ -15,9 +14,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QFileDialog>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QRadioButton>
@@ -162,24 +159,9 @@ void TVideoResults::BitBtn2Click() {
 }
 
 void TVideoResults::SavePictureClick() {
-    QFileDialog dialog(this, "Сохранить рисунок", QString(),
-                       "Рисунок PNG (*.png);;Рисунок BMP (*.bmp)");
-    dialog.setObjectName("SavePictureDialog");
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix("png");
-    dialog.selectFile("Image.png");
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter.contains("bmp") ? "bmp" : "png");
-    });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString fileName = dialog.selectedFiles().first();
-    TPictureFailure failure;
-    if (!SaveChartPicture(ui_->Box1->Layout(), fileName, QLocale().decimalPoint(), &failure))
-        ShowMessage(QMessageBox::Warning,
-                    PictureFailureText(failure, fileName, ui_->Box1->Layout().Height), this);
+    // A copy: the picture saved is the chart shown when the user asked for it.
+    const TChartLayout layout = ui_->Box1->Layout();
+    SavePictureWithProgress(this, layout);
 }
 
 void TVideoResults::showEvent(QShowEvent* event) {
