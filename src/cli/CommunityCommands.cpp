@@ -1,5 +1,7 @@
 #include "cli/CommunityCommands.h"
 
+#include "cli/Messages.h"
+#include "platform/FileReplacement.h"
 #include "state/ResultsFile.h"
 
 #include <QEventLoop>
@@ -8,7 +10,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSaveFile>
 #include <QUrl>
 #include <cstdio>
 
@@ -19,10 +20,6 @@ constexpr int TransferTimeoutMs = 120000;
 
 // The largest file --fetch takes, as the server answers at most 10,000 computers.
 constexpr qint64 MaxCommunityFileBytes = 512LL * 1024 * 1024;
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
-}
 
 TServerAnswer Exchange(const QString& address, const QByteArray* upload) {
     TServerAnswer answer;
@@ -134,12 +131,14 @@ int RunFetchCommand(const TCommandLineOptions& options) {
                 .arg(address));
         return 1;
     }
-    QSaveFile file(QStringLiteral("Community.bin"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(answer.Body) != answer.Body.size() ||
-        !file.commit()) {
-        Say(QStringLiteral("Community.bin could not be written (%1); an earlier one is left as it "
-                           "was")
-                .arg(file.errorString()));
+    // Written beside the old one, every write checked and synced, then put in its place.
+    const QString name = QStringLiteral("Community.bin");
+    FileReplacement file;
+    if (!file.Begin(QFile::encodeName(name).toStdString()) ||
+        !file.Write(answer.Body.constData(), static_cast<std::size_t>(answer.Body.size())) ||
+        !file.Commit()) {
+        Say(FileFailure(file.Error(), name) +
+            QStringLiteral("; an earlier Community.bin is left as it was"));
         return 1;
     }
     std::printf("Community.bin: %zu computers from %s\n", computers.size(),

@@ -8,7 +8,8 @@ QString SystemText(int error) {
     return QString::fromStdString(SystemErrorText(error));
 }
 
-// The failed step of writing a file, as a phrase about the file.
+} // namespace
+
 QString FileFailure(const TFileError& error, const QString& fileName) {
     const QString system = error.Errno != 0 ? SystemText(error.Errno) : QStringLiteral("failed");
     switch (error.Step) {
@@ -32,8 +33,6 @@ QString FileFailure(const TFileError& error, const QString& fileName) {
     }
     return QStringLiteral("writing %1 failed").arg(fileName);
 }
-
-} // namespace
 
 void Say(const QString& line) {
     const QByteArray bytes = QByteArrayLiteral("stendograph: ") + line.toUtf8() + '\n';

@@ -123,6 +123,7 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     case TClaimResult::First:
         break;
     case TClaimResult::WindowRuns:
+    case TClaimResult::WindowInSeries:
         Say(QStringLiteral("the program's window is open; close it first"));
         return 3;
     case TClaimResult::SeriesRuns:
@@ -136,7 +137,8 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     }
     SetHighPriority();
 
-    const TWindowlessStartUp startUp = StartUpWithoutWindows(QString::fromLatin1(ResultsFileName), true);
+    const TWindowlessStartUp startUp =
+        StartUpWithoutWindows(QString::fromLatin1(ResultsFileName), true);
     for (const QString& message : startUp.Messages)
         Say(message);
     QString error;

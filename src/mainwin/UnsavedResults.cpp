@@ -37,16 +37,3 @@ bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave) {
                     parent);
     return true;
 }
-
-QString SeriesRunsText() {
-    return QStringLiteral("Сейчас идёт серия тестов, запущенная из командной строки "
-                          "(stendograph --run). Дождитесь её окончания, затем запустите "
-                          "программу снова.");
-}
-
-QString SingleCopyNotSetUpText(const std::string& reason) {
-    return QStringLiteral("Не удалось проверить, не запущена ли уже другая копия программы (") +
-           QString::fromStdString(reason) +
-           QStringLiteral(").\r\nПрограмма продолжит работу, но второй её запуск не будет "
-                          "замечен.");
-}

@@ -1,4 +1,5 @@
 // What the windows tell the user of a save that failed or kept a file aside, in their Russian.
+#include "platform/RussianErrorText.h"
 #include "state/Variables.h"
 
 #include <cerrno>
@@ -13,9 +14,10 @@ bool NotAllowed(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
-// The system's own words after a phrase of ours, for the rarer errors.
+// The error after a phrase of ours, for the rarer errors: in Russian where there are words for
+// it, in the system's own otherwise.
 std::string WithSystemText(const std::string& phrase, int error) {
-    return error == 0 ? phrase : phrase + " (" + SystemErrorText(error) + ")";
+    return error == 0 ? phrase : phrase + " (" + RussianErrorText(error) + ")";
 }
 
 std::string WriteFailureText(int error) {
