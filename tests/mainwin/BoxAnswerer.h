@@ -2,6 +2,8 @@
 // keeps what each box said.
 #pragma once
 
+#include "support/OnScreen.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -17,6 +19,7 @@ public:
         Qt::TextFormat Format;
         QPoint Centre;                    // on the screen
         std::vector<std::string> Buttons; // their captions, in the box's order
+        bool Painted;                     // the screen showed the box as it paints itself
     };
 
     // Each box shown gets the next answer; a box beyond them is answered No.
@@ -38,8 +41,9 @@ private:
         std::vector<std::string> buttons;
         for (const QAbstractButton* button : box->buttons())
             buttons.push_back(button->text().toStdString());
+        const bool painted = ShownAsPainted(*box);
         seen_.push_back({box->text().toStdString(), box->textFormat(),
-                         box->mapToGlobal(box->rect().center()), std::move(buttons)});
+                         box->mapToGlobal(box->rect().center()), std::move(buttons), painted});
         QMessageBox::StandardButton answer = QMessageBox::No;
         if (!answers_.empty()) {
             answer = answers_.front();

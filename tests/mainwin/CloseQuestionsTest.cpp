@@ -149,6 +149,8 @@ TEST_P(CloseQuestions, TheMailQuestionComesOnlyForWhatTheFileHolds) {
         EXPECT_EQ(boxes.size(), next) << boxes.back().Text;
     }
     EXPECT_TRUE(opened_.empty()); // every mail question was answered No
+    for (const auto& box : boxes)
+        EXPECT_TRUE(box.Painted) << box.Text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CloseQuestions, testing::ValuesIn(CloseCases),

@@ -5,6 +5,7 @@
 #include "chart/ChartPainter.h"
 #include "results/PictureFailure.h"
 #include "results/VideoResults1.h"
+#include "support/OnScreen.h"
 #include "support/TempDir.h"
 
 #include <QApplication>
@@ -146,6 +147,7 @@ public:
     bool Stopped = false;
     bool Replaced = false; // the older file's replacement confirmed
     QStringList Messages;
+    std::vector<bool> Painted; // of each message, whether the screen showed it as painted
 
 private:
     void Look() {
@@ -178,6 +180,8 @@ private:
                 return;
             }
             Messages.append(box->text());
+            // On the screen as it paints itself, never a black box.
+            Painted.push_back(ShownAsPainted(*box));
             Picture(*box, stop_ ? "save-stopped" : "save-ended");
             box->button(QMessageBox::Ok)->click();
         }
@@ -248,6 +252,7 @@ TEST_F(ChartPictureTest, TheWindowsSaveShowsProgressAndCanBeStopped) {
     window.SavePictureClick();
     EXPECT_EQ(user.ProgressMaximum, layout.Height);
     EXPECT_EQ(user.Messages, QStringList{"Рисунок сохранён в файле " + file + "."});
+    EXPECT_EQ(user.Painted, std::vector<bool>{true});
     EXPECT_EQ(QImage(file).convertToFormat(QImage::Format_RGB32),
               ChartRows(layout, 0, layout.Height, QLocale().decimalPoint()));
 }

@@ -8,6 +8,7 @@
 #include "results/ChartBox.h"
 #include "results/ComputerList.h"
 #include "results/VideoResults1.h"
+#include "support/OnScreen.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -319,6 +320,7 @@ TEST_F(VideoResultsTest, AComputerItemsLettersAreSpacedAsWords) {
 TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
     ShowWindow();
     QStringList items;
+    bool painted = false;
     QTimer::singleShot(0, window_.get(), [&] {
         // The menu runs a loop of its own: look for it from inside that loop.
         QTimer* look = new QTimer(window_.get());
@@ -326,6 +328,8 @@ TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (menu == nullptr)
                 return;
+            // On the screen as it paints itself, never a black box.
+            painted = ShownAsPainted(*menu);
             for (const QAction* action : menu->actions())
                 items.append(action->text());
             menu->close();
@@ -338,6 +342,7 @@ TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
     QTest::mouseClick(window_->windowHandle(), Qt::RightButton, {}, onChart);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !items.isEmpty(); }, 5000));
     EXPECT_EQ(items, QStringList{QStringLiteral("Сохранить рисунок…")});
+    EXPECT_TRUE(painted);
 }
 
 // The computer list drops down five computers at a time, whatever the style.
