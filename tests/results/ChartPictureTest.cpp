@@ -192,7 +192,7 @@ private:
         const QByteArray dir = qgetenv("STENDO_SHOT_DIR");
         if (dir.isEmpty())
             return;
-        QApplication::processEvents(); // painted before it is taken
+        ShownAsPainted(window); // on the screen before the screen is taken
         window.screen()->grabWindow(0).save(QString::fromLocal8Bit(dir) + "/" + name + ".png");
     }
 
