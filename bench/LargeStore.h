@@ -3,6 +3,7 @@
 // the chart's benchmarks, whose computers give entries of all three kinds.
 #pragma once
 
+#include "state/ResultPlausibility.h"
 #include "state/Variables.h"
 
 #include <string>
@@ -48,10 +49,8 @@ inline void FillLargeStore(std::vector<TComputerRecord>& computers,
             result.HardwareVertexProcessing = static_cast<std::uint8_t>(r / 10);
             result.VertexBufferMode = 2;
             result.TextureMode = 2;
-            result.DetailLevel = 4;
-            result.Fps = 60.0f + static_cast<float>(r);
-            result.RunCount = 1;
-            list.push_back(result);
+            result.DetailLevel = TestDetailLevel;
+            list.push_back(SteadyPassResult(result, 60.0 + r, result.Timestamp));
         }
     }
 }

@@ -11,6 +11,7 @@
 #include "chart/ChartModel.h"
 #include "server/ResultsDatabase.h"
 #include "state/RecordColumns.h"
+#include "state/ResultPlausibility.h"
 #include "state/ResultsFile.h"
 
 #include <QCoreApplication>
@@ -73,11 +74,10 @@ TGenerated Generate(std::int64_t n, const char* batch) {
         r.HardwareVertexProcessing = ChartKinds[kind].HardwareVertexProcessing;
         r.VertexBufferMode = 2;
         r.TextureMode = 2;
-        r.DetailLevel = 4;
-        r.TrianglesPerMs = static_cast<float>(random() % 20000) / (kind + 1.0f);
-        r.Fps = r.TrianglesPerMs * 5 / 2048;
-        r.RunCount = 1;
-        g.Results.push_back(r);
+        r.DetailLevel = TestDetailLevel;
+        const double trianglesPerMs = static_cast<double>(1 + random() % 20000) / (kind + 1.0);
+        g.Results.push_back(SteadyPassResult(
+            r, trianglesPerMs * 1000 / TrianglesPerFrame(TestDetailLevel), r.Timestamp));
     }
     return g;
 }

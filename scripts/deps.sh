@@ -10,6 +10,7 @@ packages=(
     fonts-liberation2 fonts-lato xvfb xauth x11-utils
     libgtest-dev
     postgresql-15 libpqxx-dev libcpp-httplib-dev chromium
+    debhelper help2man lintian appstream systemd man-db
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs
 # every test once: the programs that draw each on a virtual X server of their own with Mesa
 # (tests/support/WithXServer.sh), the others on Qt's offscreen platform; then replays the fuzz
-# corpus.
+# corpus, and builds the Debian packages, installs them into this machine, uses them and purges
+# them again (as root, through sudo otherwise).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
@@ -22,3 +23,8 @@ if [ -d "$top/fuzz" ] && [ -f "$top/fuzz/CMakeLists.txt" ]; then
     cmake --build "$top/build-fuzz" -j "$jobs"
     "$top/fuzz/replay.sh" "$top/build-fuzz"
 fi
+
+"$top/scripts/package.sh" >/dev/null
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+"${sudo[@]}" "$top/tests/package/InstalledPackages.sh" "$top/build-package" "$top/build-test"

@@ -4,6 +4,7 @@
 // and kinds of acceleration; the same file every time.
 #include "ToolArguments.h"
 #include "platform/Cp1251.h"
+#include "state/ResultPlausibility.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
@@ -76,15 +77,11 @@ int main(int argc, char** argv) {
                 r.HardwareVertexProcessing = kind == 0 ? 1 : 0;
                 r.VertexBufferMode = 2;
                 r.TextureMode = 2;
-                r.DetailLevel = 4;
-                r.TrianglesPerMs = speed / static_cast<float>(1 << (kind * 2)) / (1 + size * 0.2f);
-                r.Fps = r.TrianglesPerMs * 1000 / 409600;
-                r.MinFps = r.Fps * 0.7f;
-                r.MaxFps = r.Fps * 1.3f;
-                r.FrameCount = static_cast<std::uint32_t>(r.Fps * 7);
-                r.TotalTimeMs = 7000;
-                r.RunCount = 1;
-                list.push_back(r);
+                r.DetailLevel = TestDetailLevel;
+                const double trianglesPerMs =
+                    speed / static_cast<float>(1 << (kind * 2)) / (1 + size * 0.2f);
+                list.push_back(SteadyPassResult(
+                    r, trianglesPerMs * 1000 / TrianglesPerFrame(TestDetailLevel), r.Timestamp));
             }
     }
     const auto file = EncodeResultsFile(computers, devices, results, 1);

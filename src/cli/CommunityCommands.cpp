@@ -123,8 +123,8 @@ int RunFetchCommand(const TCommandLineOptions& options) {
     std::vector<std::vector<TResultRecord>> results;
     TMergeReport report;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(answer.Body.constData());
-    MergeResultsFile({bytes, static_cast<std::size_t>(answer.Body.size())}, computers, devices,
-                     results, &report);
+    MergeResultsFile({bytes, static_cast<std::size_t>(answer.Body.size())},
+                     LatestPlausibleTimestamp(), computers, devices, results, &report);
     if (report.Outcome != TMergeOutcome::Merged || report.BlocksMerged != report.BlocksDeclared ||
         report.BytesLeftUnread != 0) {
         Say(QStringLiteral("%1 sent no whole results file; Community.bin is left as it was")

@@ -112,8 +112,9 @@ std::pair<std::int64_t, std::int64_t> RowsOf(const THttpRequest& request) {
         return {1, RankingPageSize};
     const auto colon = text->find(':');
     const auto first = ParseInteger(text->substr(0, colon));
+    // Without a colon the count is empty, which is no number.
     const auto count =
-        colon == std::string::npos ? std::nullopt : ParseInteger(text->substr(colon + 1));
+        ParseInteger(colon == std::string::npos ? std::string() : text->substr(colon + 1));
     if (!first || !count || *first < 1 || *first > INT32_MAX || *count < 1 ||
         *count > MaxRankingLimit)
         throw TBadRequest{QStringLiteral("rows: FIRST:COUNT, entries from 1, at most %1 of them")

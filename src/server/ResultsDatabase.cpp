@@ -317,7 +317,7 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
     std::vector<std::vector<TStringSlot>> devices;
     std::vector<std::vector<TResultRecord>> results;
     TUploadOutcome read;
-    MergeResultsFile(file, computers, devices, results, &read.Report);
+    MergeResultsFile(file, LatestPlausibleTimestamp(), computers, devices, results, &read.Report);
     const QByteArray sha = Sha256(file.data(), file.size());
     const std::string leftOut =
         DescribeMergeReport(QStringLiteral("Results.bin"), read.Report).join('\n').toStdString();

@@ -60,12 +60,13 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
 }
 
 std::string ServerUsage() {
-    return "Usage: stendograph-server [--listen ADDRESS:PORT] [--database CONNECTION]\n"
-           "                          [--uploads-per-minute N]\n"
+    // One usage line and an "Options:" heading: the manual page is made from this text.
+    return "Usage: stendograph-server [OPTIONS]\n"
            "\n"
            "Serves the results of every computer uploaded to it: the ranking page at /, the\n"
            "API under /api/, the chart at /chart.png and the results file at /Results.bin.\n"
            "\n"
+           "Options:\n"
            "  --listen ADDRESS:PORT     where to listen (default 127.0.0.1:8080; port 0 takes\n"
            "                            any free port)\n"
            "  --database CONNECTION     the PostgreSQL database, as a libpq connection string or\n"

@@ -317,22 +317,41 @@ QStringList DescribeMergeReport(const QString& fileName, const TMergeReport& rep
     case TMergeOutcome::Stopped:
         say(QStringLiteral("computer block %1 (at byte %2) states more than the file holds; it "
                            "and any blocks after it are ignored")
-                .arg(report.BlocksMerged + 1)
+                .arg(report.BlocksMerged + report.ComputersLeftOut + 1)
                 .arg(report.StopOffset));
         break;
     case TMergeOutcome::Merged:
         if (report.BlocksDeclared < 0)
             say(QStringLiteral("states a negative number of computers (%1); none read")
                     .arg(report.BlocksDeclared));
-        else if (report.BlocksMerged < report.BlocksDeclared)
+        else if (report.BlocksMerged + report.ComputersLeftOut < report.BlocksDeclared)
             say(QStringLiteral("states %1 but holds %2; the rest is ignored")
                     .arg(Plural(report.BlocksDeclared, "computer", "computers"))
-                    .arg(report.BlocksMerged));
+                    .arg(report.BlocksMerged + report.ComputersLeftOut));
         if (report.BytesLeftUnread > 0)
             say(QStringLiteral("%1 after the last computer ignored")
                     .arg(Plural(static_cast<qint64>(report.BytesLeftUnread), "byte", "bytes")));
         break;
     }
+    if (report.ComputersLeftOut > 0 || report.ResultsLeftOut > 0)
+        say(QStringLiteral("%1 and %2 left out: they cannot be measurements")
+                .arg(Plural(report.ComputersLeftOut, "computer", "computers"))
+                .arg(Plural(report.ResultsLeftOut, "result", "results")));
+    for (const TMergeReport::TLeftOut& record : report.LeftOut) {
+        const QString why = QString::fromUtf8(ImplausibleText(record.Why));
+        if (record.Result < 0)
+            say(QStringLiteral("computer block %1 left out with its results: %2")
+                    .arg(record.Block + 1)
+                    .arg(why));
+        else
+            say(QStringLiteral("result %1 of computer block %2 left out: %3")
+                    .arg(record.Result + 1)
+                    .arg(record.Block + 1)
+                    .arg(why));
+    }
+    if (report.LeftOut.size() == TMergeReport::MaxLeftOutListed)
+        say(QStringLiteral("(only the first %1 records left out are listed)")
+                .arg(TMergeReport::MaxLeftOutListed));
     if (report.KnownComputers > 0)
         say(QStringLiteral("%1 repeated an earlier computer: device lists ignored, results merged")
                 .arg(Plural(report.KnownComputers, "computer block", "computer blocks")));

@@ -310,7 +310,12 @@ EncodeResultsFile(const std::vector<TComputerRecord>& computers,
     return file;
 }
 
-TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
+bool TMergeReport::TookEverything() const {
+    return Outcome == TMergeOutcome::Merged && BytesLeftUnread == 0 && ComputersLeftOut == 0 &&
+           ResultsLeftOut == 0;
+}
+
+TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latestTimestamp,
                                std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
                                std::vector<std::vector<TResultRecord>>& results,
@@ -359,6 +364,11 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
         return it->second;
     };
 
+    const auto leaveOut = [&told](std::int32_t block, std::int32_t result, TImplausible why) {
+        if (told.LeftOut.size() < TMergeReport::MaxLeftOutListed)
+            told.LeftOut.push_back({block, result, why});
+    };
+
     Cursor cursor(file.data(), ResultsFirstBlockOffset, size - 4);
     for (std::int32_t block = 0; block < blockCount; ++block) {
         // The whole block is checked before any of it is merged, so that a damaged block adds
@@ -379,6 +389,19 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
         TComputerRecord computer;
         std::memcpy(&computer, computerBytes, ComputerSize);
         ZeroStringTails(computer);
+        std::vector<TStringSlot> lines(static_cast<std::size_t>(lineCount));
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            std::memcpy(lines[k].data(), lineBytes + k * SlotSize, SlotSize);
+            ZeroStringTail(lines[k]);
+        }
+        if (const TImplausible why = JudgeComputer(computer, lines); why != TImplausible::None) {
+            leaveOut(block, -1, why);
+            ++told.ComputersLeftOut;
+            told.ResultsLeftOut += resultCount;
+            if (cursor.AtLimit())
+                break;
+            continue;
+        }
 
         std::size_t index = 0;
         if (const auto found = computerIndex.Find(computer)) {
@@ -387,11 +410,7 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
         } else {
             index = computers.size();
             computers.push_back(computer);
-            auto& lines = devices.emplace_back(static_cast<std::size_t>(lineCount));
-            for (std::size_t k = 0; k < lines.size(); ++k) {
-                std::memcpy(lines[k].data(), lineBytes + k * SlotSize, SlotSize);
-                ZeroStringTail(lines[k]);
-            }
+            devices.push_back(std::move(lines));
             results.emplace_back();
             computerIndex.Add(computer, index);
         }
@@ -403,6 +422,12 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
                 TResultRecord result;
                 std::memcpy(&result, resultBytes + static_cast<std::size_t>(r) * ResultSize,
                             ResultSize);
+                if (const TImplausible why = JudgeResult(result, latestTimestamp);
+                    why != TImplausible::None) {
+                    leaveOut(block, r, why);
+                    ++told.ResultsLeftOut;
+                    continue;
+                }
                 const auto [it, added] = keys.try_emplace(KeyOf(result), list.size());
                 if (added) {
                     list.push_back(result);

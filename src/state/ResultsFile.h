@@ -8,6 +8,7 @@
 // TResultRecords. All little-endian; string tails in the file are random.
 #pragma once
 
+#include "state/ResultPlausibility.h"
 #include "state/Variables.h"
 
 #include <cstddef>
@@ -84,21 +85,38 @@ struct TMergeReport {
     std::uint8_t FileVersionMajor = 0; // as the file states them (OtherVersion)
     std::uint8_t FileVersionMinor = 0;
     std::int32_t BlocksDeclared = 0; // the count M of the file
-    std::int32_t BlocksMerged = 0;
+    std::int32_t BlocksMerged = 0;   // blocks read whose computer was taken
     std::size_t StopOffset = 0;      // Stopped: where the damaged block begins
     std::size_t BytesLeftUnread = 0; // bytes before the size field after the last block read
     std::int32_t KnownComputers = 0; // blocks of a computer already held: their lines skipped
     std::int32_t ResultsAdded = 0;
     std::int32_t ResultsReplaced = 0;
     std::int32_t ResultsNotLater = 0; // same configuration, not later than the one held
+    // Records that cannot be measurements (see ResultPlausibility.h), never taken: a computer
+    // left out takes its block's results with it, and they count among ResultsLeftOut.
+    std::int32_t ComputersLeftOut = 0;
+    std::int32_t ResultsLeftOut = 0;
+    struct TLeftOut {
+        std::int32_t Block;  // the computer block, from 0
+        std::int32_t Result; // the result within the block, from 0; -1 for the computer
+        TImplausible Why;
+    };
+    // The first MaxLeftOutListed of them, in file order.
+    static constexpr std::size_t MaxLeftOutListed = 100;
+    std::vector<TLeftOut> LeftOut;
+
+    // Every record the reader met was taken: nothing left unread, nothing left out.
+    bool TookEverything() const;
 };
 
 // Merges the bytes of a results file into the store: a new computer is appended to all three
 // arrays with its device lines; a known one (the last entry equal in all 2472 bytes) keeps its
 // device list; a result replaces the stored one of its configuration only when it is later,
-// and is appended when there is none. Any bytes at all are safe: nothing is read past the end,
-// and no count is trusted beyond the bytes left. The report, when given, says what was taken.
-TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file,
+// and is appended when there is none. A record that cannot be a measurement (judged with
+// latestTimestamp as the latest plausible time) is left out, a computer with all its results.
+// Any bytes at all are safe: nothing is read past the end, and no count is trusted beyond the
+// bytes left. The report, when given, says what was taken and what was left.
+TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latestTimestamp,
                                std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
                                std::vector<std::vector<TResultRecord>>& results,

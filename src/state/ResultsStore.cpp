@@ -123,7 +123,8 @@ void MergeOpenedFile(int fd, TMergeReport& report) {
     std::vector<std::uint8_t> content(size);
     if (!ReadAt(fd, content.data(), size, 0))
         return ignore(TIgnoredBecause::ReadFailed);
-    MergeResultsFile(content, Computers, ComputerDevices, ComputerResults, &report);
+    MergeResultsFile(content, LatestPlausibleTimestamp(), Computers, ComputerDevices,
+                     ComputerResults, &report);
 }
 
 // The clock seeds the tails, with its nanoseconds, so two saves in one millisecond differ.
@@ -280,8 +281,7 @@ void LoadResults(const std::string& fileName, TMergeReport* report) {
     }
     MergeOpenedFile(file.Get(), r);
     struct stat info {};
-    if (r.Outcome == TMergeOutcome::Merged && r.BytesLeftUnread == 0 &&
-        fstat(file.Get(), &info) == 0)
+    if (r.TookEverything() && fstat(file.Get(), &info) == 0)
         RememberHeldWhole(info);
 }
 

@@ -2,6 +2,7 @@
 // from the program's pictures, the results store in memory. A full pass takes about 11 s.
 #include "PassFixture.h"
 #include "bench/Test1.h"
+#include "state/ResultPlausibility.h"
 #include "state/Variables.h"
 #include "support/TempDir.h"
 
@@ -182,6 +183,9 @@ protected:
         EXPECT_LT(r.BlackPercent, 50);
         EXPECT_GT(r.EmptyFps, 0);
         EXPECT_NEAR(r.Timestamp, CurrentDateTime(), 1.0 / 24 / 60 * 2); // within two minutes
+        // What every intake believes of a record: what a pass records always passes.
+        EXPECT_EQ(JudgeResult(r, LatestPlausibleTimestamp()), TImplausible::None)
+            << ImplausibleText(JudgeResult(r, LatestPlausibleTimestamp()));
         return r;
     }
 

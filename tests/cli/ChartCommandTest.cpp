@@ -16,10 +16,10 @@ namespace {
 
 TResultRecord Result(std::uint16_t width, std::uint16_t height, std::uint16_t depth,
                      std::uint8_t hardwareDevice, std::uint8_t hardwareVertices, float perMs) {
-    TResultRecord r = MakeResult(46000.5, width, height, depth, perMs);
+    TResultRecord r = MakeResult(46000.5, width, height, depth,
+                                 perMs * 1000 / static_cast<float>(TrianglesPerFrame(4)));
     r.HardwareDevice = hardwareDevice;
     r.HardwareVertexProcessing = hardwareVertices;
-    r.TrianglesPerMs = perMs;
     return r;
 }
 

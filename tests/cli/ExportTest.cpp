@@ -33,29 +33,23 @@ TComputerRecord CyrillicComputer(const std::string& owner) {
     return computer;
 }
 
+// A measured result with every field set: software vertex processing, textures in the default
+// pool, a refresh rate, three runs.
 TResultRecord FullResult() {
-    TResultRecord r{};
-    r.Timestamp = 46366.5 + 1.0 / 86400; // 10 December 2026, 12:00:01
-    r.TestSet = 1;
-    r.Width = 1024;
-    r.Height = 768;
-    r.Depth = 32;
-    r.RefreshRate = 60;
-    r.HardwareDevice = 1;
-    r.HardwareVertexProcessing = 0;
-    r.VertexBufferMode = 2;
-    r.TextureMode = 1;
-    r.DetailLevel = 4;
+    TResultRecord config{};
+    config.TestSet = 1;
+    config.Width = 1024;
+    config.Height = 768;
+    config.Depth = 32;
+    config.RefreshRate = 60;
+    config.HardwareDevice = 1;
+    config.HardwareVertexProcessing = 0;
+    config.VertexBufferMode = 2;
+    config.TextureMode = 1;
+    config.DetailLevel = 4;
+    TResultRecord r = SteadyPassResult(config, 59.9, 46366.5 + 1.0 / 86400); // 10 December 2026,
+                                                                             // 12:00:01
     r.BlackPercent = 7;
-    r.SumLogFrameTime = 1234.5678f;
-    r.SumSqLogFrameTime = 0.1f;
-    r.TrianglesPerMs = 3.3333333f;
-    r.Fps = 59.9f;
-    r.MinFps = NAN;
-    r.MaxFps = INFINITY;
-    r.FrameTimeSpread = 1.0000001f;
-    r.FrameCount = 4000000000u;
-    r.TotalTimeMs = -7;
     r.EmptyFps = 65535;
     r.AvailPhys[0] = 1;
     r.AvailPhys[1] = 2;
@@ -66,8 +60,8 @@ TResultRecord FullResult() {
     r.AvailTextureMem[2] = 7;
     r.AvailTextureMem[3] = 268435456;
     r.FpsSum = 179.7f;
-    r.FpsMin = 1e-7f;
-    r.FpsMax = 3.4e38f;
+    r.FpsMin = 58.5f;
+    r.FpsMax = 61.3f;
     r.RunCount = 3;
     return r;
 }
@@ -78,6 +72,7 @@ StoreImage SavedStore() {
     StoreImage store;
     TResultRecord presentation = MakeResult(46000.25, 640, 480, 16, 10.5f, 1);
     presentation.HardwareDevice = 0;
+    presentation.HardwareVertexProcessing = 0;
     store.Computers.push_back(CyrillicComputer("Иван Петрович Сидоров"));
     store.Devices.push_back({Stored("  chip"), Stored("Мост, \"северный\""), Stored("  video"),
                              Stored("Видеоадаптер")});
@@ -165,8 +160,8 @@ TEST_F(ExportTest, JsonOfASavedFileFieldByField) {
     ExpectReal(test["min_fps"], r.MinFps, "min_fps");
     ExpectReal(test["max_fps"], r.MaxFps, "max_fps");
     ExpectReal(test["frame_time_spread"], r.FrameTimeSpread, "frame_time_spread");
-    EXPECT_EQ(test["frame_count"].toInteger(), 4000000000);
-    EXPECT_EQ(test["total_time_ms"].toInteger(), -7);
+    EXPECT_EQ(test["frame_count"].toInteger(), r.FrameCount);
+    EXPECT_EQ(test["total_time_ms"].toInteger(), r.TotalTimeMs);
     EXPECT_EQ(test["empty_fps"].toInteger(), 65535);
     EXPECT_EQ(test["avail_phys_1"].toInteger(), 1);
     EXPECT_EQ(test["avail_phys_2"].toInteger(), 2);
@@ -252,9 +247,7 @@ print(json.dumps(out))
     EXPECT_EQ(test["owner"].toString(), QStringLiteral("Иван Петрович Сидоров"));
     EXPECT_EQ(test["devices"].toString(),
               QStringLiteral("  chip\nМост, \"северный\"\n  video\nВидеоадаптер"));
-    EXPECT_EQ(test["min_fps"].toString(), ""); // NaN
-    EXPECT_EQ(test["max_fps"].toString(), ""); // infinity
-    EXPECT_EQ(test["frame_count"].toString(), "4000000000");
+    EXPECT_EQ(test["frame_count"].toString(), QString::number(FullResult().FrameCount));
     EXPECT_EQ(test["acceleration"].toString(), "sw");
     EXPECT_EQ(static_cast<float>(parsed["fps"].toArray()[0].toDouble()), 59.9f);
     EXPECT_EQ(static_cast<float>(parsed["fps"].toArray()[1].toDouble()), 10.5f);
@@ -286,6 +279,9 @@ TEST_F(ExportTest, DamagedFilesExportWhatTheReaderMerges) {
     otherVersion[ResultsVersionOffset + 1] = 4;
     auto cut = good;
     cut.resize(cut.size() - 100);
+    // The triangles per ms of the first computer's result, raised by a flipped byte.
+    auto flipped = good;
+    flipped[ResultsFirstBlockOffset + sizeof(TComputerRecord) + 4 + 256 + 4 + 35] ^= 0x40;
 
     // The same computer twice, its second block with an older result of the same test.
     StoreImage repeated;
@@ -308,6 +304,9 @@ TEST_F(ExportTest, DamagedFilesExportWhatTheReaderMerges) {
          "2848 bytes after the last computer ignored"},
         {"the same computer twice", repeated.Encode(), 0, 1,
          "1 computer block repeated an earlier computer"},
+        {"a result with a flipped byte", flipped, 0, 2,
+         "result 1 of computer block 1 left out: its triangles per ms disagree with its frame "
+         "rate"},
         {"version 1.4", otherVersion, 2, -1, "results of version 1.4, not 1.5; ignored whole"},
         {"cut short", cut, 2, -1, "the size it states is not its size"},
         {"empty", {}, 2, -1, "too short to be a results file"},
@@ -363,6 +362,26 @@ TEST_F(ExportTest, MissingOrUnreadableFileIsAnError) {
     }
     // Nothing was created by looking.
     EXPECT_FALSE(std::filesystem::exists(dir_ / "Results.bin"));
+}
+
+// No file the reader takes holds a NaN or an infinity, but a store in memory may: they are
+// empty in CSV and null in JSON, never a text another program misreads.
+TEST(ExportNumbers, NonFiniteFiguresAreEmptyOrNull) {
+    TResultRecord result = FullResult();
+    result.MinFps = NAN;
+    result.MaxFps = INFINITY;
+    const TExportStore store{{TComputerRecord{}}, {{}}, {{result}}};
+    const QJsonObject row = ExportJsonRow(1, store.Computers[0], {}, &result);
+    EXPECT_TRUE(row["min_fps"].isNull());
+    EXPECT_TRUE(row["max_fps"].isNull());
+    const QList<QByteArray> lines = ExportCsv(store).split('\n');
+    ASSERT_GE(lines.size(), 2);
+    const QList<QByteArray> fields = lines[1].trimmed().split(',');
+    const QStringList names = ExportColumnNames();
+    ASSERT_EQ(fields.size(), names.size());
+    EXPECT_EQ(fields[names.indexOf("min_fps")], "");
+    EXPECT_EQ(fields[names.indexOf("max_fps")], "");
+    EXPECT_EQ(fields[names.indexOf("fps")], "59.9");
 }
 
 // The time of a record is the measuring computer's local time as the record states it: the

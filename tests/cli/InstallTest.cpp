@@ -68,7 +68,8 @@ TEST(Install, IntoATemporaryPrefix) {
 
     for (const char* file :
          {"bin/stendograph", "lib/stendograph/libd3d8.so", "share/applications/stendograph.desktop",
-          "share/icons/hicolor/scalable/apps/stendograph.svg"})
+          "share/icons/hicolor/scalable/apps/stendograph.svg",
+          "share/metainfo/org.stendograph.Stendograph.metainfo.xml"})
         EXPECT_TRUE(std::filesystem::is_regular_file(prefix / file)) << file;
     EXPECT_FALSE(std::filesystem::exists(prefix / "bin/libd3d8.so"));
     const QByteArray desktop = ReadText(prefix / "share/applications/stendograph.desktop");

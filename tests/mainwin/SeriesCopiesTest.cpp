@@ -80,11 +80,16 @@ void WriteLargeStore(const TempDir& dir) {
     ComputerDevices.clear();
     ComputerResults.clear();
     for (int i = 0; i < LargeStoreComputers; ++i) {
-        TComputerRecord computer{};
-        computer.Processor = ScrambleText(MakeStringSlot("Processor number " + std::to_string(i)));
+        TComputerRecord computer = ComputerOf("Owner number " + std::to_string(i), D3DCAPS8{});
         Computers.push_back(computer);
         ComputerDevices.push_back({ScrambleText(MakeStringSlot("  chip"))});
-        ComputerResults.push_back({TResultRecord{}});
+        TResultRecord config{};
+        config.TestSet = TestSet;
+        config.Width = 640;
+        config.Height = 480;
+        config.Depth = 16;
+        config.DetailLevel = TestDetailLevel;
+        ComputerResults.push_back({SteadyPassResult(config, 20, 46000)});
     }
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bench/PassLogic.h"
+#include "state/RecordColumns.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 #include "support/OnScreen.h"
@@ -66,6 +67,7 @@ inline TComputerRecord ComputerOf(const std::string& owner, const D3DCAPS8& halC
                                   const D3DCAPS8& refCaps = D3DCAPS8{}) {
     TComputerRecord computer{};
     computer.Owner = ScrambleText(MakeStringSlot(owner));
+    computer.MemoryMB = ScrambleText(MakeStringSlot("512"));
     computer.RecordTag = MakeStringSlot("1");
     computer.HalCaps = halCaps;
     computer.RefCaps = refCaps;
@@ -95,7 +97,7 @@ inline void RecordPlausiblePass() {
     for (int i = 0; i < 5; ++i)
         pass.Stats.AddFrame(20);
     pass.Stats.N = 5;
-    pass.TriangleCount = 1000;
+    pass.TriangleCount = static_cast<std::int32_t>(TrianglesPerFrame(CurrentTest.DetailLevel));
     pass.EmptyFps = 500;
     StoreResult(ComputerResults[static_cast<std::size_t>(CurrentComputerIndex)],
                 BuildResultRecord(CurrentTest, pass, CurrentDateTime()));
@@ -124,8 +126,11 @@ inline StoreOnDisk ReadResultsFile(const std::string& name = "Results.bin") {
                                           std::istreambuf_iterator<char>()};
     StoreOnDisk store;
     EXPECT_FALSE(bytes.empty()) << name << " is missing or empty";
-    EXPECT_EQ(MergeResultsFile(bytes, store.Computers, store.Devices, store.Results),
-              TMergeOutcome::Merged);
+    TMergeReport report;
+    MergeResultsFile(bytes, LatestPlausibleTimestamp(), store.Computers, store.Devices,
+                     store.Results, &report);
+    EXPECT_TRUE(report.TookEverything())
+        << DescribeMergeReport(QString::fromStdString(name), report).join('\n').toStdString();
     return store;
 }
 

@@ -135,7 +135,7 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         int ComputersAdded, ComputersKnown, ResultsAdded, ResultsReplaced, ResultsNotLater;
     };
     // Every case starts from computer A with a hardware result of 1024 x 768 x 32 at day
-    // 45000 and a NaN-dated software one.
+    // 45000 and a software one at day 44000.
     const std::vector<Case> cases = {
         {"a new computer", {{b, {TestResult(45000, 1024, 768, 32, 0, 5)}}}, 1, 0, 1, 0, 0},
         {"a new result", {{a, {TestResult(45000, 800, 600, 32, 0, 5)}}}, 0, 1, 1, 0, 0},
@@ -143,8 +143,14 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         {"an earlier timestamp", {{a, {TestResult(44999, 1024, 768, 32, 0, 5)}}}, 0, 1, 0, 0, 1},
         {"the same timestamp", {{a, {TestResult(45000, 1024, 768, 32, 0, 5)}}}, 0, 1, 0, 0, 1},
         {"the same bytes twice", {{a, {TestResult(45000, 1024, 768, 32, 0, 7)}}}, 0, 1, 0, 0, 1},
-        {"any date after no date", {{a, {TestResult(1, 1024, 768, 32, 1, 5)}}}, 0, 1, 0, 1, 0},
-        {"no date after a date", {{a, {TestResult(nan, 1024, 768, 32, 0, 5)}}}, 0, 1, 0, 0, 1},
+        {"a later software result", {{a, {TestResult(44001, 1024, 768, 32, 1, 5)}}}, 0, 1, 0, 1, 0},
+        {"an undated result is left out",
+         {{a, {TestResult(nan, 1024, 768, 32, 0, 5)}}},
+         0,
+         1,
+         0,
+         0,
+         0},
         {"another refresh rate is the same test",
          {{a, {[] {
                auto r = TestResult(45002, 1024, 768, 32, 0, 5);
@@ -157,7 +163,7 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
          1,
          0},
         {"the same file twice",
-         {{a, {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(nan, 1024, 768, 32, 1, 6)}}},
+         {{a, {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(44000, 1024, 768, 32, 1, 6)}}},
          0,
          1,
          0,
@@ -172,7 +178,7 @@ TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
         TServerContext context{database, limiter_, cache};
         TTestStore first;
         first.Add(a,
-                  {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(nan, 1024, 768, 32, 1, 6)});
+                  {TestResult(45000, 1024, 768, 32, 0, 7), TestResult(44000, 1024, 768, 32, 1, 6)});
         TTestStore second;
         for (const auto& [computer, results] : c.Second)
             second.Add(computer, results);
@@ -468,7 +474,7 @@ TEST_F(HandlerTest, AKeptRankingAnswerIsNeverOlderThanTheLastUpload) {
 
     TTestStore leader;
     leader.Add(TestComputer("Новый лидер", "Адаптер"),
-               {TestResult(45000, 1024, 768, 32, 0, std::numeric_limits<float>::infinity())});
+               {TestResult(45000, 1024, 768, 32, 0, 409600)}); // 1000 frames a second
     ASSERT_EQ(Upload(leader.File()).Status, 200);
     EXPECT_EQ(first("hw"), "Новый лидер");
     EXPECT_NE(Request("GET", "/", {{"accel", "hw"}}).Body, pageBefore.Body);

@@ -1,4 +1,5 @@
 #include "ServerFixture.h"
+#include "state/ResultPlausibility.h"
 
 #include "platform/Cp1251.h"
 
@@ -68,25 +69,18 @@ TComputerRecord TestComputer(const std::string& processor, const std::string& ad
 
 TResultRecord TestResult(double timestamp, int width, int height, int depth, int kind,
                          float trianglesPerMs) {
-    TResultRecord result{};
-    result.Timestamp = timestamp;
-    result.TestSet = TestSet;
-    result.Width = static_cast<std::uint16_t>(width);
-    result.Height = static_cast<std::uint16_t>(height);
-    result.Depth = static_cast<std::uint16_t>(depth);
-    result.HardwareDevice = ChartKinds[kind].HardwareDevice;
-    result.HardwareVertexProcessing = ChartKinds[kind].HardwareVertexProcessing;
-    result.VertexBufferMode = 2;
-    result.TextureMode = 2;
-    result.DetailLevel = 4;
-    result.TrianglesPerMs = trianglesPerMs;
-    result.Fps = trianglesPerMs * 5 / 2048;
-    result.MinFps = result.Fps / 2;
-    result.MaxFps = result.Fps * 2;
-    result.FrameCount = 700;
-    result.TotalTimeMs = 7000;
-    result.RunCount = 1;
-    return result;
+    TResultRecord config{};
+    config.TestSet = TestSet;
+    config.Width = static_cast<std::uint16_t>(width);
+    config.Height = static_cast<std::uint16_t>(height);
+    config.Depth = static_cast<std::uint16_t>(depth);
+    config.HardwareDevice = ChartKinds[kind].HardwareDevice;
+    config.HardwareVertexProcessing = ChartKinds[kind].HardwareVertexProcessing;
+    config.VertexBufferMode = 2;
+    config.TextureMode = 2;
+    config.DetailLevel = TestDetailLevel;
+    return SteadyPassResult(config, trianglesPerMs * 1000.0 / TrianglesPerFrame(TestDetailLevel),
+                            timestamp);
 }
 
 std::vector<std::uint8_t> TTestStore::File() const {
@@ -95,7 +89,7 @@ std::vector<std::uint8_t> TTestStore::File() const {
 
 TMergeReport TTestStore::Merge(const std::vector<std::uint8_t>& file) {
     TMergeReport report;
-    MergeResultsFile(file, Computers, Devices, Results, &report);
+    MergeResultsFile(file, LatestPlausibleTimestamp(), Computers, Devices, Results, &report);
     return report;
 }
 
@@ -116,15 +110,17 @@ TTestStore VariedStore(int count, unsigned seed, const std::string& tag) {
             const int size = static_cast<int>(random() % ModeSizeCount);
             const int depth = static_cast<int>(random() % ModeDepthCount);
             const int kind = static_cast<int>(random() % ChartKindCount);
-            // Few distinct values, so that ties are common; now and then a damaged one.
-            const float value = random() % 9 == 0
-                                    ? special[random() % 4]
-                                    : static_cast<float>(random() % 12) * 2.5f + 0.25f;
+            // Few distinct values, so that ties are common.
+            const float value = static_cast<float>(random() % 12) * 2.5f + 0.25f;
             TResultRecord result =
                 TestResult(45000 + r + i * 0.001, ModeSizes[size].Width, ModeSizes[size].Height,
                            ModeDepths[depth], kind, value);
-            if (random() % 8 == 0)
-                result.DetailLevel = 2; // a presentation run: never ranked
+            if (random() % 8 == 0) { // a presentation run: never ranked
+                result.DetailLevel = PresentationDetailLevel;
+                result = SteadyPassResult(result, result.Fps, result.Timestamp);
+            }
+            if (random() % 9 == 0) // now and then a damaged one, which the reader leaves out
+                result.TrianglesPerMs = special[random() % 4];
             results.push_back(result);
         }
         store.Add(computer, results, {Scrambled("  chip"), Scrambled("PCI " + std::to_string(i))});

@@ -142,7 +142,8 @@ TEST_F(ResultsFileGolden, TwoSavesDifferOnlyInTailsAndMergeToTheSameStore) {
 
     for (const auto& file : {first, second}) {
         StoreImage merged;
-        EXPECT_EQ(MergeResultsFile(file, merged.Computers, merged.Devices, merged.Results),
+        EXPECT_EQ(MergeResultsFile(file, LatestPlausibleTimestamp(), merged.Computers,
+                                   merged.Devices, merged.Results),
                   TMergeOutcome::Merged);
         EXPECT_TRUE(SameStore(merged, store));
     }
@@ -286,27 +287,70 @@ TEST_F(ResultsMerge, AnyChangedByteIsAnotherComputer) {
                           Store({{A, {}, {r}}, {otherClock, {}, {r}}, {otherDriver, {}, {r}}})));
 }
 
-TEST(ResultsMergeBytes, NaNTimestampsNeverBlockOrWin) {
+// A record that cannot be a measurement never enters the store, whatever its timestamp; one
+// held in memory from before is superseded by a later believable one.
+TEST(ResultsMergeBytes, ImplausibleRecordsNeverEnterOrWin) {
     const auto good = MakeResult(100, 640, 480, 16, 50);
     const auto damaged = MakeResult(NaN, 640, 480, 16, 1);
+    auto forged = MakeResult(1e308, 640, 480, 16, 3);
+    auto inflated = MakeResult(200, 640, 480, 16, 50);
+    inflated.TrianglesPerMs = 3.4e38f;
     struct Case {
         const char* Name;
         TResultRecord Stored, Read, Kept;
+        TImplausible Why;
     } const cases[] = {
-        {"a number supersedes a NaN", damaged, good, good},
-        {"a NaN never supersedes", good, damaged, good},
-        {"NaN against NaN keeps the stored", damaged, MakeResult(NaN, 640, 480, 16, 2), damaged},
-        {"infinity is later than any number", good, MakeResult(INFINITY, 640, 480, 16, 3),
-         MakeResult(INFINITY, 640, 480, 16, 3)},
+        {"a number supersedes a NaN held", damaged, good, good, TImplausible::None},
+        {"a NaN is left out", good, damaged, good, TImplausible::Timestamp},
+        {"infinity is left out", good, MakeResult(INFINITY, 640, 480, 16, 3), good,
+         TImplausible::Timestamp},
+        {"a timestamp of 1e308 is left out", good, forged, good, TImplausible::Timestamp},
+        {"a later record with forged triangles is left out", good, inflated, good,
+         TImplausible::Triangles},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         StoreImage store = Store({{A, {}, {c.Stored}}});
         const auto file = Store({{A, {}, {c.Read}}}).Encode();
-        MergeResultsFile(file, store.Computers, store.Devices, store.Results);
-        MergeResultsFile(file, store.Computers, store.Devices, store.Results);
+        TMergeReport report;
+        for (int twice = 0; twice < 2; ++twice)
+            MergeResultsFile(file, LatestPlausibleTimestamp(), store.Computers, store.Devices,
+                             store.Results, &report);
         EXPECT_TRUE(SameStore(store, Store({{A, {}, {c.Kept}}})));
+        const bool leftOut = c.Why != TImplausible::None;
+        EXPECT_EQ(report.ResultsLeftOut, leftOut ? 1 : 0);
+        EXPECT_EQ(report.TookEverything(), !leftOut);
+        if (leftOut) {
+            ASSERT_EQ(report.LeftOut.size(), 1u);
+            EXPECT_EQ(report.LeftOut[0].Block, 0);
+            EXPECT_EQ(report.LeftOut[0].Result, 0);
+            EXPECT_EQ(report.LeftOut[0].Why, c.Why);
+        }
     }
+}
+
+// An implausible computer is left out with all its results; the blocks around it are taken.
+TEST(ResultsMergeBytes, ImplausibleComputerLeavesWithItsResults) {
+    TComputerRecord escaped = B;
+    escaped.Owner = Scrambled("root\x1b]0;owned\x07");
+    const auto r = MakeResult(1, 640, 480, 16, 10);
+    const auto file =
+        Store(
+            {{A, {"a"}, {r}}, {escaped, {"b"}, {r, MakeResult(2, 800, 600, 16, 9)}}, {B, {}, {r}}})
+            .Encode();
+    StoreImage store;
+    TMergeReport report;
+    EXPECT_EQ(MergeResultsFile(file, LatestPlausibleTimestamp(), store.Computers, store.Devices,
+                               store.Results, &report),
+              TMergeOutcome::Merged);
+    EXPECT_TRUE(SameStore(store, Store({{A, {"a"}, {r}}, {B, {}, {r}}})));
+    EXPECT_EQ(report.BlocksMerged, 2);
+    EXPECT_EQ(report.ComputersLeftOut, 1);
+    EXPECT_EQ(report.ResultsLeftOut, 2);
+    ASSERT_EQ(report.LeftOut.size(), 1u);
+    EXPECT_EQ(report.LeftOut[0].Block, 1);
+    EXPECT_EQ(report.LeftOut[0].Result, -1);
+    EXPECT_EQ(report.LeftOut[0].Why, TImplausible::ControlCharacter);
 }
 
 // Counts are never trusted beyond the bytes left: a damaged block ends the reading there and
@@ -352,7 +396,8 @@ TEST(ResultsMergeBytes, DamagedCountsStopAtTheDamagedBlock) {
         PutInt32(damaged, c.At, c.Value);
         StoreImage store;
         TMergeReport report;
-        EXPECT_EQ(MergeResultsFile(damaged, store.Computers, store.Devices, store.Results, &report),
+        EXPECT_EQ(MergeResultsFile(damaged, LatestPlausibleTimestamp(), store.Computers,
+                                   store.Devices, store.Results, &report),
                   c.Outcome);
         EXPECT_EQ(report.Outcome, c.Outcome);
         EXPECT_EQ(report.BlocksMerged, static_cast<std::int32_t>(c.Computers));
@@ -382,7 +427,8 @@ TEST(ResultsMergeBytes, KnownComputerAppearingTwiceInOneFile) {
     const auto file = Store({{A, {"one"}, {r1}}, {A, {"two"}, {r2, r3}}}).Encode();
     StoreImage store;
     TMergeReport report;
-    MergeResultsFile(file, store.Computers, store.Devices, store.Results, &report);
+    MergeResultsFile(file, LatestPlausibleTimestamp(), store.Computers, store.Devices,
+                     store.Results, &report);
     EXPECT_TRUE(SameStore(store, Store({{A, {"one"}, {r2, r3}}})));
     EXPECT_EQ(report.BlocksMerged, 2);
     EXPECT_EQ(report.KnownComputers, 1);
@@ -391,7 +437,8 @@ TEST(ResultsMergeBytes, KnownComputerAppearingTwiceInOneFile) {
     EXPECT_EQ(report.ResultsNotLater, 0);
 
     // Merged again, nothing is later than what is held.
-    MergeResultsFile(file, store.Computers, store.Devices, store.Results, &report);
+    MergeResultsFile(file, LatestPlausibleTimestamp(), store.Computers, store.Devices,
+                     store.Results, &report);
     EXPECT_EQ(report.KnownComputers, 2);
     EXPECT_EQ(report.ResultsAdded, 0);
     EXPECT_EQ(report.ResultsReplaced, 0);

@@ -48,8 +48,7 @@ StoreImage OneComputer(const std::string& tag, int results) {
     StoreImage store;
     std::vector<TResultRecord> list;
     for (int i = 0; i < results; ++i)
-        list.push_back(
-            MakeResult(1000 + i, static_cast<std::uint16_t>(640 + i), 480, 16, 10.0f + i));
+        list.push_back(NthResult(i, 1000 + i, 10.0f + i));
     store.Add(MakeComputer(tag), {"  chip", "bridge " + tag, "  video"}, list);
     return store;
 }
@@ -428,7 +427,7 @@ TEST_F(ResultsStoreFiles, KilledSaveLeavesOldOrNewFile) {
 // publishes how many rounds it has saved; a copy's merge must always find at least that many
 // results of the other, and the file ends with every result of both.
 TEST_F(ResultsStoreFiles, TwoCopiesMergingLoseNoResult) {
-    constexpr int Rounds = 100;
+    constexpr int Rounds = ConfigurationCount; // a result of another configuration each
     auto* saved = static_cast<std::atomic<int>*>(mmap(nullptr, 2 * sizeof(std::atomic<int>),
                                                       PROT_READ | PROT_WRITE,
                                                       MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -445,8 +444,7 @@ TEST_F(ResultsStoreFiles, TwoCopiesMergingLoseNoResult) {
         ComputerResults.emplace_back();
         for (int round = 0; round < Rounds; ++round) {
             // The computer is entry 0: merges only append after it.
-            ComputerResults[0].push_back(
-                MakeResult(round, static_cast<std::uint16_t>(round + 1), 480, 16, 1));
+            ComputerResults[0].push_back(NthResult(round, round, 1));
             ResultsFileLock lock;
             LoadResults("Results.bin");
             const int otherSaved = saved[1 - self].load();
@@ -481,7 +479,7 @@ TEST_F(ResultsStoreFiles, TwoCopiesMergingLoseNoResult) {
     for (std::size_t i = 0; i < 2; ++i) {
         ASSERT_EQ(ComputerResults[i].size(), static_cast<std::size_t>(Rounds));
         for (int round = 0; round < Rounds; ++round)
-            EXPECT_EQ(ComputerResults[i][round].Width, round + 1);
+            EXPECT_TRUE(SameResultKey(ComputerResults[i][round], NthResult(round, 0, 1)));
     }
     EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
 }

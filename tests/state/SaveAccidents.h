@@ -153,7 +153,8 @@ inline void ExpectFolderAfter(TAccident accident, const std::filesystem::path& f
     const auto bytes = ReadBytes(folder / "Results.bin");
     StoreImage written;
     TMergeReport report;
-    MergeResultsFile(bytes, written.Computers, written.Devices, written.Results, &report);
+    MergeResultsFile(bytes, LatestPlausibleTimestamp(), written.Computers, written.Devices,
+                     written.Results, &report);
     EXPECT_EQ(report.Outcome, TMergeOutcome::Merged);
     EXPECT_EQ(report.BytesLeftUnread, 0u);
 }

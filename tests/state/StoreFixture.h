@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/RetryDialog.h"
+#include "state/ResultPlausibility.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 #include "support/TempDir.h"
@@ -37,30 +38,44 @@ inline TComputerRecord MakeComputer(const std::string& tag) {
     return computer;
 }
 
+// A result as a steady pass at fps frames a second records it, with hardware vertex processing
+// and the pools every series uses. Tests order results by small day numbers: a timestamp
+// below the earliest plausible one counts days from 1 January 2020.
 inline TResultRecord MakeResult(double timestamp, std::uint16_t width, std::uint16_t height,
                                 std::uint16_t depth, float fps, std::uint8_t detail = 4) {
-    TResultRecord result{};
-    result.Timestamp = timestamp;
-    result.TestSet = TestSet;
-    result.Width = width;
-    result.Height = height;
-    result.Depth = depth;
-    result.HardwareDevice = 1;
-    result.HardwareVertexProcessing = 1;
-    result.VertexBufferMode = 2;
-    result.TextureMode = 2;
-    result.DetailLevel = detail;
+    TResultRecord config{};
+    config.TestSet = TestSet;
+    config.Width = width;
+    config.Height = height;
+    config.Depth = depth;
+    config.HardwareDevice = 1;
+    config.HardwareVertexProcessing = 1;
+    config.VertexBufferMode = 2;
+    config.TextureMode = 2;
+    config.DetailLevel = detail;
+    constexpr double firstTestDay = 43831;
+    TResultRecord result = SteadyPassResult(
+        config, fps, timestamp < EarliestPlausibleTimestamp ? firstTestDay + timestamp : timestamp);
     result.BlackPercent = 3;
-    result.Fps = fps;
-    result.MinFps = fps / 2;
-    result.MaxFps = fps * 2;
-    result.FrameCount = 700;
-    result.TotalTimeMs = 7000;
     result.AvailPhys[3] = 123456789;
-    result.FpsSum = fps;
-    result.FpsMin = fps;
-    result.FpsMax = fps;
-    result.RunCount = 1;
+    return result;
+}
+
+// The configurations a computer can have results in: ten display modes, test and
+// presentation, and three accelerations.
+inline constexpr int ConfigurationCount = ModeSizeCount * ModeDepthCount * 2 * 3;
+
+// A result in the i-th of those configurations (0 <= i < ConfigurationCount).
+inline TResultRecord NthResult(int i, double timestamp, float fps) {
+    const TModeSize size = ModeSizes[i % ModeSizeCount];
+    const auto depth = static_cast<std::uint16_t>(ModeDepths[i / ModeSizeCount % ModeDepthCount]);
+    const int rest = i / (ModeSizeCount * ModeDepthCount);
+    TResultRecord result = MakeResult(timestamp, static_cast<std::uint16_t>(size.Width),
+                                      static_cast<std::uint16_t>(size.Height), depth, fps,
+                                      rest % 2 == 0 ? TestDetailLevel : PresentationDetailLevel);
+    const int acceleration = rest / 2;
+    result.HardwareDevice = acceleration < 2 ? 1 : 0;
+    result.HardwareVertexProcessing = acceleration == 0 ? 1 : 0;
     return result;
 }
 
