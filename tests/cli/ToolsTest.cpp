@@ -31,50 +31,47 @@ const ToolCase Tools[] = {
     {"bench_chart_picture", {"extra"}},
 };
 
-class Tool : public testing::TestWithParam<ToolCase> {
-protected:
-    ProgramRun Run(const QStringList& arguments) {
-        // Without a display, as on a server: none of this may need one.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
-        return RunProgram(QStringLiteral(STENDO_BUILD_DIR "/bin/") + GetParam().Name, arguments,
-                          Q(folder_.path()), environment);
-    }
-    TempDir folder_{false};
-};
-
-TEST_P(Tool, AnswersHelpAndRefusesWhatItDoesNotTake) {
-    const std::string name = GetParam().Name;
-    for (const char* help : {"--help", "-h"}) {
-        SCOPED_TRACE(help);
-        const ProgramRun run = Run({help});
-        EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-        EXPECT_TRUE(run.Out.startsWith(QByteArray::fromStdString("Usage: " + name + " ")))
-            << run.Out.toStdString();
-        EXPECT_TRUE(run.Out.contains("--help")) << run.Out.toStdString();
-        EXPECT_TRUE(run.Err.isEmpty()) << run.Err.toStdString();
-    }
-    const struct {
-        QStringList Arguments;
-        const char* Says;
-    } mistakes[] = {
-        {{"--no-such-option"}, "Unknown option 'no-such-option'"},
-        {GetParam().TooMany, ""},
-    };
-    for (const auto& mistake : mistakes) {
-        SCOPED_TRACE(mistake.Arguments.join(' ').toStdString());
-        const ProgramRun run = Run(mistake.Arguments);
-        EXPECT_EQ(run.ExitCode, 2);
-        EXPECT_TRUE(run.Err.startsWith(QByteArray::fromStdString(name + ": ")))
-            << run.Err.toStdString();
-        EXPECT_TRUE(run.Err.contains(mistake.Says)) << run.Err.toStdString();
-        EXPECT_TRUE(run.Out.isEmpty()) << run.Out.toStdString();
-    }
-    EXPECT_TRUE(std::filesystem::is_empty(folder_.path())) << "a file was written";
+// Without a display, as on a server: none of this may need one.
+ProgramRun RunTool(const char* name, const QStringList& arguments, const TempDir& folder) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    return RunProgram(QStringLiteral(STENDO_BUILD_DIR "/bin/") + name, arguments, Q(folder.path()),
+                      environment);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, Tool, testing::ValuesIn(Tools),
-                         [](const auto& info) { return std::string(info.param.Name); });
+TEST(Tools, EachAnswersHelpAndRefusesWhatItDoesNotTake) {
+    for (const ToolCase& tool : Tools) {
+        SCOPED_TRACE(tool.Name);
+        const std::string name = tool.Name;
+        const TempDir folder(false);
+        for (const char* help : {"--help", "-h"}) {
+            SCOPED_TRACE(help);
+            const ProgramRun run = RunTool(tool.Name, {help}, folder);
+            EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+            EXPECT_TRUE(run.Out.startsWith(QByteArray::fromStdString("Usage: " + name + " ")))
+                << run.Out.toStdString();
+            EXPECT_TRUE(run.Out.contains("--help")) << run.Out.toStdString();
+            EXPECT_TRUE(run.Err.isEmpty()) << run.Err.toStdString();
+        }
+        const struct {
+            QStringList Arguments;
+            const char* Says;
+        } mistakes[] = {
+            {{"--no-such-option"}, "Unknown option 'no-such-option'"},
+            {tool.TooMany, ""},
+        };
+        for (const auto& mistake : mistakes) {
+            SCOPED_TRACE(mistake.Arguments.join(' ').toStdString());
+            const ProgramRun run = RunTool(tool.Name, mistake.Arguments, folder);
+            EXPECT_EQ(run.ExitCode, 2);
+            EXPECT_TRUE(run.Err.startsWith(QByteArray::fromStdString(name + ": ")))
+                << run.Err.toStdString();
+            EXPECT_TRUE(run.Err.contains(mistake.Says)) << run.Err.toStdString();
+            EXPECT_TRUE(run.Out.isEmpty()) << run.Out.toStdString();
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "a file was written";
+    }
+}
 
 } // namespace

@@ -65,10 +65,9 @@ const CloseCase CloseCases[] = {
      false},
 };
 
-class CloseQuestions : public testing::TestWithParam<CloseCase> {
+class CloseQuestions : public testing::Test {
 protected:
     void SetUp() override {
-        ResultsUnsaved = false;
         LoadDirect3DLibrary();
         SetShellOpener([this](const std::string& target) { opened_.push_back(target); });
         SetRetryAsker([](const std::string&) { return false; }); // Ignore
@@ -91,8 +90,9 @@ protected:
         return std::make_unique<TVideoMain>(nullptr, startUp);
     }
 
-    StartState state_;
-    TempDir folder_{true};
+    // The series of the case, then the close of the window, answered as the case says.
+    void Run(const CloseCase& c);
+
     std::vector<std::string> opened_;
 };
 
@@ -101,11 +101,14 @@ std::string WithoutMnemonics(std::string caption) {
     return caption;
 }
 
-TEST_P(CloseQuestions, TheMailQuestionComesOnlyForWhatTheFileHolds) {
-    const CloseCase& c = GetParam();
+void CloseQuestions::Run(const CloseCase& c) {
+    const StartState state;
+    const TempDir folder(true);
+    ResultsUnsaved = false;
+    opened_.clear();
     auto window = Start();
     window->show();
-    const std::filesystem::path results = folder_ / "Results.bin";
+    const std::filesystem::path results = folder / "Results.bin";
     for (std::size_t s = 0; s < c.Series.size(); ++s) {
         std::filesystem::remove_all(results);
         if (c.Series[s] == TSave::Refused)
@@ -153,7 +156,11 @@ TEST_P(CloseQuestions, TheMailQuestionComesOnlyForWhatTheFileHolds) {
         EXPECT_TRUE(box.Painted) << box.Text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CloseQuestions, testing::ValuesIn(CloseCases),
-                         [](const auto& info) { return std::string(info.param.Name); });
+TEST_F(CloseQuestions, TheMailQuestionComesOnlyForWhatTheFileHolds) {
+    for (const CloseCase& c : CloseCases) {
+        SCOPED_TRACE(c.Name);
+        Run(c);
+    }
+}
 
 } // namespace
