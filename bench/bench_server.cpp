@@ -8,6 +8,7 @@
 //   bench_server [COMPUTERS...]
 #include "ServerHarness.h"
 #include "SlowClients.h"
+#include "ToolArguments.h"
 
 #include "chart/ChartModel.h"
 #include "server/ResultsDatabase.h"
@@ -379,25 +380,29 @@ void Measure(PostgresCluster& cluster, const std::string& serverProgram, std::in
 } // namespace
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.addPositionalArgument("COMPUTERS",
+                                 "Numbers of computers of the databases measured "
+                                 "(default 100000 and 1000000).",
+                                 "[COMPUTERS...]");
+    if (const auto status = ReadToolArguments(
+            parser, "bench_server",
+            "Measures the results server on databases of generated computers in a cluster of "
+            "its own.",
+            argc, argv, 0, -1))
+        return *status;
+    std::vector<std::int64_t> counts;
+    for (const QString& given : parser.positionalArguments()) {
+        bool number = false;
+        counts.push_back(given.toLongLong(&number));
+        if (!number || counts.back() < 1) {
+            std::fprintf(stderr, "bench_server: \"%s\" is not a number of computers\n",
+                         given.toLocal8Bit().constData());
+            return 2;
+        }
+    }
     QCoreApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it is measured
-    std::vector<std::int64_t> counts;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        long long count = 0;
-        const auto [end, error] =
-            std::from_chars(argument.data(), argument.data() + argument.size(), count);
-        if (error != std::errc() || end != argument.data() + argument.size() || count < 1) {
-            const bool help = argument == "--help" || argument == "-h";
-            std::fprintf(help ? stdout : stderr,
-                         "%sUsage: bench_server [COMPUTERS...]\n"
-                         "Measures the results server on databases of that many generated "
-                         "computers each (default 100000 1000000).\n",
-                         help ? "" : ("bench_server: " + argument + " is no count\n").c_str());
-            return help ? 0 : 2;
-        }
-        counts.push_back(count);
-    }
     if (counts.empty())
         counts = {100000, 1000000};
     const std::string serverProgram =

@@ -1,7 +1,9 @@
 #include "cli/CommunityCommands.h"
 
+#include "cli/Messages.h"
 #include "cli/PublisherKey.h"
 #include "cli/StandardOutput.h"
+#include "platform/FileReplacement.h"
 #include "state/Publishing.h"
 #include "state/RecordColumns.h"
 #include "state/ResultsFile.h"
@@ -14,7 +16,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSaveFile>
 #include <QUrl>
 #include <cstdio>
 #include <random>
@@ -26,10 +27,6 @@ constexpr int TransferTimeoutMs = 120000;
 
 // The largest file --fetch takes, as the server answers at most 10,000 computers.
 constexpr qint64 MaxCommunityFileBytes = 512LL * 1024 * 1024;
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
-}
 
 // A GET of the address, or a POST of upload to it with the publisher key.
 TServerAnswer Exchange(const QString& address, const QByteArray* upload,
@@ -213,11 +210,13 @@ int RunFetchCommand(const TCommandLineOptions& options) {
         kept = QByteArray(reinterpret_cast<const char*>(believed->data()),
                           static_cast<qsizetype>(believed->size()));
     }
-    QSaveFile file(QStringLiteral("Community.bin"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(kept) != kept.size() || !file.commit()) {
-        Say(QStringLiteral("Community.bin could not be written (%1); an earlier one is left as it "
-                           "was")
-                .arg(file.errorString()));
+    // Written beside the old one, every write checked and synced, then put in its place.
+    const QString name = QStringLiteral("Community.bin");
+    FileReplacement file;
+    if (!file.Begin(QFile::encodeName(name).toStdString()) ||
+        !file.Write(kept.constData(), static_cast<std::size_t>(kept.size())) || !file.Commit()) {
+        Say(FileFailure(file.Error(), name) +
+            QStringLiteral("; an earlier Community.bin is left as it was"));
         return 1;
     }
     WriteStandardOutput(QStringLiteral("Community.bin: %1 computers from %2\n")

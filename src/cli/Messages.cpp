@@ -11,7 +11,8 @@ QString SystemText(int error) {
     return QString::fromStdString(SystemErrorText(error));
 }
 
-// The failed step of writing a file, as a phrase about the file.
+} // namespace
+
 QString FileFailure(const TFileError& error, const QString& fileName) {
     const QString system = error.Errno != 0 ? SystemText(error.Errno) : QStringLiteral("failed");
     switch (error.Step) {
@@ -35,8 +36,6 @@ QString FileFailure(const TFileError& error, const QString& fileName) {
     }
     return QStringLiteral("writing %1 failed").arg(fileName);
 }
-
-} // namespace
 
 void Say(const QString& line) {
     const QByteArray bytes = QByteArrayLiteral("stendograph: ") + line.toUtf8() + '\n';
@@ -66,9 +65,9 @@ QString KeptFileMessage(const TSaveOutcome& save) {
 }
 
 QString PictureFailureMessage(const TPictureFailure& failure, const QString& fileName, int height) {
-    if (failure.TooTallForPng)
-        return QStringLiteral("the picture is %1 pixels high, too high for PNG; write it as "
-                              "BMP (a file name ending in .bmp)")
+    if (failure.TooTallForBmp)
+        return QStringLiteral("the picture is %1 pixels high, too high for BMP; write it as "
+                              "PNG (a file name ending in .png)")
             .arg(height);
     return FileFailure(failure.File, fileName);
 }

@@ -11,6 +11,8 @@
 // Writes "stendograph: " and the line to standard error.
 void Say(const QString& line);
 
+// The failed step of writing a file, as a phrase about the file.
+QString FileFailure(const TFileError& error, const QString& fileName);
 // Why a save of Results.bin failed.
 QString SaveFailureMessage(const TSaveOutcome& outcome);
 // That a Results.bin not read whole was kept under another name before a new one was written,

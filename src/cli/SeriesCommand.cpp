@@ -124,6 +124,7 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     case TClaimResult::First:
         break;
     case TClaimResult::WindowRuns:
+    case TClaimResult::WindowInSeries:
         Say(QStringLiteral("the program's window is open; close it first"));
         return 3;
     case TClaimResult::SeriesRuns:

@@ -1,5 +1,6 @@
 #include "platform/MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QTimer>
 
@@ -11,7 +12,8 @@ QMessageBox::StandardButton Ask(QWidget* parent, QMessageBox::Icon icon, const Q
                                 QMessageBox::StandardButtons buttons,
                                 QMessageBox::StandardButton defaultButton,
                                 QMessageBox::StandardButton escape, const QString& objectName,
-                                const std::function<bool()>& doneWhen) {
+                                const std::function<bool()>& doneWhen,
+                                const TButtonTexts& buttonTexts) {
     QMessageBox box(icon, QGuiApplication::applicationDisplayName(), text, buttons,
                     parent != nullptr ? parent : QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
@@ -21,6 +23,9 @@ QMessageBox::StandardButton Ask(QWidget* parent, QMessageBox::Icon icon, const Q
         box.setEscapeButton(escape);
     if (!objectName.isEmpty())
         box.setObjectName(objectName);
+    for (const auto& [button, caption] : buttonTexts)
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(caption);
     QTimer timer;
     bool done = false;
     if (doneWhen) {
@@ -41,8 +46,9 @@ QMessageBox::StandardButton Ask(QWidget* parent, QMessageBox::Icon icon, const Q
 QMessageBox::StandardButton AskUser(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                     QMessageBox::StandardButtons buttons,
                                     QMessageBox::StandardButton defaultButton,
-                                    QMessageBox::StandardButton escape, const QString& objectName) {
-    return Ask(parent, icon, text, buttons, defaultButton, escape, objectName, {});
+                                    QMessageBox::StandardButton escape, const QString& objectName,
+                                    const TButtonTexts& buttonTexts) {
+    return Ask(parent, icon, text, buttons, defaultButton, escape, objectName, {}, buttonTexts);
 }
 
 QMessageBox::StandardButton AskUserUntil(QWidget* parent, QMessageBox::Icon icon,
@@ -50,7 +56,7 @@ QMessageBox::StandardButton AskUserUntil(QWidget* parent, QMessageBox::Icon icon
                                          QMessageBox::StandardButton defaultButton,
                                          QMessageBox::StandardButton escape,
                                          const std::function<bool()>& doneWhen) {
-    return Ask(parent, icon, text, buttons, defaultButton, escape, {}, doneWhen);
+    return Ask(parent, icon, text, buttons, defaultButton, escape, {}, doneWhen, {});
 }
 
 void ShowMessage(QMessageBox::Icon icon, const QString& text, QWidget* parent) {

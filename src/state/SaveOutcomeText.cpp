@@ -1,5 +1,6 @@
 // What the windows tell the user of a results file read or saved, in their Russian: a save that
 // failed or kept a file aside, and what a file that was not taken whole lost.
+#include "platform/RussianErrorText.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
@@ -15,9 +16,10 @@ bool NotAllowed(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
-// The system's own words after a phrase of ours, for the rarer errors.
+// The error after a phrase of ours, for the rarer errors: in Russian where there are words for
+// it, in the system's own otherwise.
 std::string WithSystemText(const std::string& phrase, int error) {
-    return error == 0 ? phrase : phrase + " (" + SystemErrorText(error) + ")";
+    return error == 0 ? phrase : phrase + " (" + RussianErrorText(error) + ")";
 }
 
 std::string WriteFailureText(int error) {
