@@ -1,4 +1,5 @@
-// Slow clients against a server on loopback, for the server's benchmark and its tests: many
+// Clients that attack a server on loopback, for the server's benchmark and its tests. Slow ones:
+// many
 // connections from several loopback addresses (127.0.0.2, 127.0.0.3, ...), each sending a byte
 // of a request that never ends now and then, half of them in the header and half in the body
 // of an upload, opened again whenever the server drops one; meanwhile one normal client on
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -198,4 +200,42 @@ inline double PercentileOf(std::vector<double> values, double p) {
         return 0;
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
+}
+
+// What a client that sends too much learns: the server's first answer, and how much of the
+// body was sent before it came.
+struct TFloodAnswer {
+    std::string Answer;
+    std::size_t BodySent = 0;
+};
+
+// An upload with a chunked body of bodyBytes zero bytes, sent a MiB at a time: the server's
+// answer as soon as there is one, while the body is still being sent.
+inline TFloodAnswer SendChunkedUpload(const std::string& host, int port, std::size_t bodyBytes) {
+    TFloodAnswer flood;
+    const int fd = slow_clients::Connect("127.0.0.1", host, port);
+    if (fd < 0)
+        return flood;
+    pollfd connected{fd, POLLOUT, 0};
+    poll(&connected, 1, 5000);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const std::string head = "POST /api/results HTTP/1.1\r\nHost: x\r\n"
+                             "Transfer-Encoding: chunked\r\n\r\n";
+    const std::string chunk = "100000\r\n" + std::string(1 << 20, '\0') + "\r\n";
+    if (send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size()))
+        while (flood.BodySent < bodyBytes && send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) ==
+                                                 static_cast<ssize_t>(chunk.size())) {
+            flood.BodySent += 1u << 20;
+            pollfd readable{fd, POLLIN, 0};
+            if (poll(&readable, 1, 0) > 0)
+                break;
+        }
+    pollfd readable{fd, POLLIN, 0};
+    char bytes[4096];
+    if (poll(&readable, 1, 10000) > 0) {
+        const ssize_t got = recv(fd, bytes, sizeof bytes, 0);
+        flood.Answer.assign(bytes, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    close(fd);
+    return flood;
 }

@@ -24,6 +24,7 @@
 // --runtime libraries (say, before and after a change) are compared run for run. A single pass
 // takes --library FILE for another runtime library.
 #include "RunFigures.h"
+#include "ToolArguments.h"
 #include "bench/Test1.h"
 #include "platform/Clock.h"
 #include "state/Variables.h"
@@ -49,14 +50,8 @@
 
 namespace {
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: bench_pass WIDTH HEIGHT DEPTH ref|hal-hw|hal-sw DETAIL "
-                 "[--screenshot FILE] [--library FILE]\n"
-                 "       bench_pass WIDTH HEIGHT DEPTH KIND[,KIND...] DETAIL --against-limit "
-                 "ROUNDS [--runtime NAME=LIBRARY]...\n"
-                 "  hal-* on a machine whose renderer is software turns on the runtime's test\n"
-                 "  switch that treats the software renderer as a hardware one.\n");
+int Refuse(const char* why) {
+    std::fprintf(stderr, "bench_pass: %s; see bench_pass --help\n", why);
     return 2;
 }
 
@@ -302,56 +297,75 @@ int AgainstLimit(const QStringList& mode, const std::vector<std::string>& kinds,
 } // namespace
 
 int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
-    if (argc < 6)
-        return Usage();
-    const int width = std::atoi(argv[1]);
-    const int height = std::atoi(argv[2]);
-    const int depth = std::atoi(argv[3]);
-    const std::string kindList = argv[4];
-    const int detail = std::atoi(argv[5]);
-    QString screenshot;
-    std::string library;
+    QCommandLineParser parser;
+    parser.addPositionalArgument("WIDTH", "The display mode's width.");
+    parser.addPositionalArgument("HEIGHT", "Its height.");
+    parser.addPositionalArgument("DEPTH", "Its colour depth, 16 or 32.");
+    parser.addPositionalArgument(
+        "KIND", "ref (full software emulation), hal-hw or hal-sw (the HAL device with hardware "
+                "or software vertex processing); with --against-limit a list, KIND[,KIND...]. "
+                "hal-* on a machine whose renderer is software turns on the runtime's test "
+                "switch that treats the software renderer as a hardware one.");
+    parser.addPositionalArgument("DETAIL", "The detail level, 1 to 16 (4: the test).");
+    const QCommandLineOption screenshotOption(
+        "screenshot", "Saves the screen half way through the pass as a PNG file.", "FILE");
+    const QCommandLineOption libraryOption("library", "Another runtime library for the pass.",
+                                           "FILE");
+    const QCommandLineOption againstOption(
+        "against-limit", "Rounds (1 to 99) of the plain-GL limit, the lit scene and the passes.",
+        "ROUNDS");
+    const QCommandLineOption runtimeOption(
+        "runtime", "A runtime library to compare in --against-limit; may be repeated.",
+        "NAME=LIBRARY");
+    parser.addOptions({screenshotOption, libraryOption, againstOption, runtimeOption});
+    if (const auto status = ReadToolArguments(
+            parser, "bench_pass",
+            "Runs one real benchmark pass in the current display and prints its result as a "
+            "JSON line; or, with --against-limit, rounds of passes against the renderer's limit.",
+            argc, argv, 5, 5))
+        return *status;
+    const QStringList given = parser.positionalArguments();
+    const int width = given[0].toInt();
+    const int height = given[1].toInt();
+    const int depth = given[2].toInt();
+    const std::string kindList = given[3].toStdString();
+    const int detail = given[4].toInt();
+    const QString screenshot = parser.value(screenshotOption);
+    const std::string library = parser.value(libraryOption).toStdString();
     int rounds = 0;
+    if (parser.isSet(againstOption)) {
+        rounds = parser.value(againstOption).toInt();
+        if (rounds < 1 || rounds > 99)
+            return Refuse("--against-limit takes 1 to 99 rounds");
+    }
     std::vector<Runtime> runtimes;
-    for (int i = 6; i < argc; i += 2) {
-        if (i + 1 >= argc)
-            return Usage();
-        const std::string option = argv[i], value = argv[i + 1];
-        if (option == "--screenshot") {
-            screenshot = QString::fromLocal8Bit(argv[i + 1]);
-        } else if (option == "--library") {
-            library = value;
-        } else if (option == "--against-limit") {
-            rounds = std::atoi(argv[i + 1]);
-            if (rounds < 1 || rounds > 99)
-                return Usage();
-        } else if (option == "--runtime") {
-            const std::size_t equals = value.find('=');
-            if (equals == std::string::npos || equals == 0 || equals + 1 == value.size())
-                return Usage();
-            runtimes.push_back({value.substr(0, equals), value.substr(equals + 1)});
-        } else {
-            return Usage();
-        }
+    for (const QString& runtime : parser.values(runtimeOption)) {
+        const std::string value = runtime.toStdString();
+        const std::size_t equals = value.find('=');
+        if (equals == std::string::npos || equals == 0 || equals + 1 == value.size())
+            return Refuse("--runtime takes NAME=LIBRARY");
+        runtimes.push_back({value.substr(0, equals), value.substr(equals + 1)});
     }
     std::vector<std::string> kinds;
     for (std::size_t begin = 0; begin <= kindList.size();) {
         const std::size_t end = std::min(kindList.find(',', begin), kindList.size());
         kinds.push_back(kindList.substr(begin, end - begin));
         if (!KnownKind(kinds.back()))
-            return Usage();
+            return Refuse("a kind is ref, hal-hw or hal-sw");
         begin = end + 1;
     }
-    if (width <= 0 || width > 65535 || height <= 0 || height > 65535 || detail < 1 || detail > 16 ||
-        (rounds == 0 && (kinds.size() != 1 || !runtimes.empty())) ||
-        (rounds > 0 && (!screenshot.isEmpty() || !library.empty())))
-        return Usage();
+    if (width <= 0 || width > 65535 || height <= 0 || height > 65535 || detail < 1 || detail > 16)
+        return Refuse("the mode or the detail level is out of range");
+    if (rounds == 0 && (kinds.size() != 1 || !runtimes.empty()))
+        return Refuse("a single pass takes one kind and no --runtime");
+    if (rounds > 0 && (!screenshot.isEmpty() || !library.empty()))
+        return Refuse("--against-limit takes no --screenshot and no --library");
 
+    QGuiApplication app(argc, argv);
     if (rounds > 0) {
         if (runtimes.empty())
             runtimes.push_back({"this", ""});
-        const QStringList mode{argv[1], argv[2], argv[3], argv[5]};
+        const QStringList mode{given[0], given[1], given[2], given[4]};
         return AgainstLimit(mode, kinds, rounds, runtimes);
     }
     if (!UseRuntime(library, kinds[0]))

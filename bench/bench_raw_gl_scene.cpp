@@ -12,6 +12,7 @@
 // through the first round.
 #include "RawGlCorridor.h"
 #include "RunFigures.h"
+#include "ToolArguments.h"
 
 #include <QGuiApplication>
 #include <QJsonDocument>
@@ -25,41 +26,48 @@
 
 namespace {
 
-int Usage() {
-    std::fprintf(stderr, "usage: bench_raw_gl_scene WIDTH HEIGHT DEPTH DETAIL [--rounds N] "
-                         "[--only lit|limit] [--screenshot PREFIX]\n");
+int Refuse(const char* why) {
+    std::fprintf(stderr, "bench_raw_gl_scene: %s; see bench_raw_gl_scene --help\n", why);
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
-    if (argc < 5)
-        return Usage();
-    const int width = std::atoi(argv[1]);
-    const int height = std::atoi(argv[2]);
-    const int depth = std::atoi(argv[3]);
-    const int detail = std::atoi(argv[4]);
-    int rounds = 1;
-    std::string screenshot;
+    QCommandLineParser parser;
+    parser.addPositionalArgument("WIDTH", "The width of the window drawn in.");
+    parser.addPositionalArgument("HEIGHT", "Its height.");
+    parser.addPositionalArgument("DEPTH", "Its colour depth, 16 or 32.");
+    parser.addPositionalArgument("DETAIL", "The detail level, 1 to 16 (4: the test).");
+    const QCommandLineOption roundsOption("rounds", "Rounds of both variants, 1 to 99.", "N");
+    const QCommandLineOption onlyOption("only", "One variant alone: lit or limit.", "VARIANT");
+    const QCommandLineOption screenshotOption(
+        "screenshot", "Saves PREFIX-lit.png and PREFIX-limit.png half way through round one.",
+        "PREFIX");
+    parser.addOptions({roundsOption, onlyOption, screenshotOption});
+    if (const auto status = ReadToolArguments(
+            parser, "bench_raw_gl_scene",
+            "Draws the benchmark's scene with plain OpenGL, lit by GL and as the limit, and "
+            "prints the triangles per millisecond of each run.",
+            argc, argv, 4, 4))
+        return *status;
+    const QStringList given = parser.positionalArguments();
+    const int width = given[0].toInt();
+    const int height = given[1].toInt();
+    const int depth = given[2].toInt();
+    const int detail = given[3].toInt();
+    const int rounds = parser.isSet(roundsOption) ? parser.value(roundsOption).toInt() : 1;
+    const std::string screenshot = parser.value(screenshotOption).toStdString();
     std::vector<rawgl::Variant> variants{rawgl::Variant::Lit, rawgl::Variant::Limit};
-    for (int i = 5; i < argc; i += 2) {
-        if (i + 1 >= argc)
-            return Usage();
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--only") == 0 && std::strcmp(argv[i + 1], "lit") == 0)
-            variants = {rawgl::Variant::Lit};
-        else if (std::strcmp(argv[i], "--only") == 0 && std::strcmp(argv[i + 1], "limit") == 0)
-            variants = {rawgl::Variant::Limit};
-        else if (std::strcmp(argv[i], "--screenshot") == 0)
-            screenshot = argv[i + 1];
-        else
-            return Usage();
-    }
+    if (parser.value(onlyOption) == "lit")
+        variants = {rawgl::Variant::Lit};
+    else if (parser.value(onlyOption) == "limit")
+        variants = {rawgl::Variant::Limit};
+    else if (parser.isSet(onlyOption))
+        return Refuse("--only takes lit or limit");
     if (width <= 0 || height <= 0 || detail < 1 || detail > 16 || rounds < 1 || rounds > 99)
-        return Usage();
+        return Refuse("the size, the detail level or the rounds are out of range");
+    QGuiApplication app(argc, argv);
 
     benchfig::Series lit, limit;
     for (int round = 0; round < rounds; ++round) {

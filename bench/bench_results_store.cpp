@@ -3,6 +3,7 @@
 // then the same file merged once more (every computer and result already known). Prints the
 // milliseconds of each phase and the peak resident memory.
 #include "LargeStore.h"
+#include "ToolArguments.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
@@ -30,7 +31,14 @@ long PeakKilobytes() {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    if (const auto status = ReadToolArguments(
+            parser, "bench_results_store",
+            "Merges a results file of 10,000 computers into a store of 10,000 others, saves it and "
+            "merges the file again, printing the milliseconds of each phase.",
+            argc, argv, 0, 0))
+        return *status;
     std::string folder = (std::filesystem::temp_directory_path() / "bench-results-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr)
         return 1;

@@ -6,6 +6,8 @@
 //     bench_results_window                 the figures
 //     bench_results_window --screenshots D the window's two views on a store of a few computers,
 //                                          saved as D/results-all.png and D/results-one.png
+#include "LargeStore.h"
+#include "ToolArguments.h"
 #include "results/ChartBox.h"
 #include "results/VideoResults1.h"
 #include "state/Variables.h"
@@ -21,73 +23,6 @@
 #include <string>
 
 namespace {
-
-TStringSlot Scrambled(const std::string& text) {
-    return ScrambleText(MakeStringSlot(text));
-}
-
-TComputerRecord Computer(const std::string& processor, const std::string& adapter, bool hal,
-                         const std::string& owner) {
-    TComputerRecord computer{};
-    computer.Processor = Scrambled(processor);
-    computer.VideoAdapter = Scrambled(adapter);
-    computer.Chipset = Scrambled("n/d");
-    computer.MemoryMB = Scrambled("8192");
-    computer.OSName = Scrambled("Debian GNU/Linux 12 (bookworm)");
-    computer.Owner = Scrambled(owner);
-    computer.TimeZone = Scrambled("Europe/Moscow (Bias=3)");
-    computer.RecordTag = Scrambled("1");
-    if (hal) {
-        computer.HalCaps.DeviceType = D3DDEVTYPE_HAL;
-        computer.HalCaps.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
-    }
-    computer.RefCaps.DeviceType = D3DDEVTYPE_REF;
-    return computer;
-}
-
-// kind: 0 hardware, 1 software, 2 software emulation.
-TResultRecord Result(int sizeIndex, int depthIndex, int kind, float trianglesPerMs) {
-    TResultRecord result{};
-    result.Timestamp = 46000;
-    result.TestSet = TestSet;
-    result.Width = static_cast<std::uint16_t>(ModeSizes[sizeIndex].Width);
-    result.Height = static_cast<std::uint16_t>(ModeSizes[sizeIndex].Height);
-    result.Depth = static_cast<std::uint16_t>(ModeDepths[depthIndex]);
-    result.HardwareDevice = kind == 2 ? 0 : 1;
-    result.HardwareVertexProcessing = kind == 0 ? 1 : 0;
-    result.VertexBufferMode = 2;
-    result.TextureMode = 2;
-    result.DetailLevel = 4;
-    result.TrianglesPerMs = trianglesPerMs;
-    result.Fps = trianglesPerMs * 5 / 2048;
-    result.RunCount = 1;
-    return result;
-}
-
-void AddComputer(const TComputerRecord& computer, std::vector<TResultRecord> results) {
-    Computers.push_back(computer);
-    ComputerDevices.emplace_back();
-    ComputerResults.push_back(std::move(results));
-}
-
-// 20 results a computer in all three kinds (7 hardware, 7 software, 6 emulation modes), so
-// that every computer gives three chart entries.
-void FillLargeStore() {
-    for (int c = 0; c < 10000; ++c) {
-        std::vector<TResultRecord> results;
-        for (int r = 0; r < 20; ++r) {
-            const int kind = r < 7 ? 0 : r < 14 ? 1 : 2;
-            const int mode = r % 10;
-            const float value = static_cast<float>((c * 7919 + r * 104729) % 50000) / 7.0f;
-            results.push_back(Result(mode / 2, mode % 2, kind, value));
-        }
-        AddComputer(Computer("Processor " + std::to_string(c) + " (~2400MHz)",
-                             "Display adapter " + std::to_string(c), true,
-                             "Owner " + std::to_string(c)),
-                    std::move(results));
-    }
-    CurrentComputerIndex = 4321;
-}
 
 long StatusKilobytes(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -113,7 +48,7 @@ protected:
 };
 
 int Figures() {
-    FillLargeStore();
+    FillChartStore();
     const long storeKb = StatusKilobytes("VmRSS:");
     std::printf("store: %zu computers, %d results each\n", Computers.size(), 20);
 
@@ -167,25 +102,26 @@ int Screenshots(const std::string& folder) {
     for (int i = 0; i < 4; ++i)
         for (int d = 0; d < 2; ++d)
             ModeAvailable[i][d] = 1;
-    AddComputer(
-        Computer("AMD Athlon(tm) XP 2000+ (~1666MHz)", "NVIDIA GeForce4 Ti 4200", true, "Пётр"),
-        {Result(2, 1, 0, 3620), Result(2, 0, 0, 4410), Result(1, 1, 0, 4980),
-         Result(2, 1, 1, 1210)});
-    AddComputer(Computer("Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz (~1800MHz)",
-                         "Mesa Intel(R) UHD Graphics 620 (KBL GT2)", true, "Анна"),
-                {Result(0, 0, 0, 9480), Result(0, 1, 0, 9120), Result(1, 0, 0, 8850),
-                 Result(1, 1, 0, 8610), Result(2, 0, 0, 8020), Result(2, 1, 0, 7730),
-                 Result(3, 1, 0, 6240), Result(0, 0, 1, 2105), Result(1, 1, 1, 1980),
-                 Result(2, 1, 1, 1890)});
-    AddComputer(Computer("Intel(R) Pentium(R) 4 CPU 2.40GHz (~2400MHz)", "RADEON 9600 Series", true,
-                         "Иван"),
-                {Result(2, 1, 0, 2870), Result(2, 1, 1, 905)});
-    AddComputer(Computer("AMD Ryzen 7 5800X 8-Core Processor (~3800MHz)",
-                         "llvmpipe (LLVM 15.0.6, 256 bits)", false, "Ольга"),
-                {Result(2, 1, 2, 312), Result(1, 1, 2, 401)});
-    AddComputer(Computer("Intel(R) Celeron(R) CPU 2.66GHz (~2660MHz)", "Intel(R) 82865G Graphics",
-                         true, "n/d"),
-                {Result(1, 0, 0, 7.5f), Result(0, 0, 1, 640)});
+    AddStoreComputer(ChartStoreComputer("AMD Athlon(tm) XP 2000+ (~1666MHz)",
+                                        "NVIDIA GeForce4 Ti 4200", true, "Пётр"),
+                     {ChartStoreResult(2, 1, 0, 3620), ChartStoreResult(2, 0, 0, 4410),
+                      ChartStoreResult(1, 1, 0, 4980), ChartStoreResult(2, 1, 1, 1210)});
+    AddStoreComputer(ChartStoreComputer("Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz (~1800MHz)",
+                                        "Mesa Intel(R) UHD Graphics 620 (KBL GT2)", true, "Анна"),
+                     {ChartStoreResult(0, 0, 0, 9480), ChartStoreResult(0, 1, 0, 9120),
+                      ChartStoreResult(1, 0, 0, 8850), ChartStoreResult(1, 1, 0, 8610),
+                      ChartStoreResult(2, 0, 0, 8020), ChartStoreResult(2, 1, 0, 7730),
+                      ChartStoreResult(3, 1, 0, 6240), ChartStoreResult(0, 0, 1, 2105),
+                      ChartStoreResult(1, 1, 1, 1980), ChartStoreResult(2, 1, 1, 1890)});
+    AddStoreComputer(ChartStoreComputer("Intel(R) Pentium(R) 4 CPU 2.40GHz (~2400MHz)",
+                                        "RADEON 9600 Series", true, "Иван"),
+                     {ChartStoreResult(2, 1, 0, 2870), ChartStoreResult(2, 1, 1, 905)});
+    AddStoreComputer(ChartStoreComputer("AMD Ryzen 7 5800X 8-Core Processor (~3800MHz)",
+                                        "llvmpipe (LLVM 15.0.6, 256 bits)", false, "Ольга"),
+                     {ChartStoreResult(2, 1, 2, 312), ChartStoreResult(1, 1, 2, 401)});
+    AddStoreComputer(ChartStoreComputer("Intel(R) Celeron(R) CPU 2.66GHz (~2660MHz)",
+                                        "Intel(R) 82865G Graphics", true, "n/d"),
+                     {ChartStoreResult(1, 0, 0, 7.5f), ChartStoreResult(0, 0, 1, 640)});
     CurrentComputerIndex = 1;
 
     TVideoResults window;
@@ -205,8 +141,21 @@ int Screenshots(const std::string& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    const QCommandLineOption screenshotsOption(
+        "screenshots",
+        "Instead of the figures, the window's two views on a store of a few computers, saved "
+        "as FOLDER/results-all.png and FOLDER/results-one.png.",
+        "FOLDER");
+    parser.addOption(screenshotsOption);
+    if (const auto status = ReadToolArguments(
+            parser, "bench_results_window",
+            "The results window on a store of 10,000 computers: the time to its first chart, to "
+            "paint after a jump and while scrolling, and its memory.",
+            argc, argv, 0, 0))
+        return *status;
     QApplication application(argc, argv);
-    if (argc == 3 && std::string(argv[1]) == "--screenshots")
-        return Screenshots(argv[2]);
+    if (parser.isSet(screenshotsOption))
+        return Screenshots(parser.value(screenshotsOption).toStdString());
     return Figures();
 }

@@ -14,6 +14,7 @@
 // data without generating it again.
 #include "ServerHarness.h"
 #include "SlowClients.h"
+#include "ToolArguments.h"
 
 #include "chart/ChartModel.h"
 #include "server/ResultsDatabase.h"
@@ -25,6 +26,7 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -232,6 +234,35 @@ void TimeUpload(const ServerProcess& server, const std::vector<std::uint8_t>& fi
     std::printf("  upload of %s (%.1f MB): %.2f s, status %d, %d results added\n", what,
                 static_cast<double>(file.size()) / 1e6, seconds, answer ? answer->status : -1,
                 taken["results_added"].toInt());
+}
+
+// The server's memory while it refuses bodies past its bound: 128 MiB chunked, a length of
+// 128 MiB, and 256 MiB of zeros in gzip.
+void MeasureRefusals(const ServerProcess& server) {
+    std::atomic<bool> sampling = true;
+    const double before = ProcessMemory(server.ProcessId()).first;
+    double peakRss = before;
+    std::thread sampler([&] {
+        while (sampling) {
+            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const TFloodAnswer chunked = SendChunkedUpload(server.Host(), server.Port(), 128u << 20);
+    httplib::Client client(server.Host(), server.Port());
+    QProcess gzip;
+    gzip.start("sh", {"-c", "head -c 268435456 /dev/zero | gzip -9"});
+    gzip.waitForFinished(120000);
+    const QByteArray bomb = gzip.readAllStandardOutput();
+    const auto inflated = client.Post("/api/results", {{"Content-Encoding", "gzip"}},
+                                      bomb.toStdString(), "application/octet-stream");
+    sampling = false;
+    sampler.join();
+    std::printf("  refusals: a chunked body of 128 MiB answered %.12s after %zu MiB sent, 256 MiB "
+                "in %.0f KiB of gzip answered %d; server memory %.1f MB before, at most %.1f MB "
+                "meanwhile\n",
+                chunked.Answer.c_str(), chunked.BodySent >> 20, bomb.size() / 1024.0,
+                inflated ? inflated->status : -1, before, peakRss);
 }
 
 // The ranking read by one client while slow clients hold connections from several addresses,
@@ -481,6 +512,7 @@ void Measure(PostgresCluster& cluster, bool kept, const std::string& serverProgr
     }
     MeasureMemoryUnderReaders(server, largest);
     MeasureUnderSlowClients(server, 200, 4);
+    MeasureRefusals(server);
     const auto [rss, peak] = ProcessMemory(server.ProcessId());
     std::printf("  server memory: %.1f MB now, %.1f MB at its peak (the uploads included)\n", rss,
                 peak);
@@ -489,31 +521,37 @@ void Measure(PostgresCluster& cluster, bool kept, const std::string& serverProgr
 } // namespace
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    const QCommandLineOption data("data",
+                                  "Keeps the cluster in FOLDER, where each database is generated "
+                                  "once and copied for every run.",
+                                  "FOLDER");
+    parser.addOption(data);
+    parser.addPositionalArgument("COMPUTERS",
+                                 "Numbers of computers of the databases measured "
+                                 "(default 100000 and 1000000).",
+                                 "[COMPUTERS...]");
+    if (const auto status = ReadToolArguments(
+            parser, "bench_server",
+            "Measures the results server on databases of generated computers in a cluster of "
+            "its own.",
+            argc, argv, 0, -1))
+        return *status;
+    std::vector<std::int64_t> counts;
+    for (const QString& given : parser.positionalArguments()) {
+        bool number = false;
+        counts.push_back(given.toLongLong(&number));
+        if (!number || counts.back() < 1) {
+            std::fprintf(stderr, "bench_server: \"%s\" is not a number of computers\n",
+                         given.toLocal8Bit().constData());
+            return 2;
+        }
+    }
     QCoreApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it is measured
-    std::vector<std::int64_t> counts;
-    std::string keptFolder;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--data" && i + 1 < argc) {
-            keptFolder = std::filesystem::absolute(argv[++i]).string();
-            continue;
-        }
-        long long count = 0;
-        const auto [end, error] =
-            std::from_chars(argument.data(), argument.data() + argument.size(), count);
-        if (error != std::errc() || end != argument.data() + argument.size() || count < 1) {
-            const bool help = argument == "--help" || argument == "-h";
-            std::fprintf(help ? stdout : stderr,
-                         "%sUsage: bench_server [--data FOLDER] [COMPUTERS...]\n"
-                         "Measures the results server on databases of that many generated "
-                         "computers each (default 100000 1000000); with --data, in a cluster "
-                         "kept in FOLDER, where each database is generated once.\n",
-                         help ? "" : ("bench_server: " + argument + " is no count\n").c_str());
-            return help ? 0 : 2;
-        }
-        counts.push_back(count);
-    }
+    const std::string keptFolder =
+        parser.isSet(data) ? std::filesystem::absolute(parser.value(data).toStdString()).string()
+                           : std::string();
     if (counts.empty())
         counts = {100000, 1000000};
     const std::string serverProgram =

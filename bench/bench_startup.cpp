@@ -4,6 +4,7 @@
 // each and the peak resident memory. Run under an X server (the mode test and the adapter's
 // identity need the screen and OpenGL).
 #include "LargeStore.h"
+#include "ToolArguments.h"
 #include "mainwin/VideoMain1.h"
 #include "render/DirectXGraphics.h"
 #include "state/ResultsFile.h"
@@ -41,6 +42,13 @@ long PeakMegabytes() {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    if (const auto status = ReadToolArguments(
+            parser, "bench_startup",
+            "Times the main window's start-up without a results file and with one of 10,000 "
+            "computers.",
+            argc, argv, 0, 0))
+        return *status;
     LoadDirect3DLibrary();
     int status = 0;
     {

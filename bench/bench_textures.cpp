@@ -2,6 +2,7 @@
 // of the same seven pictures: what texture preparation adds to decoding.
 //
 //     bench_textures [rounds]
+#include "ToolArguments.h"
 #include "render/TextureSet.h"
 #include "state/Variables.h"
 
@@ -48,8 +49,19 @@ void Decode(const QByteArray& bytes, std::vector<unsigned char>& out) {
 int main(int argc, char** argv) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QCommandLineParser parser;
+    parser.addPositionalArgument("ROUNDS", "How many times each is measured (default 20).",
+                                 "[ROUNDS]");
+    if (const auto status = ReadToolArguments(
+            parser, "bench_textures",
+            "Times the preparation of the six textures against the bare decoding of their "
+            "pictures.",
+            argc, argv, 0, 1))
+        return *status;
+    const int rounds = parser.positionalArguments().isEmpty()
+                           ? 20
+                           : std::max(1, parser.positionalArguments().first().toInt());
     QGuiApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
 
     std::vector<QByteArray> files;
     for (const char* name : {"FON10", "TEX10", "TEX11", "TEX12", "TEX13", "TEX14", "TEX15"}) {

@@ -12,6 +12,7 @@
 //                                [seconds per measurement] [width height]
 // Run it under a real X server (Xvfb on machines without a display).
 #include "RawGlScene.h"
+#include "ToolArguments.h"
 #include "render/DXGUtils.h"
 #include "render/DirectXGraphics.h"
 #include "render/runtime/swvp/Kernel.h"
@@ -367,19 +368,37 @@ double MeasureDevice(IDirect3D8* d3d, bool software, const Frame& f,
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    std::string only;
-    std::vector<const char*> args;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--only=", 7) == 0)
-            only = argv[i] + 7;
-        else
-            args.push_back(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption onlyOption(
+        "only", "One measurement alone: kernel, fixed, hardware or software.", "PART");
+    parser.addOption(onlyOption);
+    parser.addPositionalArgument("SECONDS", "Seconds of each measurement (default 3).",
+                                 "[SECONDS]");
+    parser.addPositionalArgument("WIDTH", "The window's width (default 640).", "[WIDTH");
+    parser.addPositionalArgument("HEIGHT", "Its height (default 480).", "HEIGHT]");
+    if (const auto status = ReadToolArguments(
+            parser, "bench_vertex_processing",
+            "Lit vertices per second of the software vertex processing against GL doing the "
+            "vertex work on the same renderer.",
+            argc, argv, 0, 3))
+        return *status;
+    const std::string only = parser.value(onlyOption).toStdString();
+    if (!only.empty() && only != "kernel" && only != "fixed" && only != "hardware" &&
+        only != "software") {
+        std::fprintf(stderr, "bench_vertex_processing: --only takes kernel, fixed, hardware or "
+                             "software\n");
+        return 2;
     }
+    const QStringList args = parser.positionalArguments();
+    if (args.size() == 2) {
+        std::fprintf(stderr, "bench_vertex_processing: a width needs a height\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
     const auto wanted = [&](const char* part) { return only.empty() || only == part; };
-    const double seconds = args.size() > 0 ? std::atof(args[0]) : 3.0;
-    const int width = args.size() > 2 ? std::atoi(args[1]) : 640;
-    const int height = args.size() > 2 ? std::atoi(args[2]) : 480;
+    const double seconds = args.size() > 0 ? args[0].toDouble() : 3.0;
+    const int width = args.size() > 2 ? args[1].toInt() : 640;
+    const int height = args.size() > 2 ? args[2].toInt() : 480;
 
     const std::vector<swvp::SourceVertex> scene = SceneVertices();
     const Frame frame = MakeFrame();

@@ -3,4 +3,4 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: replay.sh <build dir>}
-"$build/bin/fuzz_results_reader" -runs=0 "$top/fuzz/corpus"
+"$build/bin/fuzz_results_reader" -runs=0 -malloc_limit_mb=64 -rss_limit_mb=512 "$top/fuzz/corpus"

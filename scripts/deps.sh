@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev libqt6opengl6-dev qt6-translations-l10n libgl-dev libegl-dev
-    libjpeg62-turbo-dev libpci-dev pci.ids
+    libjpeg62-turbo-dev libpng-dev libpci-dev pci.ids
     libgl1-mesa-dri libegl-mesa0 mesa-utils
     fonts-liberation2 fonts-lato xvfb xauth x11-utils
     libgtest-dev

@@ -22,6 +22,7 @@ if [ -d "$top/fuzz" ] && [ -f "$top/fuzz/CMakeLists.txt" ]; then
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTENDO_FUZZ_ONLY=ON >/dev/null
     cmake --build "$top/build-fuzz" -j "$jobs"
     "$top/fuzz/replay.sh" "$top/build-fuzz"
+    FUZZ_BUILD="$top/build-fuzz" "$top/fuzz/run.sh" 30
 fi
 
 "$top/scripts/package.sh" >/dev/null

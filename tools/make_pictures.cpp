@@ -5,6 +5,9 @@
 //     make_pictures <output folder>      (the repository keeps them in resources/)
 //
 // Everything is drawn from a fixed seed, so a rebuild gives the same files byte for byte.
+#include "ToolArguments.h"
+
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -619,12 +622,15 @@ bool writeJpeg(const QImage& source, const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-        return 2;
-    }
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FOLDER", "Where the JPEG files are written.");
+    if (const auto status = ReadToolArguments(
+            parser, "make_pictures",
+            "Draws the seven pictures of the corridor as baseline JPEG files.", argc, argv, 1, 1))
+        return *status;
     QGuiApplication app(argc, argv); // fonts and painting need the application object
-    const std::string folder = argv[1];
+    const std::string folder =
+        QFile::encodeName(parser.positionalArguments().first()).toStdString();
     const struct {
         const char* name;
         QImage (*draw)();

@@ -2,11 +2,13 @@
 //   sample_results FILE
 // Forty computers of several kinds of processor and adapter, each with results in a few modes
 // and kinds of acceleration; the same file every time.
+#include "ToolArguments.h"
 #include "platform/Cp1251.h"
 #include "state/ResultPlausibility.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
+#include <QFile>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -22,10 +24,14 @@ TStringSlot Text(const std::string& utf8) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: sample_results FILE\n");
-        return 2;
-    }
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", "The results file to write.");
+    if (const auto status = ReadToolArguments(
+            parser, "sample_results",
+            "Writes a results file of forty invented computers, the same file every time.", argc,
+            argv, 1, 1))
+        return *status;
+    const QByteArray fileName = QFile::encodeName(parser.positionalArguments().first());
     const char* processors[] = {"Intel Pentium 4 (~2400MHz)", "AMD Athlon XP (~1833MHz)",
                                 "Intel Celeron (~1700MHz)", "AMD Duron (~1300MHz)",
                                 "Intel Pentium III (~1000MHz)"};
@@ -79,11 +85,11 @@ int main(int argc, char** argv) {
             }
     }
     const auto file = EncodeResultsFile(computers, devices, results, 1);
-    std::ofstream out(argv[1], std::ios::binary);
+    std::ofstream out(fileName.constData(), std::ios::binary);
     out.write(reinterpret_cast<const char*>(file->data()),
               static_cast<std::streamsize>(file->size()));
     if (!out.flush()) {
-        std::fprintf(stderr, "sample_results: %s could not be written\n", argv[1]);
+        std::fprintf(stderr, "sample_results: %s could not be written\n", fileName.constData());
         return 1;
     }
     return 0;

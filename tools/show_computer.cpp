@@ -2,6 +2,7 @@
 // computer: the fields of its description, unscrambled, and its device list.
 //
 //     show_computer
+#include "ToolArguments.h"
 #include "platform/Cp1251.h"
 #include "render/DirectXGraphics.h"
 #include "series/Identification.h"
@@ -39,6 +40,12 @@ void PrintCaps(const char* name, const D3DCAPS8& caps) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    if (const auto status = ReadToolArguments(
+            parser, "show_computer",
+            "Identifies this computer as the program does at start and prints what it stores.",
+            argc, argv, 0, 0))
+        return *status;
     LoadDirect3DLibrary();
     {
         // The runtime answers the adapter's questions through the toolkit's OpenGL.

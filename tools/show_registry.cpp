@@ -2,6 +2,7 @@
 // name, owner, processor, and the system and display devices.
 //
 //     show_registry
+#include "ToolArguments.h"
 #include "platform/Cp1251.h"
 #include "platform/Registry.h"
 
@@ -41,7 +42,13 @@ void PrintDevices(const Registry& registry, std::string_view classKey) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    if (const auto status = ReadToolArguments(
+            parser, "show_registry",
+            "Prints the registry view of this computer that its identification reads.", argc, argv,
+            0, 0))
+        return *status;
     const Registry& registry = SystemRegistryView();
     PrintValue(registry, NtCurrentVersionKey, "ProductName");
     PrintValue(registry, NtCurrentVersionKey, "RegisteredOwner");

@@ -5,6 +5,8 @@
 #include "render/TextureSet.h"
 #include "state/Variables.h"
 
+#include "ToolArguments.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -14,10 +16,14 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <file.png>\n", argv[0]);
-        return 2;
-    }
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", "The PNG file to write.");
+    if (const auto status = ReadToolArguments(
+            parser, "texture_sheet",
+            "Saves the six prepared textures side by side as one PNG, at half size.", argc, argv, 1,
+            1))
+        return *status;
+    const QString fileName = parser.positionalArguments().first();
     QGuiApplication app(argc, argv);
     constexpr int Size = 1024, Shown = Size / 2, Gap = 8;
     QImage sheet(TextureCount * Shown + (TextureCount - 1) * Gap, Shown, QImage::Format_RGB32);
@@ -39,8 +45,8 @@ int main(int argc, char** argv) {
                           texture.mirrored(false, true));
     }
     painter.end();
-    if (!sheet.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+    if (!sheet.save(fileName, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", fileName.toLocal8Bit().constData());
         return 1;
     }
     return 0;

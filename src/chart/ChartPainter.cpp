@@ -4,8 +4,10 @@
 #include "state/Variables.h"
 
 #include <QFontMetricsF>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -109,7 +111,10 @@ const std::array<QRgb, 16>& ChartPalette() {
     return palette;
 }
 
-int ChartPaletteIndex(QRgb colour) {
+namespace {
+
+// The nearest palette colour by the sum of squared channel differences.
+int NearestPaletteIndex(QRgb colour) {
     const auto& palette = ChartPalette();
     int best = 0;
     int bestDistance = 1 << 30;
@@ -124,6 +129,89 @@ int ChartPaletteIndex(QRgb colour) {
         }
     }
     return best;
+}
+
+// The top three bits of each channel tell the 16 colours apart (their channels are 0x00, 0x80,
+// 0xC0 and 0xFF), so a colour's index is a look-up in a table of 512, checked against the
+// palette; only a colour outside it takes the search.
+unsigned PaletteKey(QRgb colour) {
+    return ((colour >> 21) & 0x7) | ((colour >> 10) & 0x38) | ((colour << 1) & 0x1C0);
+}
+
+const std::array<std::uint8_t, 512>& PaletteKeyTable() {
+    static const std::array<std::uint8_t, 512> table = [] {
+        std::array<std::uint8_t, 512> indices{};
+        for (unsigned key = 0; key < indices.size(); ++key) {
+            const QRgb colour =
+                qRgb(static_cast<int>((key & 0x7) << 5), static_cast<int>(((key >> 3) & 0x7) << 5),
+                     static_cast<int>(((key >> 6) & 0x7) << 5));
+            indices[key] = static_cast<std::uint8_t>(NearestPaletteIndex(colour));
+        }
+        for (int i = 0; i < 16; ++i)
+            indices[PaletteKey(ChartPalette()[static_cast<std::size_t>(i)])] =
+                static_cast<std::uint8_t>(i);
+        return indices;
+    }();
+    return table;
+}
+
+} // namespace
+
+namespace {
+
+// Palette indices through the table, the search only for colours outside the palette.
+class TPaletteLookup {
+public:
+    TPaletteLookup() : table_(PaletteKeyTable()), palette_(ChartPalette()) {}
+
+    int operator()(QRgb colour) const {
+        const int index = table_[PaletteKey(colour)];
+        if (((palette_[static_cast<std::size_t>(index)] ^ colour) & 0xFFFFFF) == 0)
+            return index;
+        return NearestPaletteIndex(colour);
+    }
+
+private:
+    const std::array<std::uint8_t, 512>& table_;
+    const std::array<QRgb, 16>& palette_;
+};
+
+} // namespace
+
+int ChartPaletteIndex(QRgb colour) {
+    return TPaletteLookup()(colour);
+}
+
+void ChartPaletteNibbles(const QRgb* pixels, int count, std::uint8_t* packed) {
+    const TPaletteLookup index;
+    const auto silver = static_cast<std::uint8_t>(index(ChartSilver));
+    const auto silverPair = static_cast<std::uint8_t>(silver << 4 | silver);
+    const auto nibble = [&](QRgb pixel) -> std::uint8_t {
+        // Mostly black letters on silver.
+        const QRgb colour = pixel & 0xFFFFFF;
+        return colour == (ChartSilver & 0xFFFFFF) ? silver
+               : colour == 0                      ? 0
+                                                  : static_cast<std::uint8_t>(index(colour));
+    };
+    // Most of a row is the silver background: eight pixels at a time are checked for it.
+    constexpr int Block = 8;
+    int x = 0;
+    for (; x + Block <= count; x += Block) {
+        bool allSilver = true;
+        for (int i = 0; i < Block; ++i)
+            allSilver &= ((pixels[x + i] ^ ChartSilver) & 0xFFFFFF) == 0;
+        if (allSilver) {
+            std::memset(packed + x / 2, silverPair, Block / 2);
+            continue;
+        }
+        for (int i = 0; i < Block; i += 2)
+            packed[(x + i) / 2] =
+                static_cast<std::uint8_t>(nibble(pixels[x + i]) << 4 | nibble(pixels[x + i + 1]));
+    }
+    for (; x + 1 < count; x += 2)
+        packed[x / 2] = static_cast<std::uint8_t>(nibble(pixels[x]) << 4 | nibble(pixels[x + 1]));
+    if (x < count)
+        packed[x / 2] = static_cast<std::uint8_t>(nibble(pixels[x]) << 4);
 }
 
 TChartFont ChartFont(TChartFace face, int cellHeight, bool bold) {
@@ -178,6 +266,12 @@ const TChartFont& TChartCanvas::LabelFont() {
     return *labelFont_;
 }
 
+QImage& TChartCanvas::LabelImage(int width, int height) {
+    if (label_.width() != width || label_.height() != height)
+        label_ = QImage(width, height, QImage::Format_RGB32);
+    return label_;
+}
+
 QPainter& TChartCanvas::Painter() {
     if (!painter_) {
         painter_.emplace(&band_);
@@ -198,20 +292,50 @@ void TChartCanvas::Fill(int x, int y, int width, int height, QRgb colour) {
         Painter().fillRect(QRect(x, y, width, height), QColor::fromRgb(colour));
 }
 
+// A line of text shaped once, for its width and its drawing both.
+class TTextLine {
+public:
+    TTextLine(const QString& text, const QFont& font) : layout_(text, font) {
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        layout_.setTextOption(option);
+        layout_.beginLayout();
+        line_ = layout_.createLine();
+        line_.setLineWidth(1 << 20);
+        layout_.endLayout();
+    }
+
+    // As QFontMetrics::horizontalAdvance rounds it.
+    int Width() const { return static_cast<int>(std::lround(line_.horizontalAdvance())); }
+
+    // With the baseline at y, as QPainter::drawText(QPoint(x, y), text) draws it.
+    void Draw(QPainter& painter, int x, int y) const {
+        layout_.draw(&painter, QPointF(x, y - line_.ascent()));
+    }
+
+private:
+    QTextLayout layout_;
+    QTextLine line_;
+};
+
 void TChartCanvas::Text(int x, int y, const QString& text, const TChartFont& font) {
     if (text.isEmpty() || !Shows(y - font.Cell, 3 * font.Cell))
         return;
-    QPainter& painter = Painter();
-    painter.setFont(font.Font);
-    const int width = painter.fontMetrics().horizontalAdvance(text);
-    painter.fillRect(QRect(x, y, width, font.Cell), QColor::fromRgb(ChartSilver));
-    painter.setPen(QColor::fromRgb(ChartBlack));
-    painter.drawText(QPoint(x, y + font.Ascent), text);
+    TextLine(x, y, TTextLine(text, font.Font), font);
 }
 
 void TChartCanvas::CentredText(int y, const QString& text, const TChartFont& font) {
-    const int width = QFontMetrics(font.Font).horizontalAdvance(text);
-    Text((ChartWidth - width) / 2, y, text, font);
+    if (text.isEmpty() || !Shows(y - font.Cell, 3 * font.Cell))
+        return;
+    const TTextLine line(text, font.Font);
+    TextLine((ChartWidth - line.Width()) / 2, y, line, font);
+}
+
+void TChartCanvas::TextLine(int x, int y, const TTextLine& line, const TChartFont& font) {
+    QPainter& painter = Painter();
+    painter.fillRect(QRect(x, y, line.Width(), font.Cell), QColor::fromRgb(ChartSilver));
+    painter.setPen(QColor::fromRgb(ChartBlack));
+    line.Draw(painter, x, y + font.Ascent);
 }
 
 void TChartCanvas::XorImage(int x, int y, const QImage& image) {
@@ -219,20 +343,21 @@ void TChartCanvas::XorImage(int x, int y, const QImage& image) {
     painter_.reset();
     const QImage source = image.convertToFormat(QImage::Format_RGB32);
     const auto& palette = ChartPalette();
-    const int width = std::min(band_.width(), ChartWidth);
+    const TPaletteLookup index;
+    const int columns = std::min(source.width(), std::min(band_.width(), ChartWidth) - x);
+    const int firstColumn = std::max(0, -x);
     for (int row = 0; row < source.height(); ++row) {
         const int bandRow = y + row - firstRow_;
         if (bandRow < 0 || bandRow >= band_.height())
             continue;
         const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(row));
         auto* to = reinterpret_cast<QRgb*>(band_.scanLine(bandRow));
-        for (int column = 0; column < source.width(); ++column) {
-            const int bandColumn = x + column;
-            if (bandColumn < 0 || bandColumn >= width)
+        for (int column = firstColumn; column < columns; ++column) {
+            // Black, index 0, leaves the chart as it is.
+            if ((from[column] & 0xFFFFFF) == 0)
                 continue;
-            const int sourceIndex = ChartPaletteIndex(from[column]);
-            if (sourceIndex != 0)
-                to[bandColumn] = palette[ChartPaletteIndex(to[bandColumn]) ^ sourceIndex];
+            QRgb& pixel = to[x + column];
+            pixel = palette[static_cast<std::size_t>(index(pixel) ^ index(from[column]))];
         }
     }
 }
@@ -251,7 +376,7 @@ void DrawResultBar(TChartCanvas& canvas, int x, int y, float value, float ratio,
     }
 
     const TChartFont& labelFont = canvas.LabelFont();
-    QImage label(std::max(1, fullLength - 2), LabelHeight, QImage::Format_RGB32);
+    QImage& label = canvas.LabelImage(std::max(1, fullLength - 2), LabelHeight);
     label.fill(ChartBlack);
     {
         QPainter painter(&label);

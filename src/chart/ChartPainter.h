@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <optional>
 
 // The 16 colours of the standard palette, in palette order (black 0, silver 7, blue 12,
@@ -20,6 +21,9 @@
 const std::array<QRgb, 16>& ChartPalette();
 // The palette index of a colour: exact for palette colours, the nearest for others.
 int ChartPaletteIndex(QRgb colour);
+// The palette indices of count pixels, as ChartPaletteIndex gives them, two to a byte as rows
+// of 4-bit pictures hold them: the left pixel in the high four bits; (count + 1) / 2 bytes.
+void ChartPaletteNibbles(const QRgb* pixels, int count, std::uint8_t* packed);
 inline constexpr QRgb ChartSilver = 0xFFC0C0C0;
 inline constexpr QRgb ChartBlack = 0xFF000000;
 inline constexpr QRgb ChartBlue = 0xFF0000FF;
@@ -41,6 +45,8 @@ QString BarLabelText(float value, const QString& decimalPoint);
 // Bar length in pixels: fullLength x ratio, halves to even, never beyond fullLength; 0 when the
 // value or ratio is not a positive finite number (a value from a damaged file draws no bar).
 int BarLength(float value, float ratio, int fullLength);
+
+class TTextLine;
 
 // A band of the chart: the image holds chart rows firstRow .. firstRow + height - 1, and all
 // coordinates given to it are chart coordinates.
@@ -64,15 +70,19 @@ public:
     const QString& DecimalPoint() const { return decimalPoint_; }
     // "Times New Roman", bold, cell height 16: the font of the bar labels.
     const TChartFont& LabelFont();
+    // An image of that size for a bar's label, kept for the next bar.
+    QImage& LabelImage(int width, int height);
 
 private:
     QPainter& Painter();
+    void TextLine(int x, int y, const TTextLine& line, const TChartFont& font);
 
     QImage& band_;
     int firstRow_;
     QString decimalPoint_;
     std::optional<QPainter> painter_;
     std::optional<TChartFont> labelFont_;
+    QImage label_;
 };
 
 // One bar at (x, y) with its tick marks and its label right of it.

@@ -1,66 +1,47 @@
 #include "chart/ChartPicture.h"
 
 #include "chart/ChartPainter.h"
+#include "chart/PngRows.h"
 
-#include <QBuffer>
 #include <QFile>
+#include <QIODevice>
 #include <algorithm>
-#include <cstring>
+#include <future>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
 namespace {
 
 constexpr int BandRows = 4096;
+constexpr std::size_t RowBytes = ChartWidth / 2; // 4 bits a pixel
 
-// Paints the layout band by band, handing each band's rows as palette indices to row().
-template <typename RowSink>
-void ForEachRow(const TChartLayout& layout, const QString& decimalPoint, RowSink row) {
-    QImage band(ChartWidth, BandRows, QImage::Format_RGB32);
-    std::vector<std::uint8_t> indices(ChartWidth);
-    for (int first = 0; first < layout.Height; first += BandRows) {
-        PaintChartRows(band, layout, first, decimalPoint);
-        const int rows = std::min(BandRows, layout.Height - first);
-        QRgb last = ChartSilver;
-        std::uint8_t lastIndex = static_cast<std::uint8_t>(ChartPaletteIndex(ChartSilver));
-        for (int y = 0; y < rows; ++y) {
-            const auto* pixels = reinterpret_cast<const QRgb*>(band.constScanLine(y));
-            for (int x = 0; x < ChartWidth; ++x) {
-                if (pixels[x] != last) {
-                    last = pixels[x];
-                    lastIndex = static_cast<std::uint8_t>(ChartPaletteIndex(last));
-                }
-                indices[static_cast<std::size_t>(x)] = lastIndex;
-            }
-            if (!row(first + y, indices))
-                return;
-        }
-    }
+// The rows first .. first + rows - 1 of the picture as palette indices, 4 bits each, a row
+// after another.
+struct TBand {
+    int First = 0;
+    int Rows = 0;
+    std::vector<std::uint8_t> Packed = std::vector<std::uint8_t>(RowBytes * BandRows);
+};
+
+// Paints the band's rows into canvas (Format_RGB32, ChartWidth x BandRows) and takes their
+// palette indices.
+void PaintBand(const TChartLayout& layout, const QString& decimalPoint, QImage& canvas,
+               TBand& band) {
+    PaintChartRows(canvas, layout, band.First, decimalPoint);
+    for (int y = 0; y < band.Rows; ++y)
+        ChartPaletteNibbles(reinterpret_cast<const QRgb*>(canvas.constScanLine(y)), ChartWidth,
+                            band.Packed.data() + static_cast<std::size_t>(y) * RowBytes);
 }
 
-// Hands the bytes on to the file in blocks of a megabyte, so that rows of a few hundred bytes
-// are not written one by one.
-class BlockWriter {
+// Encodes bands of palette indices in one of the two formats, handing the bytes to a sink.
+class TEncoder {
 public:
-    explicit BlockWriter(FileReplacement& file) : file_(file) { block_.reserve(BlockSize); }
-
-    bool Write(const char* bytes, std::size_t size) {
-        if (block_.size() + size > BlockSize && !Flush())
-            return false;
-        block_.insert(block_.end(), bytes, bytes + size);
-        return true;
-    }
-
-    bool Flush() {
-        const bool ok = file_.Write(block_.data(), block_.size());
-        block_.clear();
-        return ok;
-    }
-
-private:
-    static constexpr std::size_t BlockSize = 1u << 20;
-    FileReplacement& file_;
-    std::vector<char> block_;
+    using TSink = TPngRows::TSink;
+    virtual ~TEncoder() = default;
+    virtual bool Begin(int height) = 0;
+    virtual bool Band(const TBand& band) = 0;
+    virtual bool End() = 0;
 };
 
 // Little-endian bytes of an integer.
@@ -70,86 +51,118 @@ template <typename T> void Put(std::vector<char>& out, T value) {
         out.push_back(static_cast<char>(bits & 0xFF));
 }
 
-bool WriteBmp(const TChartLayout& layout, FileReplacement& file, const QString& decimalPoint) {
-    constexpr std::uint32_t headerSize = 14 + 40 + 16 * 4;
-    constexpr std::uint32_t rowBytes = ChartWidth / 2; // 4 bits a pixel, a multiple of 4
-    const std::uint64_t imageBytes =
-        std::uint64_t{rowBytes} * static_cast<std::uint64_t>(layout.Height);
-    if (headerSize + imageBytes > 0xFFFFFFFFu)
-        return false;
-    std::vector<char> header;
-    header.push_back('B');
-    header.push_back('M');
-    Put<std::uint32_t>(header, static_cast<std::uint32_t>(headerSize + imageBytes));
-    Put<std::uint32_t>(header, 0);
-    Put<std::uint32_t>(header, headerSize);
-    Put<std::uint32_t>(header, 40);
-    Put<std::int32_t>(header, ChartWidth);
-    Put<std::int32_t>(header, -layout.Height); // rows from the top down
-    Put<std::uint16_t>(header, 1);
-    Put<std::uint16_t>(header, 4);
-    Put<std::uint32_t>(header, 0); // uncompressed
-    Put<std::uint32_t>(header, static_cast<std::uint32_t>(imageBytes));
-    Put<std::int32_t>(header, 3780); // 96 dots per inch
-    Put<std::int32_t>(header, 3780);
-    Put<std::uint32_t>(header, 16);
-    Put<std::uint32_t>(header, 0);
-    for (QRgb colour : ChartPalette()) {
-        header.push_back(static_cast<char>(qBlue(colour)));
-        header.push_back(static_cast<char>(qGreen(colour)));
-        header.push_back(static_cast<char>(qRed(colour)));
-        header.push_back(0);
+// An uncompressed 4-bit BMP stored top row first, a band's rows in one write: its rows are
+// the band's as they are, their 300 bytes a multiple of 4 as BMP rows must be.
+class TBmpEncoder : public TEncoder {
+public:
+    explicit TBmpEncoder(TSink sink) : sink_(std::move(sink)) {}
+
+    bool Begin(int height) override {
+        constexpr std::uint32_t headerSize = 14 + 40 + 16 * 4;
+        const auto imageBytes =
+            static_cast<std::uint32_t>(RowBytes * static_cast<std::size_t>(height));
+        std::vector<char> header;
+        header.push_back('B');
+        header.push_back('M');
+        Put<std::uint32_t>(header, headerSize + imageBytes);
+        Put<std::uint32_t>(header, 0);
+        Put<std::uint32_t>(header, headerSize);
+        Put<std::uint32_t>(header, 40);
+        Put<std::int32_t>(header, ChartWidth);
+        Put<std::int32_t>(header, -height); // rows from the top down
+        Put<std::uint16_t>(header, 1);
+        Put<std::uint16_t>(header, 4);
+        Put<std::uint32_t>(header, 0); // uncompressed
+        Put<std::uint32_t>(header, imageBytes);
+        Put<std::int32_t>(header, 3780); // 96 dots per inch
+        Put<std::int32_t>(header, 3780);
+        Put<std::uint32_t>(header, 16);
+        Put<std::uint32_t>(header, 0);
+        for (QRgb colour : ChartPalette()) {
+            header.push_back(static_cast<char>(qBlue(colour)));
+            header.push_back(static_cast<char>(qGreen(colour)));
+            header.push_back(static_cast<char>(qRed(colour)));
+            header.push_back(0);
+        }
+        return sink_(header.data(), header.size());
     }
-    BlockWriter out(file);
-    if (!out.Write(header.data(), header.size()))
+
+    bool Band(const TBand& band) override {
+        return sink_(reinterpret_cast<const char*>(band.Packed.data()),
+                     RowBytes * static_cast<std::size_t>(band.Rows));
+    }
+
+    bool End() override { return true; }
+
+private:
+    TSink sink_;
+};
+
+class TPngEncoder : public TEncoder {
+public:
+    explicit TPngEncoder(TSink sink) : rows_(std::move(sink)) {}
+
+    bool Begin(int height) override { return rows_.Begin(ChartWidth, height, ChartPalette()); }
+
+    bool Band(const TBand& band) override {
+        for (int y = 0; y < band.Rows; ++y)
+            if (!rows_.Row(band.Packed.data() + static_cast<std::size_t>(y) * RowBytes))
+                return false;
+        return true;
+    }
+
+    bool End() override { return rows_.End(); }
+
+private:
+    TPngRows rows_;
+};
+
+// Paints the picture band by band and encodes each band while the next is painted: the
+// painter stays on the calling thread, the encoder and its sink work on one other thread,
+// one band at a time. False when the encoder failed or progress asked to stop (*stopped).
+bool PaintAndEncode(const TChartLayout& layout, const QString& decimalPoint, TEncoder& encoder,
+                    const TPictureProgress& progress, bool* stopped) {
+    if (!encoder.Begin(layout.Height))
         return false;
-    bool ok = true;
-    std::vector<char> packed(rowBytes);
-    ForEachRow(layout, decimalPoint, [&](int, const std::vector<std::uint8_t>& indices) {
-        for (std::size_t x = 0; x < rowBytes; ++x)
-            packed[x] = static_cast<char>((indices[2 * x] << 4) | indices[2 * x + 1]);
-        ok = out.Write(packed.data(), rowBytes);
-        return ok;
-    });
-    return ok && out.Flush();
+    QImage canvas(ChartWidth, BandRows, QImage::Format_RGB32);
+    TBand bands[2];
+    std::future<bool> encoding;
+    int next = 0;
+    for (int first = 0; first < layout.Height; first += BandRows) {
+        TBand& band = bands[next];
+        next = 1 - next;
+        band.First = first;
+        band.Rows = std::min(BandRows, layout.Height - first);
+        PaintBand(layout, decimalPoint, canvas, band);
+        if (encoding.valid() && !encoding.get())
+            return false;
+        encoding = std::async(std::launch::async, [&encoder, &band] { return encoder.Band(band); });
+        if (progress && !progress(first + band.Rows, layout.Height)) {
+            *stopped = true;
+            encoding.wait();
+            return false;
+        }
+    }
+    return (!encoding.valid() || encoding.get()) && encoder.End();
 }
 
 } // namespace
 
 bool WriteChartPng(const TChartLayout& layout, QIODevice& device, const QString& decimalPoint) {
-    if (layout.Height > MaxPngChartHeight)
-        return false;
-    QImage picture(ChartWidth, layout.Height, QImage::Format_Indexed8);
-    if (picture.isNull())
-        return false;
-    const auto& palette = ChartPalette();
-    picture.setColorTable(QList<QRgb>(palette.begin(), palette.end()));
-    ForEachRow(layout, decimalPoint, [&](int y, const std::vector<std::uint8_t>& indices) {
-        std::memcpy(picture.scanLine(y), indices.data(), indices.size());
-        return true;
+    TPngEncoder encoder([&device](const char* bytes, std::size_t size) {
+        return device.write(bytes, static_cast<qint64>(size)) == static_cast<qint64>(size);
     });
-    return picture.save(&device, "PNG");
+    bool stopped = false;
+    return PaintAndEncode(layout, decimalPoint, encoder, {}, &stopped);
 }
-
-namespace {
-
-// The PNG encoded in memory, then written to the file in one checked piece.
-bool WritePng(const TChartLayout& layout, FileReplacement& file, const QString& decimalPoint) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    return WriteChartPng(layout, buffer, decimalPoint) &&
-           file.Write(png.constData(), static_cast<std::size_t>(png.size()));
-}
-
-} // namespace
 
 bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
-                      const QString& decimalPoint, TPictureFailure* failure) {
+                      const QString& decimalPoint, TPictureFailure* failure,
+                      const TPictureProgress& progress) {
     *failure = {};
     const bool bmp = fileName.endsWith(".bmp", Qt::CaseInsensitive);
-    if (!bmp && layout.Height > MaxPngChartHeight) {
-        failure->TooTallForPng = true;
+    if (bmp && layout.Height > MaxBmpChartHeight) {
+        failure->TooTallForBmp = true;
         return false;
     }
     FileReplacement file;
@@ -157,11 +170,20 @@ bool SaveChartPicture(const TChartLayout& layout, const QString& fileName,
         failure->File = file.Error();
         return false;
     }
+    const auto sink = [&file](const char* bytes, std::size_t size) {
+        return file.Write(bytes, size);
+    };
+    std::unique_ptr<TEncoder> encoder;
+    if (bmp)
+        encoder = std::make_unique<TBmpEncoder>(sink);
+    else
+        encoder = std::make_unique<TPngEncoder>(sink);
     const bool written =
-        bmp ? WriteBmp(layout, file, decimalPoint) : WritePng(layout, file, decimalPoint);
+        PaintAndEncode(layout, decimalPoint, *encoder, progress, &failure->Cancelled);
     if (!written || !file.Commit()) {
         // A failure of the encoder itself, with no error of the file, is a failed write.
-        failure->File = file.Error().Failed() ? file.Error() : TFileError{TFileStep::Write, 0};
+        if (!failure->Cancelled)
+            failure->File = file.Error().Failed() ? file.Error() : TFileError{TFileStep::Write, 0};
         file.Discard();
         return false;
     }

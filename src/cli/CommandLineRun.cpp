@@ -5,6 +5,7 @@
 #include "cli/Messages.h"
 #include "cli/ResultsExport.h"
 #include "cli/SeriesCommand.h"
+#include "cli/StandardOutput.h"
 #include "platform/LeakSuppressions.h"
 #include "render/DirectXGraphics.h"
 
@@ -14,41 +15,35 @@
 
 namespace {
 
-void Write(std::FILE* stream, const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-    std::fflush(stream);
-}
-
 // The version, and which runtime library this copy loads, so that an installation can be
 // checked without starting a pass.
 int ShowVersion() {
-    Write(stdout, CommandLineVersionText().toUtf8());
+    WriteStandardOutput(CommandLineVersionText().toUtf8());
     LoadDirect3DLibrary();
     const std::string path = Direct3DLibraryPath();
     if (path.empty())
-        Write(stdout, QByteArrayLiteral("Direct3D 8 runtime: not found\n"));
+        WriteStandardOutput(QByteArrayLiteral("Direct3D 8 runtime: not found\n"));
     else if (dlsym(Direct3DLibraryHandle(), Direct3DCreate8Symbol) != nullptr)
-        Write(stdout, QByteArrayLiteral("Direct3D 8 runtime: ") + QByteArray(path.c_str()) + '\n');
+        WriteStandardOutput(QByteArrayLiteral("Direct3D 8 runtime: ") + QByteArray(path.c_str()) +
+                            '\n');
     else
-        Write(stdout, QByteArrayLiteral("Direct3D 8 runtime: ") + QByteArray(path.c_str()) +
-                          " (without Direct3DCreate8)\n");
+        WriteStandardOutput(QByteArrayLiteral("Direct3D 8 runtime: ") + QByteArray(path.c_str()) +
+                            " (without Direct3DCreate8)\n");
     FreeDirect3DLibrary();
     return 0;
 }
 
-} // namespace
-
-int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
+int RunMode(const TCommandLineOptions& options, int argc, char** argv) {
     switch (options.Mode) {
     case TCommandMode::Help:
-        Write(stdout, CommandLineHelpText().toUtf8());
+        WriteStandardOutput(CommandLineHelpText().toUtf8());
         return 0;
     case TCommandMode::Version:
         return ShowVersion();
     case TCommandMode::Export: {
         QCoreApplication application(argc, argv);
         const TExportOutcome outcome = ExportResultsFile(options.ResultsFile, options.ExportFormat);
-        Write(stdout, outcome.Output);
+        WriteStandardOutput(outcome.Output);
         for (const QString& message : outcome.Messages)
             Say(message);
         return outcome.ExitStatus;
@@ -76,4 +71,17 @@ int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
         break;
     }
     return 2;
+}
+
+} // namespace
+
+int RunCommandLine(const TCommandLineOptions& options, int argc, char** argv) {
+    const WindowlessFileAnswers answers;
+    const int status = RunMode(options, argc, argv);
+    // Output that did not reach its file is a failure, whatever else went well.
+    const QString lost = CloseStandardOutput();
+    if (lost.isEmpty())
+        return status;
+    Say(QStringLiteral("the output could not be written: %1").arg(lost));
+    return status == 0 ? 1 : status;
 }

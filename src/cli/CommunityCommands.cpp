@@ -1,6 +1,9 @@
 #include "cli/CommunityCommands.h"
 
+#include "cli/Messages.h"
 #include "cli/PublisherKey.h"
+#include "cli/StandardOutput.h"
+#include "platform/FileReplacement.h"
 #include "state/Publishing.h"
 #include "state/RecordColumns.h"
 #include "state/ResultsFile.h"
@@ -13,7 +16,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSaveFile>
 #include <QUrl>
 #include <cstdio>
 #include <random>
@@ -25,10 +27,6 @@ constexpr int TransferTimeoutMs = 120000;
 
 // The largest file --fetch takes, as the server answers at most 10,000 computers.
 constexpr qint64 MaxCommunityFileBytes = 512LL * 1024 * 1024;
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "stendograph: %s\n", line.toUtf8().constData());
-}
 
 // A GET of the address, or a POST of upload to it with the publisher key.
 TServerAnswer Exchange(const QString& address, const QByteArray* upload,
@@ -147,9 +145,7 @@ int RunPublishCommand(const TCommandLineOptions& options) {
         Say(QStringLiteral("%1 could not be reached: %2").arg(address, answer.Error));
         return 1;
     }
-    std::fwrite(answer.Body.constData(), 1, static_cast<std::size_t>(answer.Body.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    WriteStandardOutput(answer.Body + '\n');
     if (answer.Status != 200) {
         Say(QStringLiteral("the server did not take %1: %2")
                 .arg(options.ResultsFile, RefusalReason(answer)));
@@ -183,7 +179,10 @@ int RunFetchCommand(const TCommandLineOptions& options) {
         Say(QStringLiteral("%1: %2").arg(address, RefusalReason(answer)));
         return 1;
     }
-    // Only a results file that the program's reader takes whole is kept.
+    // Only a results file whose every block the program's reader reached is kept, and only with
+    // the records it believes: a record it leaves out never reaches Community.bin, so that the
+    // next start offers a file it takes whole. Refusing all for one record the reader does not
+    // believe (a server whose clock runs ahead of this one's, say) would throw away the rest.
     std::vector<TComputerRecord> computers;
     std::vector<std::vector<TStringSlot>> devices;
     std::vector<std::vector<TResultRecord>> results;
@@ -191,22 +190,38 @@ int RunFetchCommand(const TCommandLineOptions& options) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(answer.Body.constData());
     MergeResultsFile({bytes, static_cast<std::size_t>(answer.Body.size())},
                      LatestPlausibleTimestamp(), computers, devices, results, &report);
-    if (report.Outcome != TMergeOutcome::Merged || report.BlocksMerged != report.BlocksDeclared ||
+    if (report.Outcome != TMergeOutcome::Merged || report.ComputersNotReached() != 0 ||
         report.BytesLeftUnread != 0) {
         Say(QStringLiteral("%1 sent no whole results file; Community.bin is left as it was")
                 .arg(address));
         return 1;
     }
-    QSaveFile file(QStringLiteral("Community.bin"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(answer.Body) != answer.Body.size() ||
-        !file.commit()) {
-        Say(QStringLiteral("Community.bin could not be written (%1); an earlier one is left as it "
-                           "was")
-                .arg(file.errorString()));
+    QByteArray kept = answer.Body;
+    if (report.ComputersLeftOut > 0 || report.ResultsLeftOut > 0) {
+        for (const QString& line : DescribeMergeReport(QStringLiteral("the server's file"), report))
+            Say(line);
+        const auto believed = EncodeResultsFile(computers, devices, results,
+                                                static_cast<std::uint32_t>(answer.Body.size()));
+        if (!believed) {
+            Say(QStringLiteral("Community.bin is left as it was: what the server sent does not "
+                               "fit a results file"));
+            return 1;
+        }
+        kept = QByteArray(reinterpret_cast<const char*>(believed->data()),
+                          static_cast<qsizetype>(believed->size()));
+    }
+    // Written beside the old one, every write checked and synced, then put in its place.
+    const QString name = QStringLiteral("Community.bin");
+    FileReplacement file;
+    if (!file.Begin(QFile::encodeName(name).toStdString()) ||
+        !file.Write(kept.constData(), static_cast<std::size_t>(kept.size())) || !file.Commit()) {
+        Say(FileFailure(file.Error(), name) +
+            QStringLiteral("; an earlier Community.bin is left as it was"));
         return 1;
     }
-    std::printf("Community.bin: %zu computers from %s\n", computers.size(),
-                options.ServerUrl.toUtf8().constData());
-    std::fflush(stdout);
+    WriteStandardOutput(QStringLiteral("Community.bin: %1 computers from %2\n")
+                            .arg(computers.size())
+                            .arg(options.ServerUrl)
+                            .toUtf8());
     return 0;
 }

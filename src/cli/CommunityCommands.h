@@ -27,8 +27,9 @@ QString RefusalReason(const TServerAnswer& answer);
 int RunPublishCommand(const TCommandLineOptions& options);
 
 // Downloads the server's results file of the ranking's first --top computers into
-// Community.bin of the working folder: written whole, checked with the program's reader, then
-// put in place, so that an old Community.bin stays as it was when anything fails. 0 when it
-// was saved; 1 when the server refused or could not be reached, sent no results file, or the
+// Community.bin of the working folder: checked with the program's reader, written whole with
+// the records the reader believes (those it leaves out are named on standard error), then put
+// in place, so that an old Community.bin stays as it was when anything fails. 0 when it was
+// saved; 1 when the server refused or could not be reached, sent no whole results file, or the
 // file could not be written.
 int RunFetchCommand(const TCommandLineOptions& options);

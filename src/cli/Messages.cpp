@@ -1,5 +1,8 @@
 #include "cli/Messages.h"
 
+#include "platform/Clock.h"
+#include "state/RecordColumns.h"
+
 #include <cstdio>
 
 namespace {
@@ -8,7 +11,8 @@ QString SystemText(int error) {
     return QString::fromStdString(SystemErrorText(error));
 }
 
-// The failed step of writing a file, as a phrase about the file.
+} // namespace
+
 QString FileFailure(const TFileError& error, const QString& fileName) {
     const QString system = error.Errno != 0 ? SystemText(error.Errno) : QStringLiteral("failed");
     switch (error.Step) {
@@ -33,8 +37,6 @@ QString FileFailure(const TFileError& error, const QString& fileName) {
     return QStringLiteral("writing %1 failed").arg(fileName);
 }
 
-} // namespace
-
 void Say(const QString& line) {
     const QByteArray bytes = QByteArrayLiteral("stendograph: ") + line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
@@ -47,19 +49,48 @@ QString SaveFailureMessage(const TSaveOutcome& outcome) {
         return QStringLiteral("%1 is held by another copy of the program").arg(file);
     if (outcome.TooLarge)
         return QStringLiteral("the results are too many for one %1").arg(file);
+    if (outcome.UnreadErrno != 0)
+        return QStringLiteral("%1 could not be read (%2), so it was not replaced")
+            .arg(file, SystemText(outcome.UnreadErrno));
     return FileFailure(outcome.File, file);
 }
 
-QString KeptFileMessage(const std::string& keptAs) {
-    return QStringLiteral("the old %1 could not be read whole (it is damaged or of another "
-                          "version): it was kept as %2, and a new %1 was written")
-        .arg(QString::fromLatin1(ResultsFileName), QString::fromStdString(keptAs));
+QString KeptFileMessage(const TSaveOutcome& save) {
+    const QString why = save.KeptRead != nullptr
+                            ? SummariseMergeReport(*save.KeptRead)
+                            : QStringLiteral("it changed after this copy read it");
+    return QStringLiteral("the old %1 could not be read whole (%2): it was kept as %3, and a new "
+                          "%1 was written")
+        .arg(QString::fromLatin1(ResultsFileName), why, QString::fromStdString(save.KeptAs));
 }
 
 QString PictureFailureMessage(const TPictureFailure& failure, const QString& fileName, int height) {
-    if (failure.TooTallForPng)
-        return QStringLiteral("the picture is %1 pixels high, too high for PNG; write it as "
-                              "BMP (a file name ending in .bmp)")
+    if (failure.TooTallForBmp)
+        return QStringLiteral("the picture is %1 pixels high, too high for BMP; write it as "
+                              "PNG (a file name ending in .png)")
             .arg(height);
     return FileFailure(failure.File, fileName);
+}
+
+WindowlessFileAnswers::WindowlessFileAnswers()
+    : asker_(SetRetryAsker([](const std::string&) { return false; })),
+      waiter_(SetBusyWaiter([](const std::string& fileName,
+                               const std::function<bool()>& attemptNow) {
+          Say(QStringLiteral("%1 is held by another copy of the program; waiting for it (at most "
+                             "%2 s)")
+                  .arg(QString::fromStdString(fileName))
+                  .arg(CopyWaitSeconds));
+          const std::uint32_t start = GetTickCount();
+          for (;;) {
+              if (attemptNow())
+                  return true;
+              if (GetTickCount() - start > CopyWaitSeconds * 1000u)
+                  return false;
+              Sleep(100);
+          }
+      })) {}
+
+WindowlessFileAnswers::~WindowlessFileAnswers() {
+    SetBusyWaiter(std::move(waiter_));
+    SetRetryAsker(std::move(asker_));
 }

@@ -1,16 +1,12 @@
 #include "cli/ResultsExport.h"
 
-#include "platform/RetryDialog.h"
 #include "state/ResultsFile.h"
 
 #include <QFile>
 
 TExportOutcome ExportResultsFile(const QString& fileName, TExportFormat format) {
-    // A command has no one to answer the Retry/Ignore dialog: after the timed retries, ignore.
-    const TRetryAsker previous = SetRetryAsker([](const std::string&) { return false; });
     TMergeReport report;
     LoadResults(QFile::encodeName(fileName).toStdString(), &report);
-    SetRetryAsker(previous);
 
     TExportStore store{std::move(Computers), std::move(ComputerDevices),
                        std::move(ComputerResults)};

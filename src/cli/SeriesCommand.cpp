@@ -3,6 +3,7 @@
 #include "bench/FrameTimes.h"
 #include "cli/Messages.h"
 #include "cli/ResultsExport.h"
+#include "cli/StandardOutput.h"
 #include "cli/WindowlessStartUp.h"
 #include "platform/Priority.h"
 #include "platform/ScreenSaver.h"
@@ -123,6 +124,7 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     case TClaimResult::First:
         break;
     case TClaimResult::WindowRuns:
+    case TClaimResult::WindowInSeries:
         Say(QStringLiteral("the program's window is open; close it first"));
         return 3;
     case TClaimResult::SeriesRuns:
@@ -136,7 +138,8 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     }
     SetHighPriority();
 
-    const TWindowlessStartUp startUp = StartUpWithoutWindows(QString::fromLatin1(ResultsFileName), true);
+    const TWindowlessStartUp startUp =
+        StartUpWithoutWindows(QString::fromLatin1(ResultsFileName), true);
     for (const QString& message : startUp.Messages)
         Say(message);
     QString error;
@@ -156,9 +159,9 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
     seams.RunPass = [] {
         const TPassOutcome pass = RunTestScreenPass();
         if (pass.Recorded) {
-            const QByteArray line = PassLine(pass);
-            std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-            std::fflush(stdout);
+            // A line that cannot be written ends the command with a failure; the series and
+            // its save go on.
+            WriteStandardOutput(PassLine(pass));
         }
     };
     seams.ScreenSaver = SetScreenSaverActive;
@@ -173,6 +176,6 @@ int RunSeriesCommand(const TCommandLineOptions& options) {
         return 4;
     }
     if (!outcome.Save.KeptAs.empty())
-        Say(KeptFileMessage(outcome.Save.KeptAs));
+        Say(KeptFileMessage(outcome.Save));
     return outcome.Failed ? 1 : 0;
 }

@@ -1,7 +1,6 @@
 #include "cli/WindowlessStartUp.h"
 
 #include "cli/ResultsExport.h"
-#include "platform/RetryDialog.h"
 #include "render/DirectXGraphics.h"
 #include "series/DisplayModes.h"
 #include "series/Identification.h"
@@ -15,7 +14,6 @@ TWindowlessStartUp StartUpWithoutWindows(const QString& resultsFile, bool missin
     LoadDirect3DLibrary();
     TestDisplayModes();
 
-    SetRetryAsker([](const std::string&) { return false; });
     TMergeReport report;
     LoadResults(QFile::encodeName(resultsFile).toStdString(), &report);
     if (!(missingIsEmpty && report.Outcome == TMergeOutcome::Missing))

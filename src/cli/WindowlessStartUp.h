@@ -11,7 +11,7 @@ struct TWindowlessStartUp {
     QStringList Messages; // for standard error: what the reader left out, or why it failed
 };
 
-// Loads the runtime library (freed by the caller with FreeDirect3DLibrary), answers a
-// Retry/Ignore question with Ignore, as a command has no one to ask. A missing results file is
-// no failure when missingIsEmpty (a series starts one), otherwise it is.
+// Loads the runtime library (freed by the caller with FreeDirect3DLibrary). A missing results
+// file is no failure when missingIsEmpty (a series starts one), otherwise it is. The caller
+// answers the Retry/Ignore questions (WindowlessFileAnswers).
 TWindowlessStartUp StartUpWithoutWindows(const QString& resultsFile, bool missingIsEmpty);

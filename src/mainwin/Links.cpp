@@ -27,17 +27,23 @@ void OpenMailLink() {
     ShellOpen(MailTarget());
 }
 
-QString SendResultsQuestion() {
+QString SendResultsQuestion(TMeasuredOnDisk onDisk) {
+    const QString latestMissing =
+        onDisk == TMeasuredOnDisk::AllButTheLatest
+            ? QString("Результаты последних тестирований, которые не удалось сохранить, в этот "
+                      "файл не вошли: в нём только результаты, сохранённые раньше.\r\n")
+            : QString();
     return QString("Уважаемый пользователь программы, просим вас внести свой вклад в развитие "
                    "программы, отправив нам результаты тестирований вашей графической системы "
                    "(файл Results.bin) на наш e-mail ") +
-           ProgramEmail + ".\r\nВы хотите отправить результаты тестирований нам?";
+           ProgramEmail + ".\r\n" + latestMissing +
+           "Вы хотите отправить результаты тестирований нам?";
 }
 
-void AskToSendResults(QWidget* parent) {
-    if (!ResultsChanged)
+void AskToSendResults(QWidget* parent, TMeasuredOnDisk onDisk) {
+    if (!ResultsChanged || onDisk == TMeasuredOnDisk::None)
         return;
-    if (AskUser(parent, QMessageBox::Question, SendResultsQuestion(),
+    if (AskUser(parent, QMessageBox::Question, SendResultsQuestion(onDisk),
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
         OpenMailLink();
 }

@@ -13,8 +13,18 @@ void OpenWebSite();
 // LabeledEdit2Click: a mail message to the program's contact address.
 void OpenMailLink();
 
-// The question at close, with its CR LF line break.
-QString SendResultsQuestion();
+// How much of what was measured since start Results.bin holds when the program closes.
+enum class TMeasuredOnDisk {
+    All,
+    // Earlier results are in it, the latest could not be saved and the user gave them up.
+    AllButTheLatest,
+    None,
+};
+
+// The question at close, with its CR LF line breaks; with a line that the latest results are
+// not in the file when they are not.
+QString SendResultsQuestion(TMeasuredOnDisk onDisk = TMeasuredOnDisk::All);
 // FormClose: once a result was recorded since start (ResultsChanged), asks whether to send
-// Results.bin and opens a mail message on Yes. The window closes whatever the answer.
-void AskToSendResults(QWidget* parent);
+// Results.bin and opens a mail message on Yes; never when the file holds nothing of what was
+// measured. The window closes whatever the answer.
+void AskToSendResults(QWidget* parent, TMeasuredOnDisk onDisk = TMeasuredOnDisk::All);

@@ -1,8 +1,33 @@
 #include "mainwin/MergeOffer.h"
 
 #include "platform/MessageBox.h"
+#include "state/ResultsFile.h"
+
+#include <QStringList>
 
 #include <algorithm>
+
+QString StartUpReadText(const TMergeReport& report) {
+    if (report.TookEverything())
+        return {};
+    const std::string told = ReadReportText(ResultsFileName, report);
+    if (told.empty())
+        return {};
+    return QString::fromStdString(told) +
+           (report.KeptBeforeReplacing()
+                ? QStringLiteral("\r\n\r\nПрежде чем записать в Results.bin новые результаты, "
+                                 "программа сохранит прежний файл под другим именем, так что "
+                                 "непрочитанное не пропадёт.")
+                : QString());
+}
+
+void LoadResultsAtStart(QWidget* parent) {
+    TMergeReport report;
+    LoadResults(ResultsFileName, &report);
+    const QString text = StartUpReadText(report);
+    if (!text.isEmpty())
+        ShowMessage(QMessageBox::Warning, text, parent);
+}
 
 std::vector<std::string> OtherResultsFiles(const std::filesystem::path& folder) {
     std::vector<std::string> names;
@@ -36,6 +61,19 @@ QString MergeNotSavedText(const std::string& fileName, const TSaveOutcome& save)
            QString::fromStdString(SaveFailureText(save)) + QStringLiteral(".");
 }
 
+QString MergeOutcomeText(const std::string& fileName, const TMergeReport& read,
+                         const TSaveOutcome& save) {
+    QStringList parts;
+    if (!read.TookEverything())
+        if (const std::string told = ReadReportText(fileName, read); !told.empty())
+            parts.append(QString::fromStdString(told));
+    if (!save.Saved)
+        parts.append(MergeNotSavedText(fileName, save));
+    else if (!save.KeptAs.empty())
+        parts.append(QString::fromStdString(KeptFileText(save)));
+    return parts.join(QStringLiteral("\r\n\r\n"));
+}
+
 std::optional<TSaveOutcome> OfferResultsMerges(QWidget* parent) {
     std::optional<TSaveOutcome> last;
     for (const std::string& name : OtherResultsFiles(".")) {
@@ -44,13 +82,11 @@ std::optional<TSaveOutcome> OfferResultsMerges(QWidget* parent) {
                     QMessageBox::NoButton, QStringLiteral("MergeQuestion")) != QMessageBox::Yes)
             continue;
         ResultsFileLock lock;
-        LoadResults(name);
+        TMergeReport read;
+        LoadResults(name, &read);
         last = SaveResults();
-        if (!last->Saved)
-            ShowMessage(QMessageBox::Warning, MergeNotSavedText(name, *last), parent);
-        else if (!last->KeptAs.empty())
-            ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(last->KeptAs)),
-                        parent);
+        if (const QString text = MergeOutcomeText(name, read, *last); !text.isEmpty())
+            ShowMessage(QMessageBox::Warning, text, parent);
     }
     return last;
 }

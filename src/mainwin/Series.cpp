@@ -18,7 +18,7 @@ std::string SeriesEndText(bool failed, const std::string& statusText, const TSav
                ".\r\nОни остаются в памяти программы: сохранение будет повторено после "
                "следующего тестирования, а при закрытии программы будет предложено снова.";
     const std::string text = failed ? statusText : SeriesSucceededText;
-    return save.KeptAs.empty() ? text : text + "\r\n\r\n" + KeptFileText(save.KeptAs);
+    return save.KeptAs.empty() ? text : text + "\r\n\r\n" + KeptFileText(save);
 }
 
 void ShowSeriesEnd(const std::string& text) {

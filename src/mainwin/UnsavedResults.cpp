@@ -19,7 +19,10 @@ bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave) {
     const auto answer =
         AskUser(parent, QMessageBox::Warning, SaveAgainQuestion(lastSave),
                 QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Retry,
-                QMessageBox::Cancel, QStringLiteral("SaveAgainQuestion"));
+                QMessageBox::Cancel, QStringLiteral("SaveAgainQuestion"),
+                // The toolkit's own caption of Discard ("Отклонить") is not the answer the
+                // question and the end-of-series message name.
+                {{QMessageBox::Discard, QStringLiteral("Не сохранять")}});
     if (answer == QMessageBox::Discard)
         return true;
     if (answer != QMessageBox::Retry)
@@ -30,20 +33,6 @@ bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave) {
         return false;
     }
     if (!lastSave.KeptAs.empty())
-        ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(lastSave.KeptAs)),
-                    parent);
+        ShowMessage(QMessageBox::Warning, QString::fromStdString(KeptFileText(lastSave)), parent);
     return true;
-}
-
-QString SeriesRunsText() {
-    return QStringLiteral("Сейчас идёт серия тестов, запущенная из командной строки "
-                          "(stendograph --run). Дождитесь её окончания, затем запустите "
-                          "программу снова.");
-}
-
-QString SingleCopyNotSetUpText(const std::string& reason) {
-    return QStringLiteral("Не удалось проверить, не запущена ли уже другая копия программы (") +
-           QString::fromStdString(reason) +
-           QStringLiteral(").\r\nПрограмма продолжит работу, но второй её запуск не будет "
-                          "замечен.");
 }

@@ -1,6 +1,5 @@
 // What the main window says when its results could not reach Results.bin, and the question at
-// close that offers to save them again; and what it says at start when the single-copy rule
-// meets a series of the command line or cannot be set up.
+// close that offers to save them again.
 #pragma once
 
 #include "state/Variables.h"
@@ -20,8 +19,3 @@ QString SaveAgainFailedText(const TSaveOutcome& save);
 // True when the window may close: the results are saved now, or the user gave them up.
 // lastSave becomes the outcome of any new save.
 bool OfferToSaveAgain(QWidget* parent, TSaveOutcome& lastSave);
-
-// A window started while a copy runs a series from the command line.
-QString SeriesRunsText();
-// A window whose single-copy rule could not be set up; reason is the system's (English).
-QString SingleCopyNotSetUpText(const std::string& reason);

@@ -4,6 +4,7 @@
 #include "mainwin/Links.h"
 #include "mainwin/MergeOffer.h"
 #include "mainwin/ModeSelection.h"
+#include "mainwin/SecondStart.h"
 #include "mainwin/Series.h"
 #include "mainwin/UnsavedResults.h"
 #include "platform/Background.h"
@@ -21,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <cstdio>
 
 TVideoMain* VideoMain = nullptr;
 
@@ -107,7 +109,7 @@ void TVideoMain::FormCreate() {
         TestDisplayModes();
     ShowModeCheckBoxes();
 
-    LoadResults(ResultsFileName);
+    LoadResultsAtStart(this);
     if (const std::optional<TSaveOutcome> saved = OfferResultsMerges(this))
         lastSave_ = *saved;
 
@@ -126,13 +128,17 @@ void TVideoMain::ClaimSingleCopy() {
     case TClaimResult::WindowRuns:
         secondCopy_ = true;
         return;
+    case TClaimResult::WindowInSeries:
+        // Only a line on standard error: a box now would cover the series' test screen.
+        secondCopy_ = true;
+        std::fputs(WindowInSeriesLine().toUtf8().constData(), stderr);
+        return;
     case TClaimResult::SeriesRuns:
         secondCopy_ = true;
         ShowMessage(QMessageBox::Information, SeriesRunsText(), this);
         return;
     case TClaimResult::NotSetUp:
-        ShowMessage(QMessageBox::Warning,
-                    SingleCopyNotSetUpText(singleCopy_->FailureReason().toStdString()), this);
+        ShowMessage(QMessageBox::Warning, SingleCopyNotSetUpText(singleCopy_->Failure()), this);
         return;
     }
 }
@@ -185,7 +191,11 @@ void TVideoMain::LaunchSeries(bool presentation) {
         return;
     seriesRunning_ = true;
     holdActivation_ = true;
+    singleCopy_->SetBusy(true);
     lastSave_ = RunSeries(this, ReadSeriesChoice(*this, presentation), startUp_.Series).Save;
+    singleCopy_->SetBusy(false);
+    if (lastSave_.Saved && ResultsChanged)
+        measuredSaved_ = true;
     seriesRunning_ = false;
 }
 
@@ -222,7 +232,10 @@ void TVideoMain::LabeledEdit2Click() {
 bool TVideoMain::FormClose() {
     if (ResultsUnsaved && !OfferToSaveAgain(this, lastSave_))
         return false;
-    AskToSendResults(this);
+    // Still unsaved here: the user chose to close without the latest results.
+    AskToSendResults(this, !ResultsUnsaved  ? TMeasuredOnDisk::All
+                           : measuredSaved_ ? TMeasuredOnDisk::AllButTheLatest
+                                            : TMeasuredOnDisk::None);
     return true;
 }
 

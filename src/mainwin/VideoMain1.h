@@ -89,6 +89,8 @@ private:
     bool seriesRunning_ = false;
     // The last save, for the question at close while its results are not on the disk.
     TSaveOutcome lastSave_;
+    // A save after a recorded result succeeded: Results.bin holds results of this run.
+    bool measuredSaved_ = false;
 };
 
 extern TVideoMain* VideoMain;

@@ -38,15 +38,15 @@ FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
     return *this;
 }
 
-bool FolderLock::TryLock(const std::string& folder) {
+TLockAttempt FolderLock::Attempt(const std::string& folder) {
     Unlock();
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return TLockAttempt::Unusable;
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         close(fd);
-        return false;
+        return TLockAttempt::Unusable;
     }
     const Key key{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
     if (HeldFolder* held = FindHeld(key)) {
@@ -54,19 +54,20 @@ bool FolderLock::TryLock(const std::string& folder) {
         close(fd);
         ++held->Count;
         key_ = key;
-        return true;
+        return TLockAttempt::Locked;
     }
     int result;
     do
         result = flock(fd, LOCK_EX | LOCK_NB);
     while (result != 0 && errno == EINTR);
     if (result != 0) {
+        const bool busy = errno == EWOULDBLOCK;
         close(fd);
-        return false;
+        return busy ? TLockAttempt::Busy : TLockAttempt::Unusable;
     }
     HeldFolders().push_back({key, fd, 1});
     key_ = key;
-    return true;
+    return TLockAttempt::Locked;
 }
 
 void FolderLock::Unlock() {

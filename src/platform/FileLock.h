@@ -8,6 +8,13 @@
 #include <string>
 #include <utility>
 
+// What one attempt to lock a folder found.
+enum class TLockAttempt {
+    Locked,   // the folder is now held by this process
+    Busy,     // another process holds it
+    Unusable, // the folder cannot be opened
+};
+
 class FolderLock {
 public:
     FolderLock() = default;
@@ -17,10 +24,10 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // One attempt without waiting. True when the folder is now held by this process (by this
-    // holder or, counted, by an outer one); false when another process holds it or the folder
-    // cannot be opened.
-    bool TryLock(const std::string& folder);
+    // One attempt without waiting. Locked when the folder is now held by this process (by this
+    // holder or, counted, by an outer one).
+    TLockAttempt Attempt(const std::string& folder);
+    bool TryLock(const std::string& folder) { return Attempt(folder) == TLockAttempt::Locked; }
     void Unlock();
     bool Held() const { return key_.Inode != 0 || key_.Device != 0; }
     // A descriptor of the held folder (for fsync after a rename), or -1.

@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -76,6 +78,15 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
+// Gives the file open as fd an old file's owner where this process may give files away (root
+// saving another user's file), else at least its group where the owner may choose it, and then
+// its permissions, which a change of owner can clear.
+void TakeOwnerAndMode(int fd, uid_t owner, gid_t group, unsigned mode) {
+    if (fchown(fd, owner, group) != 0)
+        (void)!fchown(fd, static_cast<uid_t>(-1), group);
+    fchmod(fd, mode);
+}
+
 // A copy of from as the new file to, for file systems without hard links. Synced; removed
 // again when anything fails.
 bool CopyFile(const std::string& from, const std::string& to) {
@@ -89,6 +100,9 @@ bool CopyFile(const std::string& from, const std::string& to) {
         errno = saved;
         return false;
     }
+    struct stat old {};
+    if (fstat(in, &old) == 0)
+        TakeOwnerAndMode(out, old.st_uid, old.st_gid, old.st_mode & 07777);
     bool ok = true;
     char buffer[1 << 16];
     for (;;) {
@@ -152,6 +166,30 @@ bool FileReplacement::IsTemporaryName(const std::string& name, const std::string
     return name.size() == prefix.size() + RandomLength && name.starts_with(prefix);
 }
 
+std::string FileReplacement::ReplacedFile(const std::string& path) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+void FileReplacement::RemoveStaleTemporaryFiles(const std::string& path) {
+    const std::string target = ReplacedFile(path);
+    DIR* folder = opendir(FolderOf(target).c_str());
+    if (folder == nullptr)
+        return;
+    const std::string name = NameOf(target);
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(folder)) {
+        if (IsTemporaryName(entry->d_name, name))
+            stale.emplace_back(entry->d_name);
+    }
+    for (const std::string& entry : stale)
+        unlinkat(dirfd(folder), entry.c_str(), 0);
+    closedir(folder);
+}
+
 bool FileReplacement::Fail(TFileStep step, int errorNumber) {
     if (!error_.Failed())
         error_ = {step, errorNumber};
@@ -185,6 +223,8 @@ bool FileReplacement::Begin(const std::string& path) {
     if (oldExists_ && access(target_.c_str(), W_OK) != 0)
         return Fail(TFileStep::WriteProtected, errno);
     oldMode_ = oldExists_ ? static_cast<unsigned>(old.st_mode & 07777) : 0;
+    oldOwner_ = old.st_uid;
+    oldGroup_ = old.st_gid;
 
     const std::string folder = FolderOf(target_);
     const std::string prefix = folder + "/" + TempPrefix(NameOf(target_));
@@ -221,7 +261,7 @@ bool FileReplacement::Commit(const std::string& keepAs) {
     if (fd_ < 0)
         return false;
     if (oldExists_)
-        fchmod(fd_, oldMode_);
+        TakeOwnerAndMode(fd_, oldOwner_, oldGroup_, oldMode_);
     if (fsync(fd_) != 0)
         return Fail(TFileStep::Sync, errno);
     const int fd = fd_;

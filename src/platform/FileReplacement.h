@@ -1,8 +1,8 @@
 // Replacing a file whole or not at all. The new content goes to a hidden temporary file beside
 // the old one; every write is checked, the file is synced, and only then is it renamed over the
-// old file, whose permissions it takes. On any failure the old file stays byte for byte as it
-// was and the temporary file is removed, so a full disk or a read-only folder never leaves a
-// truncated or empty file behind.
+// old file, whose owner, group and permissions it takes. On any failure the old file stays byte for
+// byte as it was and the temporary file is removed, so a full disk or a read-only folder never
+// leaves a truncated or empty file behind.
 //
 // Written here rather than with QSaveFile: that class names its temporary file after the
 // target ("Results.bin.XXXXXX"), a name a user may give a file of their own, and its buffered
@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <sys/types.h>
 
 // Which step of a replacement failed.
 enum class TFileStep {
@@ -59,6 +60,13 @@ public:
 
     // Whether a name is that of a temporary file of the named file, as Begin makes them.
     static bool IsTemporaryName(const std::string& name, const std::string& fileName);
+    // The file a replacement of path replaces: the final target when path is a symbolic link
+    // to an existing file, path itself otherwise.
+    static std::string ReplacedFile(const std::string& path);
+    // Removes the temporary files that replacements of path left when they were killed before
+    // their rename: only names Begin makes, beside the file replaced. The caller must keep
+    // other writers of that file away meanwhile.
+    static void RemoveStaleTemporaryFiles(const std::string& path);
 
 private:
     bool Fail(TFileStep step, int errorNumber);
@@ -68,6 +76,8 @@ private:
     int fd_ = -1;
     bool oldExists_ = false;
     unsigned oldMode_ = 0;
+    uid_t oldOwner_ = 0;
+    gid_t oldGroup_ = 0;
     std::size_t written_ = 0;
     std::size_t flushedUpTo_ = 0;
     TFileError error_;

@@ -1,5 +1,7 @@
 #include "platform/SingleCopy.h"
 
+#include "platform/FileReplacement.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -25,21 +27,24 @@ constexpr int StartLockWaitMs = AnswerTimeoutMs + 4000;
 constexpr QByteArrayView ActivateMessage = "activate\n";
 constexpr QByteArrayView QueryMessage = "query\n";
 constexpr QByteArrayView WindowAnswer = "window\n";
+constexpr QByteArrayView BusyWindowAnswer = "window-in-series\n";
 constexpr QByteArrayView SeriesAnswer = "series\n";
 
 // Whether path is a folder of this user's that no one else may enter; if not, why.
-bool IsPrivateFolder(const QByteArray& path, QString* why) {
+bool IsPrivateFolder(const QByteArray& path, TSingleCopyFailure* why) {
+    using TFault = TSingleCopyFailure::TFault;
+    *why = {TSingleCopyFailure::TStep::CheckFolder, TFault::None, QFile::decodeName(path), 0, {}};
     struct stat info {};
     if (lstat(path.constData(), &info) != 0) {
-        *why = QString::fromLocal8Bit(std::strerror(errno));
+        why->Errno = errno;
         return false;
     }
     if (!S_ISDIR(info.st_mode))
-        *why = QStringLiteral("it is not a folder");
+        why->Fault = TFault::NotAFolder;
     else if (info.st_uid != getuid())
-        *why = QStringLiteral("it belongs to another user");
+        why->Fault = TFault::OtherUser;
     else if ((info.st_mode & 077) != 0)
-        *why = QStringLiteral("other users may enter it");
+        why->Fault = TFault::OthersMayEnter;
     else
         return true;
     return false;
@@ -48,7 +53,7 @@ bool IsPrivateFolder(const QByteArray& path, QString* why) {
 // What a copy listening on path is doing; nothing when no copy answers there. When
 // askToComeForward, a copy that shows its windows is asked to come to the front (a copy
 // running a series ignores the request).
-std::optional<TCopyRole> AskRunningCopy(const QString& path, bool askToComeForward) {
+std::optional<TClaimResult> AskRunningCopy(const QString& path, bool askToComeForward) {
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(ConnectTimeoutMs))
@@ -62,10 +67,13 @@ std::optional<TCopyRole> AskRunningCopy(const QString& path, bool askToComeForwa
            socket.waitForReadyRead(AnswerTimeoutMs)) {
     }
     // A copy that says nothing in time shows its windows: only those are ever that slow.
-    const TCopyRole role =
-        socket.readLine() == SeriesAnswer.toByteArray() ? TCopyRole::Series : TCopyRole::Window;
+    const QByteArray answer = socket.readLine();
     socket.disconnectFromServer();
-    return role;
+    if (answer == SeriesAnswer.toByteArray())
+        return TClaimResult::SeriesRuns;
+    if (answer == BusyWindowAnswer.toByteArray())
+        return TClaimResult::WindowInSeries;
+    return TClaimResult::WindowRuns;
 }
 
 } // namespace
@@ -75,8 +83,8 @@ SingleCopy::SingleCopy(const QString& title, TCopyRole role, QObject* parent)
 
 SingleCopy::~SingleCopy() = default;
 
-QString SingleCopy::PrivateFolder(QString* error) {
-    QString why;
+QString SingleCopy::PrivateFolder(TSingleCopyFailure* failure) {
+    TSingleCopyFailure why;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime)
         if (IsPrivateFolder(runtime, &why))
             return QString::fromLocal8Bit(runtime);
@@ -84,15 +92,16 @@ QString SingleCopy::PrivateFolder(QString* error) {
     const QByteArray own = QFile::encodeName(QDir::tempPath()) + "/stendograph-" +
                            QByteArray::number(static_cast<qulonglong>(getuid()));
     if (mkdir(own.constData(), 0700) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("cannot make the folder %1: %2")
-                     .arg(QFile::decodeName(own), QString::fromLocal8Bit(std::strerror(errno)));
+        *failure = {TSingleCopyFailure::TStep::MakeFolder,
+                    TSingleCopyFailure::TFault::None,
+                    QFile::decodeName(own),
+                    errno,
+                    {}};
         return {};
     }
-    if (!IsPrivateFolder(own, &why)) {
-        *error =
-            QStringLiteral("the folder %1 cannot be used: %2").arg(QFile::decodeName(own), why);
+    if (!IsPrivateFolder(own, failure))
         return {};
-    }
+    *failure = {};
     return QFile::decodeName(own);
 }
 
@@ -104,7 +113,7 @@ QString SingleCopy::SocketPath(const QString& folder, const QString& title) {
 }
 
 TClaimResult SingleCopy::Claim(bool askToComeForward) {
-    failure_.clear();
+    failure_ = {};
     const QString folder = PrivateFolder(&failure_);
     if (folder.isEmpty())
         return TClaimResult::NotSetUp;
@@ -114,11 +123,15 @@ TClaimResult SingleCopy::Claim(bool askToComeForward) {
     // the listening happen under a lock file, which QLockFile frees itself when its owner died.
     QLockFile startLock(path + QStringLiteral(".lock"));
     if (!startLock.tryLock(StartLockWaitMs)) {
-        failure_ = QStringLiteral("the lock %1 stayed taken").arg(startLock.fileName());
+        failure_ = {TSingleCopyFailure::TStep::Lock,
+                    TSingleCopyFailure::TFault::None,
+                    startLock.fileName(),
+                    0,
+                    {}};
         return TClaimResult::NotSetUp;
     }
-    if (const std::optional<TCopyRole> running = AskRunningCopy(path, askToComeForward))
-        return *running == TCopyRole::Series ? TClaimResult::SeriesRuns : TClaimResult::WindowRuns;
+    if (const std::optional<TClaimResult> running = AskRunningCopy(path, askToComeForward))
+        return *running;
 
     // Nobody answers: any socket file of that name was left by a copy that ended without
     // closing it, and would make listening fail.
@@ -127,17 +140,44 @@ TClaimResult SingleCopy::Claim(bool askToComeForward) {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_.get(), &QLocalServer::newConnection, this, &SingleCopy::AcceptConnections);
     if (!server_->listen(path)) {
-        failure_ = QStringLiteral("cannot listen on %1: %2").arg(path, server_->errorString());
+        failure_ = {TSingleCopyFailure::TStep::Listen, TSingleCopyFailure::TFault::None, path, 0,
+                    server_->errorString()};
         server_.reset();
         return TClaimResult::NotSetUp;
     }
     return TClaimResult::First;
 }
 
+QString SingleCopyFailureText(const TSingleCopyFailure& failure) {
+    using TStep = TSingleCopyFailure::TStep;
+    using TFault = TSingleCopyFailure::TFault;
+    const QString system = QString::fromStdString(SystemErrorText(failure.Errno));
+    switch (failure.Step) {
+    case TStep::None:
+        break;
+    case TStep::MakeFolder:
+        return QStringLiteral("cannot make the folder %1: %2").arg(failure.Path, system);
+    case TStep::CheckFolder: {
+        const QString why = failure.Fault == TFault::NotAFolder       ? "it is not a folder"
+                            : failure.Fault == TFault::OtherUser      ? "it belongs to another user"
+                            : failure.Fault == TFault::OthersMayEnter ? "other users may enter it"
+                                                                      : system;
+        return QStringLiteral("the folder %1 cannot be used: %2").arg(failure.Path, why);
+    }
+    case TStep::Lock:
+        return QStringLiteral("the lock %1 stayed taken").arg(failure.Path);
+    case TStep::Listen:
+        return QStringLiteral("cannot listen on %1: %2").arg(failure.Path, failure.Detail);
+    }
+    return {};
+}
+
 void SingleCopy::AcceptConnections() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        const QByteArrayView answer = role_ == TCopyRole::Series ? SeriesAnswer : WindowAnswer;
+        const QByteArrayView answer = role_ == TCopyRole::Series ? SeriesAnswer
+                                      : busy_                    ? BusyWindowAnswer
+                                                                 : WindowAnswer;
         socket->write(answer.data(), answer.size());
         // The later copy may have written and gone before the connection is taken here.
         const auto read = [this, socket] {

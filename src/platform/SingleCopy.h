@@ -13,6 +13,31 @@
 
 class QLocalServer;
 
+// Why the single-copy rule could not be set up, in parts that each language words its own way.
+struct TSingleCopyFailure {
+    enum class TStep {
+        None,
+        MakeFolder,  // the private folder could not be made
+        CheckFolder, // it could not be looked at, or is not fit (Fault)
+        Lock,        // the lock guarding the set-up stayed taken
+        Listen,      // the socket could not be listened on (Detail: the toolkit's words)
+    };
+    enum class TFault {
+        None,
+        NotAFolder,
+        OtherUser,      // it belongs to another user
+        OthersMayEnter, // other users may enter it
+    };
+    TStep Step = TStep::None;
+    TFault Fault = TFault::None;
+    QString Path; // the folder, lock or socket concerned
+    int Errno = 0;
+    QString Detail;
+};
+
+// The failure in English, for the command line and tests.
+QString SingleCopyFailureText(const TSingleCopyFailure& failure);
+
 // What a copy is doing, as it tells later copies.
 enum class TCopyRole {
     Window, // the program's windows
@@ -20,10 +45,11 @@ enum class TCopyRole {
 };
 
 enum class TClaimResult {
-    First,      // this is the first copy: it now listens
-    WindowRuns, // another copy shows its windows (and was asked to come to the front)
-    SeriesRuns, // another copy runs a series from the command line
-    NotSetUp,   // the rule could not be set up (see FailureReason); this copy may go on
+    First,          // this is the first copy: it now listens
+    WindowRuns,     // another copy shows its windows (and was asked to come to the front)
+    WindowInSeries, // the same, but its window runs a series: it comes forward after that
+    SeriesRuns,     // another copy runs a series from the command line
+    NotSetUp,       // the rule could not be set up (see FailureReason); this copy may go on
 };
 
 class SingleCopy : public QObject {
@@ -41,12 +67,18 @@ public:
     // another copy that is starting at the same moment.
     TClaimResult Claim(bool askToComeForward = true);
 
-    // Why the rule could not be set up (English, for the command line and tests).
-    const QString& FailureReason() const { return failure_; }
+    // While busy (its window runs a series), later copies learn that this copy comes to the
+    // front only when that is over.
+    void SetBusy(bool busy) { busy_ = busy; }
 
-    // The folder of the socket and the lock for this user; empty, with the reason in *error,
+    // Why the rule could not be set up.
+    const TSingleCopyFailure& Failure() const { return failure_; }
+    // The same in English, for the command line and tests.
+    QString FailureReason() const { return SingleCopyFailureText(failure_); }
+
+    // The folder of the socket and the lock for this user; empty, with the reason in *failure,
     // when no safe folder can be had.
-    static QString PrivateFolder(QString* error);
+    static QString PrivateFolder(TSingleCopyFailure* failure);
     // The socket's full name for title, in folder.
     static QString SocketPath(const QString& folder, const QString& title);
 
@@ -58,6 +90,7 @@ private:
 
     QString title_;
     TCopyRole role_;
-    QString failure_;
+    bool busy_ = false;
+    TSingleCopyFailure failure_;
     std::unique_ptr<QLocalServer> server_;
 };

@@ -32,6 +32,11 @@ void ComboComputerDrawItem(QPainter& canvas, const QRect& rect, int computer) {
     QFont font("Liberation Sans"); // "MS Sans Serif", 8 points: 11 pixels high
     font.setPixelSize(11);
     font.setStyleStrategy(QFont::NoAntialias);
+    // Unsmoothed glyphs are drawn hinted to the pixel grid whatever fontconfig's hint style
+    // says, but under the desktop's "slight" style their advances stay unhinted, wider than
+    // many hinted glyphs: letters then stand apart ("P entium"). Full hinting takes glyphs and
+    // advances from the same hinted outlines.
+    font.setHintingPreference(QFont::PreferFullHinting);
     canvas.setFont(font);
     const QFontMetrics metrics(font);
     const int h = metrics.height(); // of the text " "

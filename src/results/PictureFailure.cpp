@@ -1,10 +1,12 @@
 #include "results/PictureFailure.h"
 
 QString PictureFailureText(const TPictureFailure& failure, const QString& fileName, int height) {
-    if (failure.TooTallForPng)
-        return QString("Рисунок высотой %1 пикселей слишком велик для PNG. "
-                       "Сохраните его в формате BMP.")
+    if (failure.TooTallForBmp)
+        return QString("Рисунок высотой %1 пикселей слишком велик для BMP. "
+                       "Сохраните его в формате PNG.")
             .arg(height);
+    if (failure.Cancelled)
+        return QString("Сохранение рисунка прервано: файл %1 не записан.").arg(fileName);
     switch (failure.File.Step) {
     case TFileStep::Create:
     case TFileStep::NotAFile:
@@ -14,4 +16,8 @@ QString PictureFailureText(const TPictureFailure& failure, const QString& fileNa
     default:
         return QString("Рисунок не удалось записать в файл %1.").arg(fileName);
     }
+}
+
+QString PictureSavedText(const QString& fileName) {
+    return QString("Рисунок сохранён в файле %1.").arg(fileName);
 }

@@ -3,10 +3,10 @@
 #include "platform/Background.h"
 #include "platform/BitBtn.h"
 #include "platform/Fonts.h"
-#include "platform/MessageBox.h"
 #include "results/ChartBox.h"
 #include "results/ComputerList.h"
-#include "results/PictureFailure.h"
+#include "results/GroupStyle.h"
+#include "results/PictureSave.h"
 #include "results/ResultSelection.h"
 #include "state/Variables.h"
 
@@ -14,16 +14,11 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QFileDialog>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMenu>
 #include <QPainter>
-#include <QProxyStyle>
 #include <QRadioButton>
 #include <QScreen>
-#include <QStyleOption>
-#include <qdrawutil.h>
 
 TVideoResults* VideoResults = nullptr;
 std::int32_t ShownComputerView = 0;
@@ -42,22 +37,6 @@ void MakeSilver(QWidget* widget) {
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
-
-// Group frames drawn as an etched line only, so that a group is as silver inside as the
-// palette says; the application's style would lay a tinted panel over it.
-class TEtchedGroupStyle : public QProxyStyle {
-public:
-    using QProxyStyle::QProxyStyle;
-
-    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget) const override {
-        if (element != PE_FrameGroupBox) {
-            QProxyStyle::drawPrimitive(element, option, painter, widget);
-            return;
-        }
-        qDrawShadeRect(painter, option->rect, option->palette, true, 1, 0);
-    }
-};
 
 // The radio buttons named prefix0, prefix1, ... as one group whose ids are item indices.
 QButtonGroup* RadioGroup(QWidget* box, const QString& prefix) {
@@ -92,11 +71,15 @@ TVideoResults::TVideoResults(QWidget* parent)
          std::initializer_list<QWidget*>{ui_->RadioComputer, ui_->RadioAcceleration,
                                          ui_->BoxForComputer, ui_->ComboComputer, ui_->Box1})
         MakeSilver(silver);
-    auto* groupStyle = new TEtchedGroupStyle(QApplication::style()->name());
+    auto* groupStyle = new TGroupStyle(QApplication::style()->name());
     groupStyle->setParent(this);
+    // A style set on a widget is not its children's: the radio items get it one by one.
     for (QWidget* group : std::initializer_list<QWidget*>{
-             ui_->RadioComputer, ui_->RadioAcceleration, ui_->BoxForComputer})
+             ui_->RadioComputer, ui_->RadioAcceleration, ui_->BoxForComputer}) {
         group->setStyle(groupStyle);
+        for (QRadioButton* item : group->findChildren<QRadioButton*>())
+            item->setStyle(groupStyle);
+    }
     ui_->BitBtn2->setFont(ArialBlackFont(21));
     QPalette buttonPalette = ui_->BitBtn2->palette();
     buttonPalette.setColor(QPalette::ButtonText, QColor(0x00, 0x00, 0xFF));
@@ -176,24 +159,9 @@ void TVideoResults::BitBtn2Click() {
 }
 
 void TVideoResults::SavePictureClick() {
-    QFileDialog dialog(this, "Сохранить рисунок", QString(),
-                       "Рисунок PNG (*.png);;Рисунок BMP (*.bmp)");
-    dialog.setObjectName("SavePictureDialog");
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix("png");
-    dialog.selectFile("Image.png");
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter.contains("bmp") ? "bmp" : "png");
-    });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString fileName = dialog.selectedFiles().first();
-    TPictureFailure failure;
-    if (!SaveChartPicture(ui_->Box1->Layout(), fileName, QLocale().decimalPoint(), &failure))
-        ShowMessage(QMessageBox::Warning,
-                    PictureFailureText(failure, fileName, ui_->Box1->Layout().Height), this);
+    // A copy: the picture saved is the chart shown when the user asked for it.
+    const TChartLayout layout = ui_->Box1->Layout();
+    SavePictureWithProgress(this, layout);
 }
 
 void TVideoResults::showEvent(QShowEvent* event) {

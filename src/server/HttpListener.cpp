@@ -187,6 +187,13 @@ std::string ForwardedSender(beast::string_view forwarded, const std::string& pro
     return error ? proxy : address.to_string();
 }
 
+// The client went, or took too long: nothing is answered.
+bool ConnectionEnded(const beast::error_code& error) {
+    return error == http::error::end_of_stream || error == beast::error::timeout ||
+           error == net::error::operation_aborted || error == net::error::connection_reset ||
+           error == net::error::eof;
+}
+
 class TSession : public std::enable_shared_from_this<TSession> {
 public:
     TSession(tcp::socket socket, std::string address, std::string counted, TShared& shared,
@@ -217,9 +224,7 @@ private:
     void OnHeader(beast::error_code error, std::size_t) {
         if (error == http::error::header_limit)
             return Refuse(JsonErrorResponse(431, "the request's header is too large"));
-        if (error == http::error::end_of_stream || error == beast::error::timeout ||
-            error == net::error::operation_aborted || error == net::error::connection_reset ||
-            error == net::error::eof)
+        if (ConnectionEnded(error))
             return Close();
         if (error)
             return Refuse(JsonErrorResponse(400, "the request could not be read"));
@@ -267,9 +272,7 @@ private:
     void OnBody(beast::error_code error, std::size_t) {
         if (error == http::error::body_limit)
             return Refuse(TooLargeResponse(request_.Path));
-        if (error == beast::error::timeout || error == http::error::end_of_stream ||
-            error == net::error::operation_aborted || error == net::error::connection_reset ||
-            error == net::error::eof)
+        if (ConnectionEnded(error))
             return Close();
         if (error)
             return Refuse(JsonErrorResponse(400, "the request could not be read"));
@@ -284,7 +287,10 @@ private:
         const bool keepAlive = message.keep_alive();
         const bool head = message.method() == http::verb::head;
         const unsigned version = message.version();
-        // The worker's time is the server's own: no deadline while the request is answered.
+        // The first pages of the ranking are answered at once from what the server keeps;
+        // anything else goes to a worker, whose time is the server's own: no deadline then.
+        if (auto kept = KeptResponse(request, shared_.Context))
+            return Answer(std::move(*kept), version, keepAlive, head, false);
         stream_.expires_never();
         net::post(workers_, [self = shared_from_this(), request = std::move(request), keepAlive,
                              head, version]() {

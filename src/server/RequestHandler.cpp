@@ -312,6 +312,12 @@ THttpResponse JsonErrorResponse(int status, const char* message) {
     return JsonError(status, QString::fromUtf8(message));
 }
 
+std::optional<THttpResponse> KeptResponse(const THttpRequest& request, TServerContext& context) {
+    if (!IsRankingRequest(request))
+        return std::nullopt;
+    return context.Cache.Find(CacheKey(request), context.Database.Generation());
+}
+
 THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context) {
     try {
         if (!IsRankingRequest(request))

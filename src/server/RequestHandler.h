@@ -59,6 +59,10 @@ struct TServerContext {
 
 THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context);
 
+// The answer HandleRequest would give from the answers it keeps, or nothing when it would have
+// to ask the database: quick enough for the threads that read the requests.
+std::optional<THttpResponse> KeptResponse(const THttpRequest& request, TServerContext& context);
+
 // The answer that refuses a request from its header alone, or nothing when it may go on: an
 // upload larger than MaxUploadBytes (413), compressed (415) or past its sender's upload limit
 // (429 with Retry-After). An upload that may go on has used one of its sender's uploads.

@@ -277,6 +277,101 @@ QByteArray ExportJson(const TExportStore& store) {
     return QJsonDocument(rows).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// Why nothing of a file was taken.
+QString IgnoredReason(const TMergeReport& report) {
+    switch (report.IgnoredBecause) {
+    case TIgnoredBecause::NotAFile:
+        return QStringLiteral("not a regular file");
+    case TIgnoredBecause::TooShort:
+        return QStringLiteral("too short to be a results file");
+    case TIgnoredBecause::OtherVersion:
+        return QStringLiteral("results of version %1.%2, not %3.%4")
+            .arg(int{report.FileVersionMajor})
+            .arg(int{report.FileVersionMinor})
+            .arg(int{VersionMajor})
+            .arg(int{VersionMinor});
+    case TIgnoredBecause::SizeMismatch:
+        return QStringLiteral("the size it states is not its size (cut short or extended)");
+    case TIgnoredBecause::ReadFailed:
+    case TIgnoredBecause::Nothing:
+        break;
+    }
+    return QStringLiteral("could not be read");
+}
+
+// Where a merge stopped, and what it had read before.
+QString StoppedReason(const TMergeReport& report) {
+    const QString where =
+        report.StoppedBecause == TStoppedBecause::ReadFailed
+            ? QStringLiteral("could not be read beyond byte %1").arg(report.StopOffset)
+            : QStringLiteral("computer block %1 (at byte %2) states more than the file holds")
+                  .arg(report.StopBlock + 1)
+                  .arg(report.StopOffset);
+    return QStringLiteral("%1: %2 of the %3 it states read, with %4; the other %5 and their "
+                          "results not read")
+        .arg(where)
+        .arg(report.BlocksMerged + report.ComputersLeftOut)
+        .arg(Plural(report.BlocksDeclared, "computer", "computers"))
+        .arg(Plural(report.ResultsRead() + report.ResultsLeftOut, "result", "results"))
+        .arg(Plural(report.ComputersNotReached(), "computer", "computers"));
+}
+
+QString LeftOutCount(const TMergeReport& report) {
+    return QStringLiteral("%1 and %2 left out: they cannot be measurements")
+        .arg(Plural(report.ComputersLeftOut, "computer", "computers"))
+        .arg(Plural(report.ResultsLeftOut, "result", "results"));
+}
+
+QString Words(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString NotOpenedReason(const TMergeReport& report) {
+    if (report.HeldByAnotherCopy)
+        return QStringLiteral("another copy of the program held it to the end of the wait");
+    if (report.OpenErrno != 0)
+        return QStringLiteral("it could not be opened: %1")
+            .arg(QString::fromStdString(SystemErrorText(report.OpenErrno)));
+    return QStringLiteral("it could not be opened");
+}
+
+} // namespace
+
+QString SummariseMergeReport(const TMergeReport& report) {
+    QStringList parts;
+    switch (report.Outcome) {
+    case TMergeOutcome::Missing:
+        return QStringLiteral("there is no such file");
+    case TMergeOutcome::NotOpened:
+        return NotOpenedReason(report);
+    case TMergeOutcome::Ignored:
+        return IgnoredReason(report) + QStringLiteral("; nothing of it was read");
+    case TMergeOutcome::Stopped:
+        parts.append(StoppedReason(report));
+        break;
+    case TMergeOutcome::Merged:
+        if (report.ComputersNotReached() > 0)
+            parts.append(QStringLiteral("it states %1 but holds %2")
+                             .arg(Plural(report.BlocksDeclared, "computer", "computers"))
+                             .arg(report.BlocksMerged + report.ComputersLeftOut));
+        if (report.BytesLeftUnread > 0)
+            parts.append(
+                QStringLiteral("%1 after its last computer not read")
+                    .arg(Plural(static_cast<qint64>(report.BytesLeftUnread), "byte", "bytes")));
+        break;
+    }
+    if (report.ComputersLeftOut > 0 || report.ResultsLeftOut > 0) {
+        QStringList reasons;
+        for (const auto& [why, count] : report.LeftOutReasons)
+            reasons.append(QStringLiteral("%1 (%2)").arg(Words(ImplausibleText(why))).arg(count));
+        parts.append(LeftOutCount(report) + QStringLiteral(": ") +
+                     reasons.join(QStringLiteral("; ")));
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
 QStringList DescribeMergeReport(const QString& fileName, const TMergeReport& report) {
     QStringList lines;
     const auto say = [&](const QString& text) {
@@ -287,38 +382,16 @@ QStringList DescribeMergeReport(const QString& fileName, const TMergeReport& rep
         say(QStringLiteral("no such file"));
         return lines;
     case TMergeOutcome::NotOpened:
-        say(QStringLiteral("cannot be opened for reading"));
+        say(QStringLiteral("not read: ") + NotOpenedReason(report));
         return lines;
-    case TMergeOutcome::Ignored:
-        switch (report.IgnoredBecause) {
-        case TIgnoredBecause::NotAFile:
-            say(QStringLiteral("not a regular file"));
-            break;
-        case TIgnoredBecause::TooShort:
-            say(QStringLiteral("too short to be a results file; ignored whole"));
-            break;
-        case TIgnoredBecause::OtherVersion:
-            say(QStringLiteral("results of version %1.%2, not %3.%4; ignored whole")
-                    .arg(int{report.FileVersionMajor})
-                    .arg(int{report.FileVersionMinor})
-                    .arg(int{VersionMajor})
-                    .arg(int{VersionMinor}));
-            break;
-        case TIgnoredBecause::SizeMismatch:
-            say(QStringLiteral("the size it states is not its size (cut short or extended); "
-                               "ignored whole"));
-            break;
-        case TIgnoredBecause::ReadFailed:
-        case TIgnoredBecause::Nothing:
-            say(QStringLiteral("could not be read"));
-            break;
-        }
+    case TMergeOutcome::Ignored: {
+        const bool aResultsFile = report.IgnoredBecause != TIgnoredBecause::NotAFile &&
+                                  report.IgnoredBecause != TIgnoredBecause::ReadFailed;
+        say(IgnoredReason(report) + (aResultsFile ? QStringLiteral("; ignored whole") : QString()));
         return lines;
+    }
     case TMergeOutcome::Stopped:
-        say(QStringLiteral("computer block %1 (at byte %2) states more than the file holds; it "
-                           "and any blocks after it are ignored")
-                .arg(report.BlocksMerged + report.ComputersLeftOut + 1)
-                .arg(report.StopOffset));
+        say(StoppedReason(report));
         break;
     case TMergeOutcome::Merged:
         if (report.BlocksDeclared < 0)
@@ -334,11 +407,9 @@ QStringList DescribeMergeReport(const QString& fileName, const TMergeReport& rep
         break;
     }
     if (report.ComputersLeftOut > 0 || report.ResultsLeftOut > 0)
-        say(QStringLiteral("%1 and %2 left out: they cannot be measurements")
-                .arg(Plural(report.ComputersLeftOut, "computer", "computers"))
-                .arg(Plural(report.ResultsLeftOut, "result", "results")));
+        say(LeftOutCount(report));
     for (const TMergeReport::TLeftOut& record : report.LeftOut) {
-        const QString why = QString::fromUtf8(ImplausibleText(record.Why));
+        const QString why = Words(ImplausibleText(record.Why));
         if (record.Result < 0)
             say(QStringLiteral("computer block %1 left out with its results: %2")
                     .arg(record.Block + 1)

@@ -40,3 +40,5 @@ QJsonObject ExportJsonRow(std::size_t computerNumber, const TComputerRecord& com
 // What a merge of the file left out, one line each, for standard error; empty for a file
 // read whole.
 QStringList DescribeMergeReport(const QString& fileName, const TMergeReport& report);
+// The same in one phrase about the file ("it is ..."), without the records one by one.
+QString SummariseMergeReport(const TMergeReport& report);

@@ -190,6 +190,8 @@ TImplausible JudgeComputer(const TComputerRecord& computer,
                            const std::vector<TStringSlot>& devices) {
     if (StringSlotText(UnscrambleText(computer.RecordTag)) != "1")
         return TImplausible::RecordTag;
+    if (devices.size() > MaxDeviceLines)
+        return TImplausible::DeviceLines;
     const TStringSlot* slots = &computer.Processor;
     for (int i = 0; i < 8; ++i)
         if (HasControlCharacter(slots[i]))
@@ -265,6 +267,8 @@ std::string_view ImplausibleText(TImplausible why) {
         return "the computer's memory size is not a number";
     case TImplausible::Capabilities:
         return "the computer's Direct3D capability blocks are damaged";
+    case TImplausible::DeviceLines:
+        return "the computer has more device lines than any computer has";
     }
     return "implausible";
 }
@@ -315,6 +319,8 @@ std::string_view ImplausibleTextRussian(TImplausible why) {
         return "объём памяти компьютера не число";
     case TImplausible::Capabilities:
         return "описание возможностей Direct3D повреждено";
+    case TImplausible::DeviceLines:
+        return "у компьютера больше строк описания устройств, чем бывает";
     }
     return "неправдоподобен";
 }

@@ -8,6 +8,7 @@
 
 #include "state/Variables.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -38,7 +39,12 @@ enum class TImplausible : std::uint8_t {
     ControlCharacter, // a text holds a control character
     MemoryText,       // the memory size is neither a number nor "n/d"
     Capabilities,     // a capability block of the wrong device type or adapter
+    DeviceLines,      // more device lines than any computer has
 };
+
+// The most device lines a computer can have: the two headings and, for each of the two device
+// classes, one line per registry subkey of four decimal digits.
+inline constexpr std::size_t MaxDeviceLines = 2 + 2 * 10000;
 
 // The TDateTime of 1 January 2000: no result of the program is older.
 inline constexpr double EarliestPlausibleTimestamp = 36526.0;

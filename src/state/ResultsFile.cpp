@@ -52,40 +52,44 @@ void PutInt32(std::uint8_t* at, std::int32_t value) {
     std::memcpy(at, &value, sizeof value);
 }
 
-// A bounded view of the file's block area: every read is checked against the bytes left
-// before the trailing size field.
-class Cursor {
+// The bytes of a file through its reader, with a window of the bytes last read, so that the
+// small reads of a block's parts cost one call of the reader per window; larger reads go to
+// the reader directly. Reads are only asked for within the file.
+class WindowedFile {
 public:
-    Cursor(const std::uint8_t* data, std::size_t position, std::size_t limit)
-        : data_(data), position_(position), limit_(limit) {}
+    static constexpr std::size_t WindowSize = 64 * 1024;
 
-    std::size_t Left() const { return limit_ - position_; }
-    std::size_t Position() const { return position_; }
-    bool AtLimit() const { return position_ >= limit_; }
+    WindowedFile(const TResultsFileReader& read, std::size_t size) : read_(read), size_(size) {}
 
-    bool ReadInt32(std::int32_t& value) {
-        if (Left() < sizeof value)
-            return false;
-        std::memcpy(&value, data_ + position_, sizeof value);
-        position_ += sizeof value;
+    bool Read(std::size_t offset, std::size_t size, void* out) {
+        auto* to = static_cast<std::uint8_t*>(out);
+        if (size > WindowSize / 8)
+            return read_(offset, size, to);
+        if (offset < windowStart_ || offset + size > windowStart_ + window_.size()) {
+            window_.resize(std::min(WindowSize, size_ - offset));
+            windowStart_ = offset;
+            if (!read_(offset, window_.size(), window_.data())) {
+                window_.clear();
+                return false;
+            }
+        }
+        std::memcpy(to, window_.data() + (offset - windowStart_), size);
         return true;
     }
 
-    // Takes count items of itemSize bytes, handing back where they start; refuses a negative
-    // count or one that would pass the limit.
-    bool Take(std::int32_t count, std::size_t itemSize, const std::uint8_t*& start) {
-        if (count < 0 || Left() / itemSize < static_cast<std::size_t>(count))
-            return false;
-        start = data_ + position_;
-        position_ += static_cast<std::size_t>(count) * itemSize;
-        return true;
+    bool ReadInt32(std::size_t offset, std::int32_t& value) {
+        return Read(offset, sizeof value, &value);
     }
 
 private:
-    const std::uint8_t* data_;
-    std::size_t position_;
-    std::size_t limit_;
+    const TResultsFileReader& read_;
+    std::size_t size_;
+    std::vector<std::uint8_t> window_;
+    std::size_t windowStart_ = 0;
 };
+
+// Results are read, judged and merged this many at a time.
+constexpr std::size_t ResultsPerPiece = 256;
 
 std::size_t HashBytes(const void* data, std::size_t size) {
     return std::hash<std::string_view>{}(std::string_view(static_cast<const char*>(data), size));
@@ -341,36 +345,67 @@ bool TMergeReport::TookEverything() const {
            ResultsLeftOut == 0;
 }
 
+bool TMergeReport::KeptBeforeReplacing() const {
+    return Outcome != TMergeOutcome::Missing && Outcome != TMergeOutcome::NotOpened &&
+           !TookEverything() && FileSize >= SmallestResultsFileWithAComputer;
+}
+
+std::int32_t TMergeReport::ComputersNotReached() const {
+    if (Outcome != TMergeOutcome::Merged && Outcome != TMergeOutcome::Stopped)
+        return 0;
+    return std::max(0, BlocksDeclared - BlocksMerged - ComputersLeftOut);
+}
+
 TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latestTimestamp,
                                std::vector<TComputerRecord>& computers,
+                               std::vector<std::vector<TStringSlot>>& devices,
+                               std::vector<std::vector<TResultRecord>>& results,
+                               TMergeReport* report) {
+    const TResultsFileReader read = [file](std::size_t offset, std::size_t size,
+                                           std::uint8_t* out) {
+        if (offset > file.size() || size > file.size() - offset)
+            return false;
+        std::memcpy(out, file.data() + offset, size);
+        return true;
+    };
+    return MergeResultsFile(file.size(), read, latestTimestamp, computers, devices, results,
+                            report);
+}
+
+TMergeOutcome MergeResultsFile(std::size_t size, const TResultsFileReader& read,
+                               double latestTimestamp, std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
                                std::vector<std::vector<TResultRecord>>& results,
                                TMergeReport* report) {
     TMergeReport unused;
     TMergeReport& told = report != nullptr ? *report : unused;
     told = TMergeReport{};
+    told.FileSize = size;
     const auto ignore = [&told](TIgnoredBecause because) {
         told.Outcome = TMergeOutcome::Ignored;
         told.IgnoredBecause = because;
         return told.Outcome;
     };
 
-    const std::size_t size = file.size();
     // Too short for the version bytes counts as another version; too short for the count as
     // nothing to merge.
     if (size < ResultsFirstBlockOffset + 4)
         return ignore(TIgnoredBecause::TooShort);
+    WindowedFile file(read, size);
+    std::uint8_t version[2] = {};
     std::int32_t trailingSize = 0;
-    std::memcpy(&trailingSize, file.data() + size - 4, 4);
-    told.FileVersionMajor = file[ResultsVersionOffset];
-    told.FileVersionMinor = file[ResultsVersionOffset + 1];
+    if (!file.Read(ResultsVersionOffset, 2, version) || !file.ReadInt32(size - 4, trailingSize))
+        return ignore(TIgnoredBecause::ReadFailed);
+    told.FileVersionMajor = version[0];
+    told.FileVersionMinor = version[1];
     if (told.FileVersionMajor != VersionMajor || told.FileVersionMinor != VersionMinor)
         return ignore(TIgnoredBecause::OtherVersion);
     if (static_cast<std::int64_t>(trailingSize) != static_cast<std::int64_t>(size))
         return ignore(TIgnoredBecause::SizeMismatch);
 
     std::int32_t blockCount = 0;
-    std::memcpy(&blockCount, file.data() + ResultsCountOffset, 4);
+    if (!file.ReadInt32(ResultsCountOffset, blockCount))
+        return ignore(TIgnoredBecause::ReadFailed);
     told.BlocksDeclared = blockCount;
     // The three arrays are parallel; should another part have broken that, line them up again
     // before anything is appended.
@@ -393,38 +428,71 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latest
     const auto leaveOut = [&told](std::int32_t block, std::int32_t result, TImplausible why) {
         if (told.LeftOut.size() < TMergeReport::MaxLeftOutListed)
             told.LeftOut.push_back({block, result, why});
+        auto& reasons = told.LeftOutReasons;
+        const auto found = std::find_if(reasons.begin(), reasons.end(),
+                                        [why](const auto& reason) { return reason.first == why; });
+        if (found != reasons.end())
+            ++found->second;
+        else
+            reasons.emplace_back(why, 1);
+    };
+    const auto stop = [&told](TStoppedBecause because, std::int32_t block, std::size_t at) {
+        told.Outcome = TMergeOutcome::Stopped;
+        told.StoppedBecause = because;
+        told.StopBlock = block;
+        told.StopOffset = at;
+        return told.Outcome;
     };
 
-    Cursor cursor(file.data(), ResultsFirstBlockOffset, size - 4);
+    // Every count is checked against the bytes left before the trailing size field.
+    const std::size_t limit = size - 4;
+    std::size_t position = ResultsFirstBlockOffset;
+    std::vector<TResultRecord> piece;
     for (std::int32_t block = 0; block < blockCount; ++block) {
-        // The whole block is checked before any of it is merged, so that a damaged block adds
-        // neither a computer without its lines nor stray results.
-        const std::size_t blockStart = cursor.Position();
-        const std::uint8_t* computerBytes = nullptr;
-        const std::uint8_t* lineBytes = nullptr;
-        const std::uint8_t* resultBytes = nullptr;
-        std::int32_t lineCount = 0, resultCount = 0;
-        if (!cursor.Take(1, ComputerSize, computerBytes) || !cursor.ReadInt32(lineCount) ||
-            !cursor.Take(lineCount, SlotSize, lineBytes) || !cursor.ReadInt32(resultCount) ||
-            !cursor.Take(resultCount, ResultSize, resultBytes)) {
-            told.Outcome = TMergeOutcome::Stopped;
-            told.StopOffset = blockStart;
-            return told.Outcome;
-        }
-
+        // The block's layout comes from its two counts, checked before any of it is merged, so
+        // that a damaged block adds neither a computer without its lines nor stray results.
+        const std::size_t blockStart = position;
+        std::int32_t lineCount = 0;
+        std::int32_t resultCount = 0;
+        if (limit - position < ComputerSize + 4)
+            return stop(TStoppedBecause::BlockTooLong, block, blockStart);
+        // In file order, so that one window of the file serves the record and the counts.
         TComputerRecord computer;
-        std::memcpy(&computer, computerBytes, ComputerSize);
+        if (!file.Read(blockStart, ComputerSize, &computer))
+            return stop(TStoppedBecause::ReadFailed, block, blockStart);
+        const std::size_t linesAt = position + ComputerSize + 4;
+        if (!file.ReadInt32(linesAt - 4, lineCount))
+            return stop(TStoppedBecause::ReadFailed, block, blockStart);
+        if (lineCount < 0 || (limit - linesAt) / SlotSize < static_cast<std::size_t>(lineCount))
+            return stop(TStoppedBecause::BlockTooLong, block, blockStart);
+        const std::size_t resultsAt = linesAt + static_cast<std::size_t>(lineCount) * SlotSize + 4;
+        if (limit - (resultsAt - 4) < 4)
+            return stop(TStoppedBecause::BlockTooLong, block, blockStart);
+        if (!file.ReadInt32(resultsAt - 4, resultCount))
+            return stop(TStoppedBecause::ReadFailed, block, blockStart);
+        if (resultCount < 0 ||
+            (limit - resultsAt) / ResultSize < static_cast<std::size_t>(resultCount))
+            return stop(TStoppedBecause::BlockTooLong, block, blockStart);
+
         ZeroStringTails(computer);
-        std::vector<TStringSlot> lines(static_cast<std::size_t>(lineCount));
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-            std::memcpy(lines[k].data(), lineBytes + k * SlotSize, SlotSize);
-            ZeroStringTail(lines[k]);
+        // More lines than a computer has are not read at all: they cannot make the reader
+        // hold what the file claims.
+        std::vector<TStringSlot> lines;
+        TImplausible why = TImplausible::DeviceLines;
+        if (static_cast<std::size_t>(lineCount) <= MaxDeviceLines) {
+            lines.resize(static_cast<std::size_t>(lineCount));
+            if (!lines.empty() && !file.Read(linesAt, lines.size() * SlotSize, lines.data()))
+                return stop(TStoppedBecause::ReadFailed, block, blockStart);
+            for (TStringSlot& line : lines)
+                ZeroStringTail(line);
+            why = JudgeComputer(computer, lines);
         }
-        if (const TImplausible why = JudgeComputer(computer, lines); why != TImplausible::None) {
+        position = resultsAt + static_cast<std::size_t>(resultCount) * ResultSize;
+        if (why != TImplausible::None) {
             leaveOut(block, -1, why);
             ++told.ComputersLeftOut;
             told.ResultsLeftOut += resultCount;
-            if (cursor.AtLimit())
+            if (position >= limit)
                 break;
             continue;
         }
@@ -440,17 +508,24 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latest
             results.emplace_back();
             computerIndex.Add(computer, index);
         }
+        // Counted once its computer is taken, even should its results fail to be read.
+        ++told.BlocksMerged;
 
-        if (resultCount > 0) {
-            auto& list = results[index];
+        auto& list = results[index];
+        for (std::int32_t first = 0; first < resultCount;) {
+            const std::size_t count = std::min<std::size_t>(
+                ResultsPerPiece, static_cast<std::size_t>(resultCount - first));
+            piece.resize(count);
+            const std::size_t at = resultsAt + static_cast<std::size_t>(first) * ResultSize;
+            if (!file.Read(at, count * ResultSize, piece.data()))
+                return stop(TStoppedBecause::ReadFailed, block, at);
             ResultIndex& keys = resultIndexOf(index);
-            for (std::int32_t r = 0; r < resultCount; ++r) {
-                TResultRecord result;
-                std::memcpy(&result, resultBytes + static_cast<std::size_t>(r) * ResultSize,
-                            ResultSize);
-                if (const TImplausible why = JudgeResult(result, latestTimestamp);
-                    why != TImplausible::None) {
-                    leaveOut(block, r, why);
+            for (std::size_t k = 0; k < count; ++k) {
+                const TResultRecord& result = piece[k];
+                const auto r = first + static_cast<std::int32_t>(k);
+                if (const TImplausible wrong = JudgeResult(result, latestTimestamp);
+                    wrong != TImplausible::None) {
+                    leaveOut(block, r, wrong);
                     ++told.ResultsLeftOut;
                     continue;
                 }
@@ -465,12 +540,12 @@ TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latest
                     ++told.ResultsNotLater;
                 }
             }
+            first += static_cast<std::int32_t>(count);
         }
 
-        ++told.BlocksMerged;
-        if (cursor.AtLimit())
+        if (position >= limit)
             break;
     }
-    told.BytesLeftUnread = cursor.Left();
+    told.BytesLeftUnread = limit - position;
     return TMergeOutcome::Merged;
 }

@@ -1,6 +1,7 @@
 // The byte form of Results.bin: building a whole file from the store and merging the bytes of
 // a file into it. Pure byte work, no files and no clock (ResultsStore.cpp does those), so that
-// the reader can be fuzzed on its own.
+// the reader can be fuzzed on its own. The reader takes the file's bytes through a function,
+// piece by piece, so that a file is never held whole in memory.
 //
 // Layout: a 256-byte header slot, the version bytes (VersionMajor, VersionMinor), an int32
 // count M, M computer blocks, an int32 total file size. A block is a TComputerRecord, an
@@ -17,12 +18,16 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 inline constexpr std::size_t ResultsHeaderSlotSize = 256;
 inline constexpr std::size_t ResultsVersionOffset = 256;
 inline constexpr std::size_t ResultsCountOffset = 258;
 inline constexpr std::size_t ResultsFirstBlockOffset = 262;
+// The smallest file that holds a computer: a smaller one loses nothing when it is replaced.
+inline constexpr std::size_t SmallestResultsFileWithAComputer =
+    ResultsFirstBlockOffset + sizeof(TComputerRecord) + 4 + 4 + 4;
 
 // The header slot: length 77, the text naming the program and its version, then spaces up to
 // offset 255.
@@ -116,16 +121,30 @@ enum class TMergeOutcome {
 // Why a whole file was left alone.
 enum class TIgnoredBecause { Nothing, NotAFile, TooShort, OtherVersion, SizeMismatch, ReadFailed };
 
+// Why a merge stopped before the end of the file (TMergeOutcome::Stopped).
+enum class TStoppedBecause {
+    Nothing,
+    BlockTooLong, // a block's counts ran past the trailing size field
+    ReadFailed,   // the file could not be read there (an I/O error, or it was cut short)
+};
+
 // What a merge took and what it left, so that a caller can tell the user what a damaged file
 // lost. The program's windows stay silent; the command line reports it.
 struct TMergeReport {
     TMergeOutcome Outcome = TMergeOutcome::Merged;
     TIgnoredBecause IgnoredBecause = TIgnoredBecause::Nothing;
+    TStoppedBecause StoppedBecause = TStoppedBecause::Nothing;
+    // NotOpened: another copy of the program held the file to the end, or else the system's
+    // error of the last attempt to open it.
+    bool HeldByAnotherCopy = false;
+    int OpenErrno = 0;
     std::uint8_t FileVersionMajor = 0; // as the file states them (OtherVersion)
     std::uint8_t FileVersionMinor = 0;
+    std::size_t FileSize = 0;        // the size of the file read
     std::int32_t BlocksDeclared = 0; // the count M of the file
     std::int32_t BlocksMerged = 0;   // blocks read whose computer was taken
-    std::size_t StopOffset = 0;      // Stopped: where the damaged block begins
+    std::int32_t StopBlock = 0;      // Stopped: the block, from 0, where the reader stopped
+    std::size_t StopOffset = 0;      // and the byte: where that block begins, or the failed read
     std::size_t BytesLeftUnread = 0; // bytes before the size field after the last block read
     std::int32_t KnownComputers = 0; // blocks of a computer already held: their lines skipped
     std::int32_t ResultsAdded = 0;
@@ -143,9 +162,20 @@ struct TMergeReport {
     // The first MaxLeftOutListed of them, in file order.
     static constexpr std::size_t MaxLeftOutListed = 100;
     std::vector<TLeftOut> LeftOut;
+    // Why records were left out, each reason once in the order first met, with how many
+    // records (a computer counting once) it left out.
+    std::vector<std::pair<TImplausible, std::int32_t>> LeftOutReasons;
 
     // Every record the reader met was taken: nothing left unread, nothing left out.
     bool TookEverything() const;
+    // Read but not whole, and large enough to hold a computer: a save keeps such a file under
+    // another name before it replaces it.
+    bool KeptBeforeReplacing() const;
+    // Results read from the file: taken, or not taken being not later than one held.
+    std::int32_t ResultsRead() const { return ResultsAdded + ResultsReplaced + ResultsNotLater; }
+    // Computer blocks the file states but the reader never reached (Stopped, or fewer blocks
+    // than stated before the size field).
+    std::int32_t ComputersNotReached() const;
 };
 
 // Merges the bytes of a results file into the store: a new computer is appended to all three
@@ -157,6 +187,20 @@ struct TMergeReport {
 // bytes left. The report, when given, says what was taken and what was left.
 TMergeOutcome MergeResultsFile(std::span<const std::uint8_t> file, double latestTimestamp,
                                std::vector<TComputerRecord>& computers,
+                               std::vector<std::vector<TStringSlot>>& devices,
+                               std::vector<std::vector<TResultRecord>>& results,
+                               TMergeReport* report = nullptr);
+
+// Copies size bytes of a file, starting at offset, to out; false when they cannot be read.
+using TResultsFileReader =
+    std::function<bool(std::size_t offset, std::size_t size, std::uint8_t* out)>;
+
+// The same merge of a file of fileSize bytes, read through read. Whatever the file states, the
+// merge holds no more of it at a time than one computer block's record and device lines (a
+// block with more lines than MaxDeviceLines is left out unread) and a few hundred results; a
+// read that fails stops the merge there.
+TMergeOutcome MergeResultsFile(std::size_t fileSize, const TResultsFileReader& read,
+                               double latestTimestamp, std::vector<TComputerRecord>& computers,
                                std::vector<std::vector<TStringSlot>>& devices,
                                std::vector<std::vector<TResultRecord>>& results,
                                TMergeReport* report = nullptr);

@@ -1,12 +1,16 @@
 // LoadResults and SaveResults: the files, the lock between copies of the program, the timed
 // retries and the Retry/Ignore dialog around the byte work of ResultsFile.cpp.
 //
-// Every access holds a flock() on the file's folder (see FolderLock). SaveResults never writes
-// Results.bin in place: FileReplacement writes a hidden temporary file beside it, checks every
-// write, syncs it and renames it over Results.bin, so a full disk, a crash or a kill at any
-// moment leaves the old file or the new one, whole. A Results.bin that this copy has not read
-// whole is kept under another name before it is replaced, so that no save drops what the
-// reader could not take.
+// Every access holds a flock() on the folder of the file it reads or replaces, a symbolic link
+// followed to its target (see FolderLock), so that copies working through two links to one file
+// wait for each other. While another copy holds it (a save on a slow disk, say) the wait goes on
+// past the timed retries, with the Retry/Ignore dialog closing by itself once the file is free.
+// SaveResults never writes Results.bin in place: FileReplacement writes a hidden temporary file
+// beside it, checks every write, syncs it and renames it over Results.bin, so a full disk, a
+// crash or a kill at any moment leaves the old file or the new one, whole. A Results.bin that
+// this copy has not read whole is kept under another name before it is replaced, so that no
+// save drops what the reader could not take; and a Results.bin it could not read at all is not
+// replaced.
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
 #include "platform/FileReplacement.h"
@@ -14,13 +18,14 @@
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string_view>
 #include <sys/stat.h>
@@ -28,26 +33,47 @@
 
 namespace {
 
-// A file smaller than this holds no computer, so nothing is lost when it is replaced.
-constexpr std::size_t SmallestFileWithAComputer =
-    ResultsFirstBlockOffset + sizeof(TComputerRecord) + 4 + 4 + 4;
 constexpr std::uint32_t AttemptSeriesMs = 2000;
 constexpr std::uint32_t AttemptPauseMs = 100;
 
-// Repeats attempt every 100 ms until it succeeds or a series of 2000 ms is over; then asks
-// whether to try another series. True when an attempt succeeded.
-template <typename Attempt> bool AttemptWithRetry(const std::string& failureText, Attempt attempt) {
+// What one attempt at a file found.
+enum class TAttempt {
+    Done,
+    Busy,   // another copy of the program holds the file
+    Failed, // anything else
+};
+
+// Repeats attempt every 100 ms until it is done or a series of 2000 ms is over; then asks
+// whether to try another series. While another copy holds the file, the question keeps
+// attempting and goes away by itself once an attempt is done. True when an attempt was done.
+template <typename Attempt>
+bool AttemptWithRetry(const std::string& fileName, const std::string& failureText,
+                      Attempt attempt) {
     for (;;) {
         const std::uint32_t start = GetTickCount();
+        TAttempt last = TAttempt::Failed;
         for (;;) {
-            if (attempt())
+            last = attempt();
+            if (last == TAttempt::Done)
                 return true;
             if (GetTickCount() - start > AttemptSeriesMs)
                 break;
             Sleep(AttemptPauseMs);
         }
-        if (!AskRetry(failureText))
+        if (last != TAttempt::Busy) {
+            if (!AskRetry(failureText))
+                return false;
+            continue;
+        }
+        switch (
+            AskRetryWhileBusy(failureText, fileName, [&] { return attempt() == TAttempt::Done; })) {
+        case TRetryAnswer::Succeeded:
+            return true;
+        case TRetryAnswer::Ignore:
             return false;
+        case TRetryAnswer::Retry:
+            break;
+        }
     }
 }
 
@@ -56,6 +82,24 @@ std::string FolderOf(const std::string& fileName) {
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// The folder whose lock guards a file: that of the file a save replaces, so that copies
+// reaching one file through links in two folders wait for each other.
+std::string LockFolderOf(const std::string& fileName) {
+    return FolderOf(FileReplacement::ReplacedFile(fileName));
+}
+
+TAttempt AttemptOf(TLockAttempt lock) {
+    switch (lock) {
+    case TLockAttempt::Locked:
+        return TAttempt::Done;
+    case TLockAttempt::Busy:
+        return TAttempt::Busy;
+    case TLockAttempt::Unusable:
+        break;
+    }
+    return TAttempt::Failed;
 }
 
 class Descriptor {
@@ -93,38 +137,20 @@ bool ReadAt(int fd, void* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
-// Reads an opened results file and merges it; a file that cannot be a results file of this
-// version is left alone before the whole of it is read.
+// Reads an opened results file piece by piece and merges it; a file that cannot be a results
+// file of this version is left alone before more of it is read.
 void MergeOpenedFile(int fd, TMergeReport& report) {
-    const auto ignore = [&report](TIgnoredBecause because) {
-        report.Outcome = TMergeOutcome::Ignored;
-        report.IgnoredBecause = because;
-    };
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return ignore(TIgnoredBecause::NotAFile);
-    // A valid file states its size in an int32, so nothing larger needs reading.
-    if (info.st_size < static_cast<off_t>(ResultsFirstBlockOffset + 4))
-        return ignore(TIgnoredBecause::TooShort);
-    if (info.st_size > std::numeric_limits<std::int32_t>::max())
-        return ignore(TIgnoredBecause::SizeMismatch);
-    const auto size = static_cast<std::size_t>(info.st_size);
-    std::uint8_t version[2];
-    std::int32_t trailingSize = 0;
-    if (!ReadAt(fd, version, 2, ResultsVersionOffset) ||
-        !ReadAt(fd, &trailingSize, 4, static_cast<off_t>(size - 4)))
-        return ignore(TIgnoredBecause::ReadFailed);
-    report.FileVersionMajor = version[0];
-    report.FileVersionMinor = version[1];
-    if (version[0] != VersionMajor || version[1] != VersionMinor)
-        return ignore(TIgnoredBecause::OtherVersion);
-    if (static_cast<std::size_t>(trailingSize) != size)
-        return ignore(TIgnoredBecause::SizeMismatch);
-    std::vector<std::uint8_t> content(size);
-    if (!ReadAt(fd, content.data(), size, 0))
-        return ignore(TIgnoredBecause::ReadFailed);
-    MergeResultsFile(content, LatestPlausibleTimestamp(), Computers, ComputerDevices,
-                     ComputerResults, &report);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        report.Outcome = TMergeOutcome::Ignored;
+        report.IgnoredBecause = TIgnoredBecause::NotAFile;
+        return;
+    }
+    const TResultsFileReader read = [fd](std::size_t offset, std::size_t size, std::uint8_t* out) {
+        return ReadAt(fd, out, size, static_cast<off_t>(offset));
+    };
+    MergeResultsFile(static_cast<std::size_t>(info.st_size), read, LatestPlausibleTimestamp(),
+                     Computers, ComputerDevices, ComputerResults, &report);
 }
 
 // The clock seeds the tails, with its nanoseconds, so two saves in one millisecond differ.
@@ -135,29 +161,6 @@ std::uint32_t TailSeed() {
     std::uint32_t seed = 0;
     seeds.generate(&seed, &seed + 1);
     return seed;
-}
-
-// Temporary files of saves that were killed before their rename: only the hidden names that
-// a save makes (".Results.bin.tmp" and six characters), never a user's file. Only called under
-// the folder lock, when no other copy can be writing one.
-void RemoveStaleTempFiles(int folderFd) {
-    const int fd = dup(folderFd);
-    if (fd < 0)
-        return;
-    DIR* folder = fdopendir(fd);
-    if (folder == nullptr) {
-        close(fd);
-        return;
-    }
-    rewinddir(folder);
-    std::vector<std::string> stale;
-    while (const dirent* entry = readdir(folder)) {
-        if (FileReplacement::IsTemporaryName(entry->d_name, ResultsFileName))
-            stale.emplace_back(entry->d_name);
-    }
-    for (const auto& name : stale)
-        unlinkat(folderFd, name.c_str(), 0);
-    closedir(folder);
 }
 
 // A file as it stood when it was read or written: another content under the same name has
@@ -175,27 +178,36 @@ FileIdentity IdentityOf(const struct stat& info) {
             std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec};
 }
 
-// The files whose every byte is in the store: read whole by LoadResults, or written by
-// SaveResults. Only such a Results.bin is replaced without keeping it.
-std::vector<FileIdentity>& FilesHeldWhole() {
-    static std::vector<FileIdentity> files;
+// What this copy found in the files it read or wrote lately: whether every byte is in the store
+// (read whole by LoadResults, or written by SaveResults), and otherwise what its reader left.
+// Only a Results.bin held whole is replaced without keeping it.
+struct FileRead {
+    FileIdentity Identity;
+    std::shared_ptr<const TMergeReport> NotWhole; // null when held whole
+};
+
+std::vector<FileRead>& FilesRead() {
+    static std::vector<FileRead> files;
     return files;
 }
 
-void RememberHeldWhole(const struct stat& info) {
-    auto& files = FilesHeldWhole();
+const FileRead* FindRead(const struct stat& info) {
+    const auto& files = FilesRead();
+    const auto found = std::find_if(files.begin(), files.end(), [&](const FileRead& file) {
+        return file.Identity == IdentityOf(info);
+    });
+    return found != files.end() ? &*found : nullptr;
+}
+
+void RememberRead(const struct stat& info, const TMergeReport* notWhole) {
+    auto& files = FilesRead();
     const FileIdentity identity = IdentityOf(info);
-    if (std::find(files.begin(), files.end(), identity) != files.end())
-        return;
+    std::erase_if(files, [&](const FileRead& file) { return file.Identity == identity; });
     // Only the latest few can still be the file on the disk.
     if (files.size() >= 16)
         files.erase(files.begin());
-    files.push_back(identity);
-}
-
-bool IsHeldWhole(const struct stat& info) {
-    const auto& files = FilesHeldWhole();
-    return std::find(files.begin(), files.end(), IdentityOf(info)) != files.end();
+    files.push_back(
+        {identity, notWhole ? std::make_shared<const TMergeReport>(*notWhole) : nullptr});
 }
 
 // The name under which an unreadable Results.bin is kept: not ending in ".bin", so that it is
@@ -213,22 +225,26 @@ std::string KeepName() {
 TSaveOutcome TrySaveResults() {
     TSaveOutcome outcome;
     FolderLock lock;
-    if (!lock.TryLock(".")) {
-        outcome.Locked = true;
+    const TLockAttempt locked = lock.Attempt(LockFolderOf(ResultsFileName));
+    if (locked != TLockAttempt::Locked) {
+        outcome.Locked = locked == TLockAttempt::Busy;
+        if (!outcome.Locked)
+            outcome.File = {TFileStep::Create, errno};
         return outcome;
     }
     if (!ResultsFileSize(Computers, ComputerDevices, ComputerResults)) {
         outcome.TooLarge = true;
         return outcome;
     }
-    RemoveStaleTempFiles(lock.FolderDescriptor());
+    FileReplacement::RemoveStaleTemporaryFiles(ResultsFileName);
 
     // A file that is not wholly in the store is kept aside; one too small to hold a computer
     // has nothing to lose.
     struct stat old {};
-    const bool keep = stat(ResultsFileName, &old) == 0 && S_ISREG(old.st_mode) &&
-                      !IsHeldWhole(old) &&
-                      static_cast<std::size_t>(old.st_size) >= SmallestFileWithAComputer;
+    const bool present = stat(ResultsFileName, &old) == 0 && S_ISREG(old.st_mode) &&
+                         static_cast<std::size_t>(old.st_size) >= SmallestResultsFileWithAComputer;
+    const FileRead* read = present ? FindRead(old) : nullptr;
+    const bool keep = present && (read == nullptr || read->NotWhole != nullptr);
 
     FileReplacement file;
     const bool written = file.Begin(ResultsFileName) &&
@@ -242,9 +258,11 @@ TSaveOutcome TrySaveResults() {
         return outcome;
     outcome.Saved = true;
     outcome.KeptAs = file.KeptAs();
+    if (!outcome.KeptAs.empty() && read != nullptr)
+        outcome.KeptRead = read->NotWhole;
     struct stat now {};
     if (stat(ResultsFileName, &now) == 0)
-        RememberHeldWhole(now);
+        RememberRead(now, nullptr);
     return outcome;
 }
 
@@ -254,58 +272,90 @@ void LoadResults(const std::string& fileName, TMergeReport* report) {
     TMergeReport unused;
     TMergeReport& r = report != nullptr ? *report : unused;
     r = TMergeReport{};
-    const std::string folder = FolderOf(fileName);
     bool missing = false;
+    bool busy = false;
+    int openError = 0;
     FolderLock lock;
     Descriptor file;
-    const bool opened = AttemptWithRetry("Файл " + fileName + " не доступен для чтения.", [&] {
-        struct stat info {};
-        if (stat(fileName.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
-            missing = true;
-            return true;
-        }
-        if (!lock.TryLock(folder))
-            return false;
-        // Non-blocking, so that a FIFO of that name cannot hang the program.
-        const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) {
-            lock.Unlock();
-            return false;
-        }
-        file.Reset(fd);
-        return true;
-    });
+    const bool opened =
+        AttemptWithRetry(fileName, "Файл " + fileName + " не доступен для чтения.", [&] {
+            busy = false;
+            struct stat info {};
+            if (stat(fileName.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+                missing = true;
+                return TAttempt::Done;
+            }
+            const TLockAttempt locked = lock.Attempt(LockFolderOf(fileName));
+            if (locked != TLockAttempt::Locked) {
+                busy = locked == TLockAttempt::Busy;
+                openError = busy ? 0 : errno;
+                return AttemptOf(locked);
+            }
+            // Non-blocking, so that a FIFO of that name cannot hang the program.
+            const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0) {
+                openError = errno;
+                lock.Unlock();
+                return TAttempt::Failed;
+            }
+            file.Reset(fd);
+            return TAttempt::Done;
+        });
     if (!opened || missing) {
         r.Outcome = missing ? TMergeOutcome::Missing : TMergeOutcome::NotOpened;
+        r.HeldByAnotherCopy = !missing && busy;
+        r.OpenErrno = !missing && !busy ? openError : 0;
         return;
     }
     MergeOpenedFile(file.Get(), r);
     struct stat info {};
-    if (r.TookEverything() && fstat(file.Get(), &info) == 0)
-        RememberHeldWhole(info);
+    if (fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode))
+        RememberRead(info, r.TookEverything() ? nullptr : &r);
 }
 
 TSaveOutcome SaveResults() {
     TSaveOutcome outcome;
-    AttemptWithRetry("Файл Results.bin не доступен для записи.", [&outcome] {
+    AttemptWithRetry(ResultsFileName, "Файл Results.bin не доступен для записи.", [&outcome] {
         outcome = TrySaveResults();
-        return outcome.Saved;
+        return outcome.Saved ? TAttempt::Done : outcome.Locked ? TAttempt::Busy : TAttempt::Failed;
     });
     ResultsUnsaved = !outcome.Saved;
     return outcome;
 }
 
 TSaveOutcome MergeAndSaveResults() {
+    TSaveOutcome outcome;
     ResultsFileLock lock;
-    LoadResults(ResultsFileName);
-    return SaveResults();
+    // A copy that gave up waiting for another one does not try the file again: a save now
+    // would replace what the other copy is writing unread, or at best keep it aside as if it
+    // were damaged. The results stay in memory for the next save.
+    if (lock.HeldByAnotherCopy()) {
+        outcome.Locked = true;
+        ResultsUnsaved = true;
+        return outcome;
+    }
+    TMergeReport read;
+    LoadResults(ResultsFileName, &read);
+    if (read.Outcome != TMergeOutcome::NotOpened)
+        return SaveResults();
+    // Nor is a file replaced that this copy could not read.
+    outcome.Locked = read.HeldByAnotherCopy;
+    outcome.UnreadErrno = read.HeldByAnotherCopy ? 0 : read.OpenErrno;
+    ResultsUnsaved = true;
+    return outcome;
 }
 
 // Given up, the lock leaves the loads and saves inside it to take the folder's lock each for
-// itself, with their own retries and questions: the results are never dropped unasked.
+// itself, with their own retries and questions: the results are never dropped unasked, and
+// MergeAndSaveResults replaces no file it could not read.
 ResultsFileLock::ResultsFileLock() : lock_(std::make_unique<FolderLock>()) {
-    AttemptWithRetry("Файл Results.bin не доступен для чтения.",
-                     [this] { return lock_->TryLock("."); });
+    const bool held =
+        AttemptWithRetry(ResultsFileName, "Файл Results.bin не доступен для чтения.", [this] {
+            const TLockAttempt attempt = lock_->Attempt(LockFolderOf(ResultsFileName));
+            busy_ = attempt == TLockAttempt::Busy;
+            return AttemptOf(attempt);
+        });
+    busy_ = !held && busy_;
 }
 
 ResultsFileLock::~ResultsFileLock() = default;

@@ -213,9 +213,15 @@ struct TSaveOutcome {
     bool Locked = false;   // another copy of the program held the folder
     bool TooLarge = false; // the store does not fit the file's size field
     TFileError File;       // the step of writing the file that failed
-    // A Results.bin that this copy had not read whole (damaged, of another version, or
-    // changed behind its back) is kept under this name before it is replaced.
+    // MergeAndSaveResults: Results.bin could not be opened for reading (the system's error),
+    // so it was not replaced.
+    int UnreadErrno = 0;
+    // A Results.bin that this copy had not read whole (damaged, of another version, holding
+    // records that cannot be measurements, or changed behind its back) is kept under this name
+    // before it is replaced; KeptRead is what its reader took and left, null when this copy
+    // never read the file it replaced.
     std::string KeptAs;
+    std::shared_ptr<const TMergeReport> KeptRead;
 };
 
 // Writes the whole store to "Results.bin" in the working directory: the complete new file or,
@@ -227,16 +233,21 @@ TSaveOutcome SaveResults();
 TSaveOutcome MergeAndSaveResults();
 // Why a save failed, for the windows (Russian, a phrase without the final full stop).
 std::string SaveFailureText(const TSaveOutcome& outcome);
-// What the user is told of a results file that was kept under another name (Russian).
-std::string KeptFileText(const std::string& keptAs);
+// What the user is told of a results file that was kept under another name (Russian): why it
+// was, and what was read of it.
+std::string KeptFileText(const TSaveOutcome& save);
+// What the windows tell the user of a results file that was not taken whole (Russian): which
+// records were left, how many and why; empty when it was taken whole or not read at all.
+std::string ReadReportText(const std::string& fileName, const TMergeReport& report);
 
 class FolderLock;
 // Holds Results.bin against other copies of the program for a whole merge and rewrite, so
 // that no copy rewrites the file between another's merge and save:
 //     { ResultsFileLock lock; LoadResults("Results.bin"); SaveResults(); }
-// Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog).
-// If the user chooses Ignore, LoadResults and SaveResults still run, each taking the lock for
-// its own access and asking on its own when that fails.
+// Taking it waits as opening the file does (retries for 2 s, then the Retry/Ignore dialog,
+// which closes by itself once another copy lets go). If the user chooses Ignore, LoadResults
+// and SaveResults still run, each taking the lock for its own access and asking on its own
+// when that fails.
 class ResultsFileLock {
 public:
     ResultsFileLock();
@@ -244,9 +255,12 @@ public:
     ResultsFileLock(const ResultsFileLock&) = delete;
     ResultsFileLock& operator=(const ResultsFileLock&) = delete;
     bool Held() const;
+    // Given up while another copy of the program held the file.
+    bool HeldByAnotherCopy() const { return busy_; }
 
 private:
     std::unique_ptr<FolderLock> lock_;
+    bool busy_ = false;
 };
 
 // Registry text under HKEY_LOCAL_MACHINE as a scrambled slot; "n/d" where it is unusable.

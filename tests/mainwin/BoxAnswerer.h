@@ -2,6 +2,8 @@
 // keeps what each box said.
 #pragma once
 
+#include "support/OnScreen.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -15,7 +17,9 @@ public:
     struct Seen {
         std::string Text;
         Qt::TextFormat Format;
-        QPoint Centre; // on the screen
+        QPoint Centre;                    // on the screen
+        std::vector<std::string> Buttons; // their captions, in the box's order
+        bool Painted;                     // the screen showed the box as it paints itself
     };
 
     // Each box shown gets the next answer; a box beyond them is answered No.
@@ -34,8 +38,16 @@ private:
         if (box == nullptr || !box->isVisible() || box->property("answered").toBool())
             return;
         box->setProperty("answered", true);
-        seen_.push_back(
-            {box->text().toStdString(), box->textFormat(), box->mapToGlobal(box->rect().center())});
+        std::vector<std::string> buttons;
+        for (const QAbstractButton* button : box->buttons())
+            buttons.push_back(button->text().toStdString());
+        const bool painted = ShownAsPainted(*box);
+        seen_.push_back({box->text().toStdString(), box->textFormat(),
+                         box->mapToGlobal(box->rect().center()), std::move(buttons), painted});
+        // A picture to look at, when asked for.
+        if (const QByteArray dir = qgetenv("STENDO_SHOT_DIR"); !dir.isEmpty())
+            box->grab().save(QString::fromLocal8Bit(dir) +
+                             QStringLiteral("/answered-%1.png").arg(seen_.size()));
         QMessageBox::StandardButton answer = QMessageBox::No;
         if (!answers_.empty()) {
             answer = answers_.front();

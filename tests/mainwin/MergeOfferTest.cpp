@@ -99,11 +99,51 @@ TEST_F(MergeOffer, BadFilesMergeNothingAndCrashNothing) {
     WriteBytes(folder / "4-empty.bin", {});
 
     LoadResults("Results.bin");
-    BoxAnswerer answerer({QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes});
+    // Each Yes is followed by what the file lost and why.
+    BoxAnswerer answerer({QMessageBox::Yes, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Ok,
+                          QMessageBox::Yes, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Ok});
     OfferResultsMerges(nullptr);
-    EXPECT_EQ(answerer.Boxes().size(), 4u);
+    ASSERT_EQ(answerer.Boxes().size(), 8u);
+    const char* const told[] = {
+        "Размер, указанный в файле «1-truncated.bin», не совпадает с его настоящим размером: "
+        "файл обрезан или дополнен, из него не взято ничего.",
+        "Файл «2-version.bin» записан версией 1.4 программы, а не 1.5, из него не взято ничего.",
+        "Файл «3-hostile.bin» повреждён: блок 1-го компьютера (с байта 262) выходит за конец "
+        "файла. Прочитано компьютеров: 0 из 2147483647, результатов: 0; остальные компьютеры "
+        "(2147483647) и их результаты не прочитаны.",
+        "Файл «4-empty.bin» слишком короткий для файла результатов, из него не взято ничего.",
+    };
+    for (std::size_t i = 0; i < std::size(told); ++i)
+        EXPECT_EQ(answerer.Boxes()[2 * i + 1].Text, told[i]);
     EXPECT_EQ(Owners(), (std::vector<std::string>{"Иван home"}));
     EXPECT_EQ(OwnersOnDisk(), (std::vector<std::string>{"Иван home"}));
+}
+
+// A file whose records the reader does not all believe: the believed ones are merged, and the
+// user is told how many were left out and why; the file itself stays as it was.
+TEST_F(MergeOffer, RecordsThatCannotBeMeasurementsAreLeftOutAndTold) {
+    WriteBytes(folder / "Results.bin", FileOf({MakeComputer("home")}));
+    StoreImage other;
+    TComputerRecord forged = MakeComputer("forged");
+    forged.RecordTag = Scrambled("2");
+    TResultRecord invented = MakeResult(9, 1024, 768, 32, 60);
+    invented.RunCount = -2;
+    other.Add(MakeComputer("a"), {"  chip"}, {MakeResult(8, 640, 480, 16, 30), invented});
+    other.Add(forged, {"  chip"}, {MakeResult(8, 640, 480, 16, 30)});
+    const auto bytes = other.Encode();
+    WriteBytes(folder / "a.bin", bytes);
+
+    LoadResults("Results.bin");
+    BoxAnswerer answerer({QMessageBox::Yes, QMessageBox::Ok});
+    OfferResultsMerges(nullptr);
+    ASSERT_EQ(answerer.Boxes().size(), 2u);
+    EXPECT_EQ(answerer.Boxes()[1].Text,
+              "Из файла «a.bin» не взято компьютеров: 1 и результатов: 2 — это не могут быть "
+              "измерения: число запусков не положительно (1); метка записи компьютера не «1» "
+              "(1).");
+    EXPECT_EQ(OwnersOnDisk(), (std::vector<std::string>{"Иван home", "Иван a"}));
+    EXPECT_EQ(ComputerResults[1].size(), 1u);
+    EXPECT_EQ(ReadBytes(folder / "a.bin"), bytes);
 }
 
 TEST_F(MergeOffer, StrangeFileNamesAreShownAsPlainTextAndStillMerged) {

@@ -2,6 +2,7 @@
 // the test screen stays in front and the first copy's window appears only after the series;
 // during a series of the command line, the new window says so and ends. The second copy is the
 // program itself, in a temporary folder of its own so that it meets no other copy.
+#include "mainwin/SecondStart.h"
 #include "mainwin/UnsavedResults.h"
 #include "mainwin/VideoMain1.h"
 
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -113,7 +115,10 @@ TEST_F(SecondStart, DuringAPassTheTestScreenStaysAndTheWindowWaitsForTheSeriesEn
     watcher.stop();
 
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    const QString said = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_EQ(second.exitCode(), 0) << said.toStdString();
+    // The second copy said why it ended, without a window over the test screen.
+    EXPECT_TRUE(said.contains(WindowInSeriesLine())) << said.toStdString();
     EXPECT_FALSE(mainShownDuringSeries);
     EXPECT_FALSE(screenHidden);
     EXPECT_EQ(end, SeriesSucceededText);
@@ -131,7 +136,7 @@ TEST_F(SecondStart, AWindowStartedDuringACommandLineSeriesSaysSoAndEnds) {
     series.setWorkingDirectory(QString::fromStdString(folder_.path().string()));
     series.start(STENDO_PROGRAM, {"--run", "--modes", "640x480x32", "--accel", "emulation"});
     ASSERT_TRUE(series.waitForStarted(10000));
-    QString error;
+    TSingleCopyFailure error;
     const QString socket = SingleCopy::SocketPath(SingleCopy::PrivateFolder(&error), ProgramTitle);
     QElapsedTimer waited;
     waited.start();
@@ -169,11 +174,45 @@ TEST_F(SecondStart, ARuleThatCannotBeSetUpIsToldAndTheWindowStarts) {
     TVideoMain window(nullptr, startUp);
     EXPECT_FALSE(window.SecondCopy());
     ASSERT_EQ(answerer.Boxes().size(), 1u);
-    EXPECT_NE(answerer.Boxes()[0].Text.find("Не удалось проверить, не запущена ли уже другая "
-                                            "копия программы"),
-              std::string::npos);
-    EXPECT_NE(answerer.Boxes()[0].Text.find("belongs to another user"), std::string::npos);
+    // In the windows' Russian throughout: the folder's name is the only other word.
+    EXPECT_EQ(answerer.Boxes()[0].Text,
+              "Не удалось проверить, не запущена ли уже другая копия программы: папка " +
+                  own.string() +
+                  " принадлежит другому пользователю.\r\nПрограмма продолжит работу, но второй "
+                  "её запуск не будет замечен.");
     EXPECT_EQ(Computers.size(), 1u) << "the start-up went on";
+}
+
+// Every reason the single-copy rule could not be set up, in the windows' Russian; only the
+// names of files and the words of the system that have no translation stay as they are.
+TEST(SecondStartTexts, TheRuleThatCannotBeSetUpIsToldInRussian) {
+    using TStep = TSingleCopyFailure::TStep;
+    using TFault = TSingleCopyFailure::TFault;
+    const struct {
+        TSingleCopyFailure Failure;
+        const char* Reason;
+    } cases[] = {
+        {{TStep::MakeFolder, TFault::None, "/tmp/stendograph-7", EACCES, {}},
+         "не удалось создать папку /tmp/stendograph-7: доступ запрещён"},
+        {{TStep::MakeFolder, TFault::None, "/tmp/stendograph-7", ENOSPC, {}},
+         "не удалось создать папку /tmp/stendograph-7: на диске нет места"},
+        {{TStep::CheckFolder, TFault::None, "/run/user/7", ENOENT, {}},
+         "папку /run/user/7 не удалось проверить: нет такого файла или папки"},
+        {{TStep::CheckFolder, TFault::NotAFolder, "/tmp/stendograph-7", 0, {}},
+         "/tmp/stendograph-7 — не папка"},
+        {{TStep::CheckFolder, TFault::OthersMayEnter, "/tmp/stendograph-7", 0, {}},
+         "в папку /tmp/stendograph-7 могут входить другие пользователи"},
+        {{TStep::Lock, TFault::None, "/tmp/stendograph-7/s.lock", 0, {}},
+         "файл блокировки /tmp/stendograph-7/s.lock так и не освободился"},
+        // An error without words of ours: the system's own.
+        {{TStep::MakeFolder, TFault::None, "/tmp/x", EXDEV, {}},
+         "не удалось создать папку /tmp/x: Invalid cross-device link"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SingleCopyNotSetUpText(c.Failure).toStdString(),
+                  std::string("Не удалось проверить, не запущена ли уже другая копия программы: ") +
+                      c.Reason +
+                      ".\r\nПрограмма продолжит работу, но второй её запуск не будет замечен.");
 }
 
 } // namespace

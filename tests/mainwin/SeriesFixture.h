@@ -7,6 +7,7 @@
 #include "state/RecordColumns.h"
 #include "state/ResultsFile.h"
 #include "state/Variables.h"
+#include "support/OnScreen.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -183,7 +184,7 @@ private:
             return;
         static int count = 0;
         const QString stem = QString::fromLocal8Bit(dir) + QString("/box-%1").arg(++count);
-        QApplication::processEvents(); // painted before it is taken
+        ShownAsPainted(box); // on the screen before the screen is taken
         box.grab().save(stem + ".png");
         if (QScreen* screen = box.screen())
             screen->grabWindow(0).save(stem + "-screen.png");

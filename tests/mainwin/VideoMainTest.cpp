@@ -2,6 +2,7 @@
 #include "state/StoreFixture.h"
 
 #include "BoxAnswerer.h"
+#include "bench/PassLogic.h"
 #include "mainwin/VideoMain1.h"
 #include "platform/BitBtn.h"
 #include "platform/RetryDialog.h"
@@ -327,6 +328,75 @@ TEST_F(MainWindow, AResultsFileThatCannotBeReadEndsInTheRetryDialog) {
     // The program goes on with this computer alone.
     ASSERT_EQ(Computers.size(), 1u);
     EXPECT_EQ(CurrentComputerIndex, 0);
+}
+
+// A Results.bin with a record that cannot be a measurement (64 bytes flipped in it): the window
+// says at start, in Russian, how many records it left out and why; the first save keeps the old
+// file aside before it replaces it, and the end of the series says so with what was left.
+TEST_F(MainWindow, ARecordItDoesNotBelieveIsToldAtStartAndTheFileKeptBeforeTheFirstSave) {
+    LoadDirect3DLibrary();
+    StoreImage home;
+    home.Add(MakeComputer("home"), {"  chip"},
+             {MakeResult(7, 640, 480, 16, 30), MakeResult(8, 800, 600, 16, 20)});
+    auto bytes = home.Encode();
+    const std::size_t second =
+        ResultsFirstBlockOffset + sizeof(TComputerRecord) + 4 + 256 + 4 + sizeof(TResultRecord);
+    for (std::size_t i = 24; i < 88; ++i)
+        bytes[second + i] ^= 0xA5;
+    WriteBytes(folder / "Results.bin", bytes);
+
+    TVideoMainStartUp startUp;
+    startUp.MeasureCpuMhz = [] { return 2400; };
+    startUp.DisplayModeAccepted = AllModes;
+    startUp.CopyTitle = title;
+    // A pass that records what a steady pass of the configuration would, without drawing.
+    startUp.Series.RunPass = [] {
+        TResultRecord config{};
+        config.TestSet = TestSet;
+        std::memcpy(&config.Width, &CurrentTest, sizeof CurrentTest);
+        StoreResult(ComputerResults[static_cast<std::size_t>(CurrentComputerIndex)],
+                    SteadyPassResult(config, 25, CurrentDateTime()));
+        ResultsChanged = true;
+    };
+    startUp.Series.ShowProgress = [](int, int) {};
+    startUp.Series.ScreenSaver = [](bool) {};
+    std::string end;
+    startUp.Series.ShowEnd = [&end](const std::string& text) { end = text; };
+
+    BoxAnswerer answerer({QMessageBox::Ok});
+    auto window = std::make_unique<TVideoMain>(nullptr, startUp);
+    ASSERT_EQ(answerer.Boxes().size(), 1u);
+    const std::string told = answerer.Boxes()[0].Text;
+    EXPECT_NE(told.find("Из файла «Results.bin» не взято результатов: 1 — это не могут быть "
+                        "измерения: "),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("сохранит прежний файл под другим именем"), std::string::npos) << told;
+    EXPECT_EQ(ReadBytes(folder / "Results.bin"), bytes) << "opening changes nothing on disk";
+
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    Control<QCheckBox>(*window, "CheckBox1")->setChecked(true);
+    QTest::mouseClick(Control<QWidget>(*window, "BitBtn1"), Qt::LeftButton);
+
+    std::string kept;
+    for (const std::string& name : FolderEntries(folder.path()))
+        if (name.starts_with("Results.bin.kept-"))
+            kept = name;
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(ReadBytes(folder / kept), bytes);
+    EXPECT_NE(end.find(kept), std::string::npos) << end;
+    EXPECT_NE(end.find("не взято результатов: 1"), std::string::npos) << end;
+    // The new file holds the believed result of home and the new one, never the invented one.
+    StoreImage onDisk;
+    const auto written = ReadBytes(folder / "Results.bin");
+    TMergeReport report;
+    MergeResultsFile(written, LatestPlausibleTimestamp(), onDisk.Computers, onDisk.Devices,
+                     onDisk.Results, &report);
+    EXPECT_TRUE(report.TookEverything());
+    ASSERT_EQ(onDisk.Computers.size(), 2u);
+    EXPECT_EQ(onDisk.Results[0].size(), 1u);
+    EXPECT_EQ(onDisk.Results[1].size(), 1u);
 }
 
 TEST_F(MainWindow, ResultsOpenModallyAndExitCloses) {

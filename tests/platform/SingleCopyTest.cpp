@@ -56,9 +56,9 @@ int RunSecondCopy(const QString& title, TClaimResult expected = TClaimResult::Wi
 }
 
 QString OwnFolder() {
-    QString error;
+    TSingleCopyFailure error;
     const QString folder = SingleCopy::PrivateFolder(&error);
-    EXPECT_FALSE(folder.isEmpty()) << error.toStdString();
+    EXPECT_FALSE(folder.isEmpty()) << SingleCopyFailureText(error).toStdString();
     return folder;
 }
 
@@ -117,6 +117,24 @@ TEST(SingleCopy, ASeriesCopyTellsTheNextCopyWhatItDoes) {
     EXPECT_EQ(RunSecondCopy(title, TClaimResult::SeriesRuns), 0);
     QCoreApplication::processEvents();
     EXPECT_EQ(activations.count(), 0);
+}
+
+// A copy whose window runs a series tells the next one so, and is asked to the front all the
+// same: it comes once the series is over.
+TEST(SingleCopy, ABusyWindowTellsTheNextCopyItComesForwardLater) {
+    const QString title = UniqueTitle();
+    SingleCopy first(title);
+    ASSERT_EQ(first.Claim(), TClaimResult::First);
+    QSignalSpy activations(&first, &SingleCopy::ActivationRequested);
+
+    first.SetBusy(true);
+    EXPECT_EQ(RunSecondCopy(title, TClaimResult::WindowInSeries), 0);
+    if (activations.count() == 0)
+        activations.wait(5000);
+    EXPECT_EQ(activations.count(), 1);
+
+    first.SetBusy(false);
+    EXPECT_EQ(RunSecondCopy(title, TClaimResult::WindowRuns), 0);
 }
 
 TEST(SingleCopy, CopiesOfOtherTitlesDoNotMeet) {

@@ -8,6 +8,7 @@
 #include "results/ChartBox.h"
 #include "results/ComputerList.h"
 #include "results/VideoResults1.h"
+#include "support/OnScreen.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -286,11 +287,40 @@ TEST_F(VideoResultsTest, AComputerItemIsTwoLinesOnASilverPanel) {
     EXPECT_GT(processor.width(), adapter.width()); // "Processor 4 (~2400MHz)" is the longer
 }
 
+// The list's small, unsmoothed text reads as words: no gap between the letters of a word is as
+// wide as the face's space (3 pixels at its 11), as it was when the glyphs were drawn hinted
+// and spaced unhinted ("M Hz", "M X 440").
+TEST_F(VideoResultsTest, AComputerItemsLettersAreSpacedAsWords) {
+    for (const char* word :
+         {"Pentium", "(~2400MHz)", "MX", "GeForce4", "RADEON", "Athlon", "Mobility", "Intel"}) {
+        SCOPED_TRACE(word);
+        const int computer = Add(MakeComputer(word, word));
+        QImage item(441, ComputerItemHeight, QImage::Format_RGB32);
+        {
+            QPainter painter(&item);
+            ComboComputerDrawItem(painter, item.rect(), computer);
+        }
+        const QRect line = InkBounds(item, QRect(3, 3, 435, 18));
+        ASSERT_FALSE(line.isEmpty());
+        int widestGap = 0;
+        int gap = 0;
+        for (int x = line.left(); x <= line.right(); ++x) {
+            bool ink = false;
+            for (int y = line.top(); y <= line.bottom(); ++y)
+                ink = ink || IsInk(item.pixel(x, y));
+            gap = ink ? 0 : gap + 1;
+            widestGap = std::max(widestGap, gap);
+        }
+        EXPECT_LT(widestGap, 3);
+    }
+}
+
 // A right-click on the chart, delivered to the window as the window system delivers it, opens
 // the chart's menu with its one item.
 TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
     ShowWindow();
     QStringList items;
+    bool painted = false;
     QTimer::singleShot(0, window_.get(), [&] {
         // The menu runs a loop of its own: look for it from inside that loop.
         QTimer* look = new QTimer(window_.get());
@@ -298,6 +328,8 @@ TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (menu == nullptr)
                 return;
+            // On the screen as it paints itself, never a black box.
+            painted = ShownAsPainted(*menu);
             for (const QAction* action : menu->actions())
                 items.append(action->text());
             menu->close();
@@ -310,6 +342,7 @@ TEST_F(VideoResultsTest, ARightClickOnTheChartOpensItsMenu) {
     QTest::mouseClick(window_->windowHandle(), Qt::RightButton, {}, onChart);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !items.isEmpty(); }, 5000));
     EXPECT_EQ(items, QStringList{QStringLiteral("Сохранить рисунок…")});
+    EXPECT_TRUE(painted);
 }
 
 // The computer list drops down five computers at a time, whatever the style.
@@ -325,6 +358,50 @@ TEST_F(VideoResultsTest, TheComputerListDropsDownFiveItems) {
     EXPECT_EQ(rows, 5) << list->viewport()->height();
     EXPECT_NE(list->verticalScrollBar()->maximum(), 0) << "the other seven are scrolled to";
     combo->hidePopup();
+}
+
+// Within the layout's geometry (items 14 and 18 pixels apart) every radio circle stands clear
+// of the next, and each group's title is set in from the frame's left edge, its top line
+// running through it, as the window shows them.
+TEST_F(VideoResultsTest, TheGroupsFitTheirItemsAndTitles) {
+    ShowWindow();
+    const auto silver = [](QRgb pixel) { return (pixel & 0xFFFFFF) == (ChartSilver & 0xFFFFFF); };
+    for (const char* name : {"RadioComputer", "RadioAcceleration"}) {
+        SCOPED_TRACE(name);
+        auto* group = Child<QWidget>(name);
+        const QImage picture = group->grab().toImage();
+        const QList<QRadioButton*> items = group->findChildren<QRadioButton*>();
+        ASSERT_GE(items.size(), 3);
+        // The rows where circles are drawn, in the columns of the circles.
+        const int left = items[0]->x();
+        std::vector<bool> circleRows(static_cast<std::size_t>(picture.height()));
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = left; x < left + 16; ++x)
+                circleRows[static_cast<std::size_t>(y)] =
+                    circleRows[static_cast<std::size_t>(y)] || !silver(picture.pixel(x, y));
+        for (int i = 0; i + 1 < items.size(); ++i) {
+            const int boundary = items[i + 1]->y();
+            bool clear = false;
+            for (int y = boundary - 2; y <= boundary + 1; ++y)
+                clear = clear || !circleRows[static_cast<std::size_t>(y)];
+            EXPECT_TRUE(clear) << "the circles of items " << i << " and " << i + 1 << " touch";
+        }
+
+        // The title: black letters from some pixels right of the frame's edge, and the frame's
+        // line through the title's rows left of it.
+        int titleLeft = picture.width();
+        for (int y = 0; y < items[0]->y(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (qRed(picture.pixel(x, y)) < 64 && qGreen(picture.pixel(x, y)) < 64)
+                    titleLeft = std::min(titleLeft, x);
+        EXPECT_GE(titleLeft, 6);
+        EXPECT_LT(titleLeft, 16);
+        int lineRow = -1;
+        for (int y = 0; y < items[0]->y() && lineRow < 0; ++y)
+            if (!silver(picture.pixel(2, y)) && !silver(picture.pixel(4, y)))
+                lineRow = y;
+        EXPECT_GE(lineRow, 4) << "the frame's top line runs through the title, not above it";
+    }
 }
 
 // The groups and the chart's box are silver inside, the window's colour, as far as the eye

@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTextDocumentFragment>
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -351,34 +350,9 @@ TEST_F(ServerProcessTest, BodiesPastTheBoundAreRefusedBeforeTheyAreHeld) {
 
     // A chunked body of 128 MiB, sent a MiB at a time: the refusal comes once the bound is
     // reached, while the client is still sending.
-    const int fd = slow_clients::Connect("127.0.0.1", server.Host(), server.Port());
-    ASSERT_GE(fd, 0);
-    pollfd connected{fd, POLLOUT, 0};
-    poll(&connected, 1, 5000);
-    const int blocking = fcntl(fd, F_GETFL) & ~O_NONBLOCK;
-    fcntl(fd, F_SETFL, blocking);
-    const std::string head = "POST /api/results HTTP/1.1\r\nHost: x\r\n"
-                             "Transfer-Encoding: chunked\r\n\r\n";
-    ASSERT_EQ(send(fd, head.data(), head.size(), MSG_NOSIGNAL), static_cast<ssize_t>(head.size()));
-    const std::string chunk = "100000\r\n" + std::string(1 << 20, '\0') + "\r\n";
-    std::size_t sent = 0;
-    std::string answer;
-    while (sent < (128u << 20)) {
-        if (send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(chunk.size()))
-            break;
-        sent += 1u << 20;
-        pollfd readable{fd, POLLIN, 0};
-        if (poll(&readable, 1, 0) > 0) {
-            char bytes[4096];
-            const ssize_t got = recv(fd, bytes, sizeof bytes, 0);
-            answer.append(bytes, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-            break;
-        }
-    }
-    close(fd);
-    EXPECT_TRUE(answer.starts_with("HTTP/1.1 413 ")) << answer;
-    EXPECT_LT(sent, 96u << 20) << "the server read far past its bound";
+    const TFloodAnswer flood = SendChunkedUpload(server.Host(), server.Port(), 128u << 20);
+    EXPECT_TRUE(flood.Answer.starts_with("HTTP/1.1 413 ")) << flood.Answer;
+    EXPECT_LT(flood.BodySent, 96u << 20) << "the server read far past its bound";
 
     // A gzip body that would inflate to 256 MiB (16 members of 16 MiB each): refused from its
     // header.
@@ -447,7 +421,7 @@ TEST_F(ServerProcessTest, SlowClientsFromSeveralAddressesLeaveTheRankingAnswered
 
 TEST_F(ServerProcessTest, TwoUploadsOfTheSameComputersInOppositeOrdersBothSucceed) {
     TestServer server(SharedCluster().NewDatabase());
-    TTestStore forward = VariedStore(1000, 95, "o");
+    TTestStore forward = VariedStore(400, 95, "o");
     TTestStore backward;
     for (std::size_t i = forward.Computers.size(); i-- > 0;)
         backward.Add(forward.Computers[i], forward.Results[i], forward.Devices[i]);
@@ -458,9 +432,9 @@ TEST_F(ServerProcessTest, TwoUploadsOfTheSameComputersInOppositeOrdersBothSuccee
     EXPECT_EQ(statuses[0], 200);
     EXPECT_EQ(statuses[1], 200);
     // Every computer once, numbered in the order of the file stored first.
-    const QJsonObject last = GetJson(server, "/api/computers/1000");
+    const QJsonObject last = GetJson(server, "/api/computers/400");
     EXPECT_FALSE(last.isEmpty());
-    EXPECT_TRUE(GetJson(server, "/api/computers/1001").isEmpty());
+    EXPECT_TRUE(GetJson(server, "/api/computers/401").isEmpty());
     EXPECT_EQ(server.Stop(), 0) << server.ErrorOutput().toStdString();
 }
 

@@ -231,6 +231,11 @@ TEST(ResultPlausibility, ComputerRecords) {
          TImplausible::Capabilities},
         {"second adapter", changed([](auto& c) { c.HalCaps.AdapterOrdinal = 1; }), lines,
          TImplausible::Capabilities},
+        {"every registry subkey of both classes", MakeComputer("A"),
+         std::vector<TStringSlot>(MaxDeviceLines, Scrambled("Device")), TImplausible::None},
+        {"one line more than that", MakeComputer("A"),
+         std::vector<TStringSlot>(MaxDeviceLines + 1, Scrambled("Device")),
+         TImplausible::DeviceLines},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

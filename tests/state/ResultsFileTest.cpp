@@ -444,3 +444,178 @@ TEST(ResultsMergeBytes, KnownComputerAppearingTwiceInOneFile) {
     EXPECT_EQ(report.ResultsReplaced, 0);
     EXPECT_EQ(report.ResultsNotLater, 3);
 }
+
+namespace {
+
+// A file of any size that exists only as a rule for its bytes: the header and count of a
+// results file, blocks of the given shape, and a trailing size field that matches. Counts
+// what the reader is asked for.
+struct ClaimedFile {
+    std::size_t Size;
+    std::int32_t Blocks;
+    // Bytes at given offsets; every other byte is zero, as in a sparse file.
+    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> Bytes;
+
+    std::size_t LargestRead = 0;
+    std::size_t TotalRead = 0;
+
+    void Put(std::size_t at, const void* data, std::size_t size) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        Bytes.emplace_back(at, std::vector<std::uint8_t>(p, p + size));
+    }
+
+    TResultsFileReader Reader() {
+        const TStringSlot header = ResultsHeaderSlot();
+        Put(0, header.data(), header.size());
+        const std::uint8_t version[2] = {VersionMajor, VersionMinor};
+        Put(ResultsVersionOffset, version, 2);
+        Put(ResultsCountOffset, &Blocks, 4);
+        const auto size = static_cast<std::int32_t>(Size);
+        Put(Size - 4, &size, 4);
+        return [this](std::size_t offset, std::size_t size, std::uint8_t* out) {
+            LargestRead = std::max(LargestRead, size);
+            TotalRead += size;
+            std::memset(out, 0, size);
+            for (const auto& [at, bytes] : Bytes)
+                for (std::size_t i = 0; i < bytes.size(); ++i)
+                    if (at + i >= offset && at + i < offset + size)
+                        out[at + i - offset] = bytes[i];
+            return true;
+        };
+    }
+};
+
+} // namespace
+
+// Whatever a file claims, the reader asks for it in pieces and holds no more than a block's
+// record and lines and a few hundred results at a time: a file of zeros whose size field
+// matches, a block claiming 8 million device lines in 2 GiB, one claiming 2 million results.
+TEST(ResultsMergePieces, WhatAFileClaimsNeverMakesTheReaderHoldIt) {
+    constexpr std::size_t Largest = 2147483647;
+    constexpr std::size_t Zeros = 256u << 20;
+    const auto block = [](ClaimedFile& file, std::int32_t lines, std::int32_t results) {
+        const TComputerRecord computer = MakeComputer("claimed");
+        file.Put(ResultsFirstBlockOffset, &computer, sizeof computer);
+        file.Put(ResultsFirstBlockOffset + sizeof computer, &lines, 4);
+        file.Put(ResultsFirstBlockOffset + sizeof computer + 4 + std::size_t(lines) * 256, &results,
+                 4);
+    };
+    struct Case {
+        const char* Name;
+        ClaimedFile File;
+        std::int32_t Lines;   // of the first block, when it is given
+        std::int32_t Results; // likewise
+        TMergeOutcome Outcome;
+        std::int32_t ComputersLeftOut;
+        std::int32_t ResultsLeftOut;
+        std::size_t MostRead; // in all, at most
+    };
+    Case cases[] = {
+        // The last block of zeros is cut short by the size field. (The program's own test reads
+        // 2 GiB of them; 256 MiB show the same here.)
+        {"256 MiB of zeros",
+         {Zeros, 0x7FFFFFFF, {}},
+         -1,
+         -1,
+         TMergeOutcome::Stopped,
+         std::int32_t((Zeros - 266) / (sizeof(TComputerRecord) + 8)),
+         0,
+         Zeros / 10 * 11},
+        {"8 million device lines",
+         {Largest, 1, {}},
+         8000000,
+         0,
+         TMergeOutcome::Merged,
+         1,
+         0,
+         1 << 20},
+        {"2 million results",
+         {Zeros, 1, {}},
+         0,
+         2000000,
+         TMergeOutcome::Merged,
+         0,
+         2000000,
+         Zeros / 10 * 11},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.Lines >= 0)
+            block(c.File, c.Lines, c.Results);
+        StoreImage store;
+        TMergeReport report;
+        const TResultsFileReader read = c.File.Reader();
+        MergeResultsFile(c.File.Size, read, LatestPlausibleTimestamp(), store.Computers,
+                         store.Devices, store.Results, &report);
+        EXPECT_EQ(report.Outcome, c.Outcome);
+        EXPECT_EQ(report.ComputersLeftOut, c.ComputersLeftOut);
+        EXPECT_EQ(report.ResultsLeftOut, c.ResultsLeftOut);
+        EXPECT_LE(c.File.LargestRead, 64u * 1024);
+        EXPECT_LE(c.File.TotalRead, c.MostRead);
+        EXPECT_LE(store.Computers.size(), 1u);
+        for (const auto& results : store.Results)
+            EXPECT_TRUE(results.empty());
+        EXPECT_FALSE(report.TookEverything());
+    }
+}
+
+// A read that fails (an I/O error, a file cut short behind the reader's back) stops the merge
+// there: the blocks before are taken, none after, and the report says where and how many.
+TEST(ResultsMergePieces, AReadThatFailsStopsThere) {
+    constexpr int Computers = 40;
+    StoreImage many;
+    std::vector<TResultRecord> results;
+    for (int i = 0; i < ConfigurationCount; ++i)
+        results.push_back(NthResult(i, 100 + i, 10.0f + i));
+    for (int i = 0; i < Computers; ++i)
+        many.Add(MakeComputer(std::to_string(i)), {"  chip"}, results);
+    const auto file = many.Encode();
+    const std::size_t blockSize = sizeof(TComputerRecord) + 4 + 256 + 4 +
+                                  std::size_t{ConfigurationCount} * sizeof(TResultRecord);
+    const std::size_t window = 64 * 1024; // the most the reader asks for at once here
+
+    // The header's text before the version bytes is never read.
+    for (std::size_t failAt = ResultsVersionOffset; failAt < file.size(); failAt += 4099) {
+        SCOPED_TRACE(failAt);
+        const TResultsFileReader read = [&](std::size_t offset, std::size_t size,
+                                            std::uint8_t* out) {
+            if (offset <= failAt && failAt < offset + size)
+                return false;
+            std::memcpy(out, file.data() + offset, size);
+            return true;
+        };
+        StoreImage store;
+        TMergeReport report;
+        MergeResultsFile(file.size(), read, LatestPlausibleTimestamp(), store.Computers,
+                         store.Devices, store.Results, &report);
+        if (report.Outcome == TMergeOutcome::Ignored) {
+            EXPECT_EQ(report.IgnoredBecause, TIgnoredBecause::ReadFailed);
+            EXPECT_LT(failAt, ResultsFirstBlockOffset + window);
+            EXPECT_TRUE(store.Computers.empty());
+            continue;
+        }
+        ASSERT_EQ(report.Outcome, TMergeOutcome::Stopped);
+        EXPECT_EQ(report.StoppedBecause, TStoppedBecause::ReadFailed);
+        EXPECT_FALSE(report.TookEverything());
+        EXPECT_LE(report.StopOffset, failAt);
+        const std::size_t failingBlock = (failAt - ResultsFirstBlockOffset) / blockSize;
+        const std::size_t wholeBefore =
+            failAt > ResultsFirstBlockOffset + window
+                ? (failAt - window - ResultsFirstBlockOffset) / blockSize
+                : 0;
+        EXPECT_LE(store.Computers.size(), failingBlock + 1);
+        EXPECT_GE(store.Computers.size(), wholeBefore);
+        EXPECT_EQ(report.BlocksMerged, static_cast<std::int32_t>(store.Computers.size()));
+        EXPECT_EQ(report.ComputersNotReached(), Computers - report.BlocksMerged);
+        for (std::size_t i = 0; i < store.Computers.size(); ++i) {
+            EXPECT_EQ(std::memcmp(&store.Computers[i], &many.Computers[i], sizeof(TComputerRecord)),
+                      0);
+            ASSERT_LE(store.Results[i].size(), results.size());
+            if (!store.Results[i].empty()) {
+                EXPECT_EQ(std::memcmp(store.Results[i].data(), results.data(),
+                                      store.Results[i].size() * sizeof(TResultRecord)),
+                          0);
+            }
+        }
+    }
+}

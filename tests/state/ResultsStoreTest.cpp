@@ -6,10 +6,13 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <pwd.h>
 #include <random>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -267,10 +270,18 @@ TEST_F(ResultsStoreFiles, IgnoredLockStillMergesAndSaves) {
     }
 }
 
-// A save keeps a write-protected Results.bin's permissions, and leaves only Results.bin.
-TEST_F(ResultsStoreFiles, SaveReplacesWholeFileAndKeepsItsMode) {
+// A save keeps a write-protected Results.bin's permissions and, where the process may give
+// files away (root saving another user's file), its owner and group; it leaves only
+// Results.bin.
+TEST_F(ResultsStoreFiles, SaveReplacesWholeFileAndKeepsItsModeAndOwner) {
     WriteBytes(dir_ / "Results.bin", OneComputer("old", 1).Encode());
     std::filesystem::permissions(dir_ / "Results.bin", std::filesystem::perms(0640));
+    const passwd* other = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (other != nullptr) {
+        ASSERT_EQ(chown((dir_ / "Results.bin").c_str(), other->pw_uid, other->pw_gid), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(stat((dir_ / "Results.bin").c_str(), &before), 0);
     LoadResults("Results.bin");
     const StoreImage store = OneComputer("x", 2);
     store.ToGlobals();
@@ -280,6 +291,11 @@ TEST_F(ResultsStoreFiles, SaveReplacesWholeFileAndKeepsItsMode) {
     EXPECT_EQ(ReadBytes(dir_ / "Results.bin").size(), store.Encode().size());
     EXPECT_EQ(std::filesystem::status(dir_ / "Results.bin").permissions(),
               std::filesystem::perms(0640));
+    struct stat after {};
+    ASSERT_EQ(stat((dir_ / "Results.bin").c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not written in place";
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
     EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
 }
 
@@ -296,6 +312,22 @@ TEST_F(ResultsStoreFiles, NextSaveRemovesOnlyItsOwnTemporaryFiles) {
     expected.push_back("Results.bin");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(FolderEntries(dir_.path()), expected);
+}
+
+// Through a link, the temporary files of a killed save are beside the file the link names, and
+// they are swept there; the link's own folder and the user's files beside the target stay.
+TEST_F(ResultsStoreFiles, NextSaveRemovesTemporaryFilesBesideTheLinksTarget) {
+    std::filesystem::create_directory(dir_ / "st");
+    WriteBytes(dir_ / "st" / "bench.dat", OneComputer("shared", 1).Encode());
+    std::filesystem::create_symlink("st/bench.dat", dir_ / "Results.bin");
+    WriteBytes(dir_ / "st" / ".bench.dat.tmpQw3rty", {1, 2, 3}); // a killed save's
+    WriteBytes(dir_ / "st" / ".bench.dat.tmp", {4});             // the user's
+    WriteBytes(dir_ / "st" / ".Results.bin.tmpAbC123", {5});     // the user's, too
+    LoadResults("Results.bin");
+    ASSERT_TRUE(SaveResults().Saved);
+    EXPECT_EQ(FolderEntries(dir_ / "st"),
+              (std::vector<std::string>{".Results.bin.tmpAbC123", ".bench.dat.tmp", "bench.dat"}));
+    EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{"Results.bin", "st"}));
 }
 
 // Only a file whose every byte is in the store is replaced as it is; any other is kept under a
@@ -482,4 +514,182 @@ TEST_F(ResultsStoreFiles, TwoCopiesMergingLoseNoResult) {
             EXPECT_TRUE(SameResultKey(ComputerResults[i][round], NthResult(round, 0, 1)));
     }
     EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+}
+
+namespace {
+
+// Links A/Results.bin and B/Results.bin to one file in the folder "shared", with the working
+// directory in A.
+struct TwoLinks {
+    explicit TwoLinks(const std::filesystem::path& top) : Top(top) {
+        for (const char* folder : {"A", "B", "shared"})
+            std::filesystem::create_directory(top / folder);
+        WriteBytes(top / "shared" / "Results.bin", OneComputer("shared", 1).Encode());
+        for (const char* folder : {"A", "B"})
+            std::filesystem::create_symlink("../shared/Results.bin", top / folder / "Results.bin");
+        std::filesystem::current_path(top / "A");
+    }
+    ~TwoLinks() { std::filesystem::current_path(Top); }
+    std::filesystem::path Top;
+};
+
+} // namespace
+
+// Two links to one file from two folders: the lock is that of the file the links name, so a
+// copy in A waits for one in B; the link's own folder held means nothing.
+TEST_F(ResultsStoreFiles, TheLockBelongsToTheFileALinkNames) {
+    const TwoLinks links(dir_.path());
+    std::vector<std::string> asked;
+    SetRetryAsker([&](const std::string& text) {
+        asked.push_back(text);
+        return false;
+    });
+    {
+        ForeignLock linkFolder(dir_ / "B");
+        ForeignLock ownFolder(dir_ / "A");
+        LoadResults("Results.bin");
+        EXPECT_TRUE(asked.empty());
+        EXPECT_EQ(Computers.size(), 1u);
+        EXPECT_TRUE(SaveResults().Saved);
+    }
+    {
+        ForeignLock target(dir_ / "shared");
+        TMergeReport report;
+        LoadResults("Results.bin", &report);
+        EXPECT_EQ(report.Outcome, TMergeOutcome::NotOpened);
+        EXPECT_TRUE(report.HeldByAnotherCopy);
+        const TSaveOutcome save = MergeAndSaveResults();
+        EXPECT_FALSE(save.Saved);
+        EXPECT_TRUE(save.Locked);
+    }
+    // The load; then the merge's lock, and neither a load nor a save after it was given up.
+    EXPECT_EQ(asked.size(), 2u);
+}
+
+// Another copy holding the file past the timed retries is waited for: the waiter of a command
+// (or the dialog, which closes by itself) takes the file as soon as it is free, and the file
+// is read, not called damaged.
+TEST_F(ResultsStoreFiles, AFileHeldPastTheRetriesIsWaitedFor) {
+    WriteBytes(dir_ / "Results.bin", OneComputer("disk", 2).Encode());
+    OneComputer("memory", 1).ToGlobals();
+    int waits = 0;
+    const TBusyWaiter previous =
+        SetBusyWaiter([&](const std::string& fileName, const std::function<bool()>& attemptNow) {
+            EXPECT_EQ(fileName, "Results.bin");
+            ++waits;
+            for (int i = 0; i < 200; ++i) {
+                if (attemptNow())
+                    return true;
+                Sleep(50);
+            }
+            return false;
+        });
+    auto other = std::make_unique<ForeignLock>(dir_.path());
+    std::thread letGo([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+        other->Release();
+    });
+    const std::uint32_t start = GetTickCount();
+    const TSaveOutcome save = MergeAndSaveResults();
+    const std::uint32_t elapsed = GetTickCount() - start;
+    letGo.join();
+    SetBusyWaiter(previous);
+
+    EXPECT_GE(elapsed, 3000u);
+    EXPECT_EQ(waits, 1);
+    EXPECT_TRUE(save.Saved);
+    EXPECT_TRUE(save.KeptAs.empty()) << "a file that was only busy is no damaged file";
+    EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+    StoreTest::Clear();
+    LoadResults("Results.bin");
+    EXPECT_EQ(Computers.size(), 2u);
+}
+
+// A copy that gave up waiting for the file replaces nothing, even should the other copy let go
+// just then: the other copy's results stay in Results.bin, this copy's in memory, and the
+// reason is the held file, never a damaged one.
+TEST_F(ResultsStoreFiles, AFileNotReadIsNotReplaced) {
+    WriteBytes(dir_ / "Results.bin", OneComputer("disk", 2).Encode());
+    const auto before = ReadBytes(dir_ / "Results.bin");
+    OneComputer("memory", 1).ToGlobals();
+    ForeignLock other(dir_.path());
+    // This copy gives up waiting just as the other copy ends its save.
+    int waits = 0;
+    const TBusyWaiter previous =
+        SetBusyWaiter([&](const std::string&, const std::function<bool()>&) {
+            ++waits;
+            other.Release();
+            return false;
+        });
+    const TSaveOutcome save = MergeAndSaveResults();
+    SetBusyWaiter(previous);
+    EXPECT_EQ(waits, 1);
+    EXPECT_FALSE(save.Saved);
+    EXPECT_TRUE(save.Locked);
+    EXPECT_TRUE(ResultsUnsaved);
+    EXPECT_EQ(SaveFailureText(save), "файл занят другой копией программы");
+    EXPECT_EQ(ReadBytes(dir_ / "Results.bin"), before);
+    EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{"Results.bin"});
+
+    // A file that cannot be opened at all is not replaced either, and the reason is the system's.
+    if (geteuid() != 0) {
+        std::filesystem::permissions(dir_ / "Results.bin", std::filesystem::perms::none);
+        SetRetryAsker([](const std::string&) { return false; });
+        const TSaveOutcome unread = MergeAndSaveResults();
+        EXPECT_FALSE(unread.Saved);
+        EXPECT_EQ(unread.UnreadErrno, EACCES);
+        std::filesystem::permissions(dir_ / "Results.bin", std::filesystem::perms(0644));
+        EXPECT_EQ(ReadBytes(dir_ / "Results.bin"), before);
+    }
+}
+
+// A file kept aside is named with what its reader took and left, in the window's words.
+TEST_F(ResultsStoreFiles, AKeptFileSaysWhatItsReaderLeft) {
+    StoreImage three;
+    for (const char* tag : {"one", "two", "three"})
+        three.Add(MakeComputer(tag), {"  chip"},
+                  {MakeResult(7, 640, 480, 16, 30), MakeResult(8, 800, 600, 16, 20)});
+    const auto whole = three.Encode();
+    // The second block's line count runs past the end.
+    const std::size_t block = sizeof(TComputerRecord) + 4 + 256 + 4 + 2 * sizeof(TResultRecord);
+    auto damaged = whole;
+    damaged[ResultsFirstBlockOffset + block + sizeof(TComputerRecord) + 3] = 0x40;
+    // 64 bytes flipped in the middle of the first block's second result.
+    auto flipped = whole;
+    const std::size_t result =
+        ResultsFirstBlockOffset + sizeof(TComputerRecord) + 4 + 256 + 4 + sizeof(TResultRecord);
+    for (std::size_t i = 24; i < 88; ++i)
+        flipped[result + i] ^= 0xFF;
+
+    const struct Case {
+        const char* Name;
+        std::vector<std::uint8_t> File;
+        std::vector<std::string> Says;
+    } cases[] = {
+        {"a damaged block",
+         damaged,
+         {"Файл «Results.bin» повреждён: блок 2-го компьютера",
+          "Прочитано компьютеров: 1 из 3, результатов: 2; остальные компьютеры (2) и их "
+          "результаты не прочитаны."}},
+        {"flipped bytes in a result",
+         flipped,
+         {"Из файла «Results.bin» не взято результатов: 1 — это не могут быть измерения: "}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        StoreTest::Clear();
+        TempDir folder(true);
+        WriteBytes(folder / "Results.bin", c.File);
+        LoadResults("Results.bin");
+        const TSaveOutcome save = SaveResults();
+        ASSERT_TRUE(save.Saved);
+        ASSERT_FALSE(save.KeptAs.empty());
+        ASSERT_NE(save.KeptRead, nullptr);
+        const std::string text = KeptFileText(save);
+        for (const std::string& part : c.Says)
+            EXPECT_NE(text.find(part), std::string::npos) << text;
+        EXPECT_NE(text.find(save.KeptAs), std::string::npos) << text;
+        EXPECT_EQ(text.find("другой версией"), std::string::npos) << text;
+        EXPECT_EQ(ReadBytes(folder / save.KeptAs), c.File);
+    }
 }
