@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -230,7 +231,22 @@ public:
         }
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
-    QString ErrorOutput() { return QString::fromUtf8(process_.readAllStandardError()); }
+    // What the server wrote to its standard error so far: its log.
+    QString ErrorOutput() {
+        log_ += QString::fromUtf8(process_.readAllStandardError());
+        return log_;
+    }
+    // Waits until the log holds the text past its first from characters; false when it did not
+    // within the time.
+    bool WaitForLog(const QString& text, std::chrono::milliseconds time, qsizetype from = 0) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (ErrorOutput().indexOf(text, from) < 0) {
+            if (std::chrono::steady_clock::now() >= end || process_.state() != QProcess::Running)
+                return false;
+            process_.waitForReadyRead(100);
+        }
+        return true;
+    }
     // Runs the server program with the arguments on the same database, as the server user;
     // its exit status, its output in *output.
     int Command(const QStringList& arguments, QString* output) const {
@@ -247,4 +263,5 @@ private:
     QProcess process_;
     std::string host_ = "127.0.0.1";
     int port_ = 0;
+    QString log_;
 };

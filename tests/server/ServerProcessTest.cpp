@@ -529,3 +529,76 @@ TEST_F(ServerProcessTest, ATrustedProxyNamesTheSendersAndIsNotBoundAsOne) {
 }
 
 } // namespace
+
+// A primary and a hot standby streaming from it, each with a server: the one on the standby
+// reads there, takes its uploads to the primary, and reads from the primary whenever the
+// standby cannot serve.
+TEST_F(ServerProcessTest, AServerReadsFromAStreamingStandbyAndFromThePrimaryWhenItCannot) {
+    PostgresCluster primary(STENDO_PG_BINDIR, "-c fsync=off");
+    primary.CreateDatabase("results");
+    const std::unique_ptr<PostgresCluster> standby = primary.Standby();
+    TestServer writer(primary.Database("results"));
+    TestServer reader(primary.Database("results"),
+                      {"--read-database", QString::fromStdString(standby->Database("results"))});
+    constexpr auto Deadline = std::chrono::seconds(30);
+
+    // Each page asked for once (a limit of its own), so that no kept answer hides where it
+    // was read.
+    int limit = 10;
+    const auto total = [&](const ServerProcess& server) {
+        return GetJson(server, "/api/ranking?limit=" + std::to_string(++limit))["total"].toInt(-1);
+    };
+    const auto waitForTotal = [&](const ServerProcess& server, int expected) {
+        const auto end = std::chrono::steady_clock::now() + Deadline;
+        int seen = total(server);
+        while (seen != expected && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            seen = total(server);
+        }
+        return seen;
+    };
+
+    ASSERT_TRUE(reader.WaitForLog("read database 1: reads go there", Deadline))
+        << reader.ErrorOutput().toStdString();
+    const TTestStore first = VariedStore(30, 7, "r");
+    ASSERT_EQ(Upload(writer, first.File()), 200);
+    const int firstEntries = total(writer);
+    ASSERT_GT(firstEntries, 30);
+    // The standby replays the upload within its lag; the reader shows it from there.
+    EXPECT_EQ(waitForTotal(reader, firstEntries), firstEntries);
+
+    // An upload to the reader goes to the primary, and the reader reads it back at once, from
+    // whichever database holds it.
+    TTestStore second;
+    second.Add(TestComputer("Второй", "Второй адаптер"), {TestResult(45000, 1024, 768, 32, 0, 5)});
+    ASSERT_EQ(Upload(reader, second.File()), 200);
+    EXPECT_EQ(total(reader), firstEntries + 1);
+    EXPECT_EQ(total(writer), firstEntries + 1);
+
+    // The standby stopped: the reader answers every request, from the primary, and says why.
+    const qsizetype logBefore = reader.ErrorOutput().size();
+    standby->Stop();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(total(reader), firstEntries + 1) << i;
+    EXPECT_FALSE(GetJson(reader, "/api/computers/31").isEmpty());
+    EXPECT_TRUE(reader.WaitForLog("reads go to the primary", Deadline, logBefore))
+        << reader.ErrorOutput().toStdString();
+
+    // Back, it catches up; promoted, it is a primary of its own that takes uploads, and the
+    // reader no longer takes it for a replica of its primary.
+    standby->Start();
+    standby->Promote();
+    ASSERT_TRUE(reader.WaitForLog("it is no replica", Deadline))
+        << reader.ErrorOutput().toStdString();
+    TestServer promoted(standby->Database("results"));
+    TTestStore third;
+    third.Add(TestComputer("Третий", "Третий адаптер"), {TestResult(45000, 1024, 768, 32, 0, 7)});
+    ASSERT_EQ(Upload(promoted, third.File()), 200);
+    EXPECT_EQ(total(promoted), firstEntries + 2);
+    EXPECT_EQ(total(reader), firstEntries + 1);
+    EXPECT_EQ(total(writer), firstEntries + 1);
+
+    EXPECT_EQ(promoted.Stop(), 0) << promoted.ErrorOutput().toStdString();
+    EXPECT_EQ(reader.Stop(), 0) << reader.ErrorOutput().toStdString();
+    EXPECT_EQ(writer.Stop(), 0) << writer.ErrorOutput().toStdString();
+}
