@@ -20,7 +20,7 @@ constexpr std::size_t ComputerSize = sizeof(TComputerRecord);
 constexpr std::size_t ResultSize = sizeof(TResultRecord);
 constexpr std::size_t SlotSize = sizeof(TStringSlot);
 constexpr std::size_t HashSize = 32;
-// The text columns of a computer, in the order of the statement computers_insert.
+// The text columns of a computer, in the order of the statement computers_insert ($8 on).
 constexpr std::size_t TextColumns = 8;
 
 // Arrays arrive as text ($n::bigint[] and the like); the records' bytes as one binary bytea,
@@ -37,19 +37,21 @@ const TStatement Statements[] = {
     {"computer_ids", "SELECT nextval('computers_id_seq') FROM generate_series(1, $1) ORDER BY 1"},
     // New computers in the order of the arrays (that of their hashes). One that another upload
     // stored meanwhile is left out, and the caller sees fewer rows inserted.
+    // The texts come as one array per column, all unnested side by side: an element of a text
+    // array is found by walking the elements before it, so one array of every text taken by
+    // index would cost the square of the computers.
     {"computers_insert",
      "INSERT INTO computers (id, record_hash, record, devices, processor, video_adapter, chipset, "
      "memory_mb, os_name, owner, time_zone, record_tag, publisher_hash) "
      "SELECT c.id, substring($2::bytea FROM c.n::integer * 32 - 31 FOR 32), "
      "substring($3::bytea FROM c.n::integer * 2472 - 2471 FOR 2472), "
      "substring($4::bytea FROM c.devices_from + 1 FOR c.devices_length), "
-     "t.texts[c.n::integer * 8 - 7], t.texts[c.n::integer * 8 - 6], t.texts[c.n::integer * 8 - 5], "
-     "t.texts[c.n::integer * 8 - 4], "
-     "t.texts[c.n::integer * 8 - 3], t.texts[c.n::integer * 8 - 2], t.texts[c.n::integer * 8 - 1], "
-     "t.texts[c.n::integer * 8], "
-     "NULLIF($7::bytea, '') "
-     "FROM unnest($1::bigint[], $5::integer[], $6::integer[]) WITH ORDINALITY "
-     "AS c(id, devices_from, devices_length, n) CROSS JOIN (SELECT $8::text[] AS texts) AS t "
+     "c.processor, c.video_adapter, c.chipset, c.memory_mb, c.os_name, c.owner, c.time_zone, "
+     "c.record_tag, NULLIF($7::bytea, '') "
+     "FROM unnest($1::bigint[], $5::integer[], $6::integer[], $8::text[], $9::text[], "
+     "$10::text[], $11::text[], $12::text[], $13::text[], $14::text[], $15::text[]) "
+     "WITH ORDINALITY AS c(id, devices_from, devices_length, processor, video_adapter, chipset, "
+     "memory_mb, os_name, owner, time_zone, record_tag, n) "
      "ORDER BY c.n ON CONFLICT (record_hash) DO NOTHING"},
     {"computers_claim", "UPDATE computers SET publisher_hash = $2 WHERE id = ANY($1::bigint[])"},
     {"results_insert",
@@ -228,7 +230,8 @@ void TUploadMerge::InsertNew(const std::vector<std::size_t>& added,
     for (std::size_t k = 0; k < fileOrder.size(); ++k)
         ids[fileOrder[k]] = ids_[k];
 
-    TSqlArray idList, devicesFrom, devicesLength, texts;
+    TSqlArray idList, devicesFrom, devicesLength;
+    std::array<TSqlArray, TextColumns> texts;
     std::string hashBytes, records, deviceBytes;
     for (const std::size_t i : added) {
         const TComputerRecord& computer = computers_[i];
@@ -239,16 +242,19 @@ void TUploadMerge::InsertNew(const std::vector<std::size_t>& added,
         for (const TStringSlot& line : devices_[i])
             deviceBytes.append(reinterpret_cast<const char*>(line.data()), SlotSize);
         devicesLength.AddInteger(static_cast<std::int64_t>(devices_[i].size() * SlotSize));
-        for (const TStringSlot* slot :
-             {&computer.Processor, &computer.VideoAdapter, &computer.Chipset, &computer.MemoryMB,
-              &computer.OSName, &computer.Owner, &computer.TimeZone, &computer.RecordTag})
-            texts.AddText(StoredText(*slot));
+        const std::array<const TStringSlot*, TextColumns> textSlots = {
+            &computer.Processor, &computer.VideoAdapter, &computer.Chipset,  &computer.MemoryMB,
+            &computer.OSName,    &computer.Owner,        &computer.TimeZone, &computer.RecordTag};
+        for (std::size_t column = 0; column < TextColumns; ++column)
+            texts[column].AddText(StoredText(*textSlots[column]));
     }
     static_assert(TextColumns == 8);
     const pqxx::result inserted = work_.exec_prepared(
         "computers_insert", idList.Text(), Bytes(hashBytes.data(), hashBytes.size()),
         Bytes(records.data(), records.size()), Bytes(deviceBytes.data(), deviceBytes.size()),
-        devicesFrom.Text(), devicesLength.Text(), Bytes(publisherHash_), texts.Text());
+        devicesFrom.Text(), devicesLength.Text(), Bytes(publisherHash_), texts[0].Text(),
+        texts[1].Text(), texts[2].Text(), texts[3].Text(), texts[4].Text(), texts[5].Text(),
+        texts[6].Text(), texts[7].Text());
     if (static_cast<std::size_t>(inserted.affected_rows()) != added.size())
         throw TUploadCollision("another upload stored a computer of this one meanwhile");
 }
