@@ -42,6 +42,32 @@
 
 namespace {
 
+// The largest resident size of a process, in MB, from now until Stop, sampled every period.
+class PeakMemory {
+public:
+    PeakMemory(qint64 pid, std::chrono::milliseconds period)
+        : peak_(ProcessMemory(pid).first), sampler_([this, pid, period] {
+              while (!stopping_) {
+                  peak_ = std::max(peak_, ProcessMemory(pid).first);
+                  std::this_thread::sleep_for(period);
+              }
+          }) {}
+    ~PeakMemory() { Stop(); }
+    PeakMemory(const PeakMemory&) = delete;
+    PeakMemory& operator=(const PeakMemory&) = delete;
+    double Stop() {
+        stopping_ = true;
+        if (sampler_.joinable())
+            sampler_.join();
+        return peak_;
+    }
+
+private:
+    std::atomic<bool> stopping_ = false;
+    double peak_;
+    std::thread sampler_;
+};
+
 constexpr int UploadComputers = 10000;
 constexpr int Clients = 32;
 
@@ -239,15 +265,8 @@ void TimeUpload(const ServerProcess& server, const std::vector<std::uint8_t>& fi
 // The server's memory while it refuses bodies past its bound: 128 MiB chunked, a length of
 // 128 MiB, and 256 MiB of zeros in gzip.
 void MeasureRefusals(const ServerProcess& server) {
-    std::atomic<bool> sampling = true;
     const double before = ProcessMemory(server.ProcessId()).first;
-    double peakRss = before;
-    std::thread sampler([&] {
-        while (sampling) {
-            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    PeakMemory peak(server.ProcessId(), std::chrono::milliseconds(20));
     const TFloodAnswer chunked = SendChunkedUpload(server.Host(), server.Port(), 128u << 20);
     httplib::Client client(server.Host(), server.Port());
     QProcess gzip;
@@ -256,8 +275,7 @@ void MeasureRefusals(const ServerProcess& server) {
     const QByteArray bomb = gzip.readAllStandardOutput();
     const auto inflated = client.Post("/api/results", {{"Content-Encoding", "gzip"}},
                                       bomb.toStdString(), "application/octet-stream");
-    sampling = false;
-    sampler.join();
+    const double peakRss = peak.Stop();
     std::printf("  refusals: a chunked body of 128 MiB answered %.12s after %zu MiB sent, 256 MiB "
                 "in %.0f KiB of gzip answered %d; server memory %.1f MB before, at most %.1f MB "
                 "meanwhile\n",
@@ -268,18 +286,10 @@ void MeasureRefusals(const ServerProcess& server) {
 // The ranking read by one client while slow clients hold connections from several addresses,
 // and the server's memory meanwhile (sampled every 100 ms).
 void MeasureUnderSlowClients(const ServerProcess& server, int connections, int addresses) {
-    std::atomic<bool> sampling = true;
-    double peakRss = 0;
-    std::thread sampler([&] {
-        while (sampling) {
-            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
+    PeakMemory peak(server.ProcessId(), std::chrono::milliseconds(100));
     const TSlowClientFigures figures = RunSlowClients(server.Host(), server.Port(), connections,
                                                       addresses, std::chrono::seconds(20));
-    sampling = false;
-    sampler.join();
+    const double peakRss = peak.Stop();
     std::printf("  ranking under %d slow clients from %d addresses for 20 s: %d requests, %d not "
                 "answered, p50 %.1f ms, p99 %.1f ms; slow connections opened %d, dropped by the "
                 "server %d, at most %d open at once; server memory at most %.1f MB\n",
@@ -429,14 +439,7 @@ void MeasureRanking(const ServerProcess& server) {
 // 100 ms.
 void MeasureMemoryUnderReaders(const ServerProcess& server, std::int64_t largestComputer) {
     const std::array<std::int64_t, 4> totals = RankingTotals(server);
-    std::atomic<bool> sampling = true;
-    double peakRss = 0;
-    std::thread sampler([&] {
-        while (sampling) {
-            peakRss = std::max(peakRss, ProcessMemory(server.ProcessId()).first);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
+    PeakMemory peak(server.ProcessId(), std::chrono::milliseconds(100));
     std::atomic<long> fresh = 0;
     const TLoadFigures all =
         Load(server, Clients, std::chrono::seconds(30), 1000000, [&](int c, std::mt19937& random) {
@@ -452,8 +455,7 @@ void MeasureMemoryUnderReaders(const ServerProcess& server, std::int64_t largest
                    "&offset=" + std::to_string(random() % static_cast<std::uint64_t>(total)) +
                    "&fresh=" + std::to_string(++fresh);
         });
-    sampling = false;
-    sampler.join();
+    const double peakRss = peak.Stop();
     const double rss = ProcessMemory(server.ProcessId()).first;
     std::printf("  32 readers for 30 s (24 ranking pages, 4 /Results.bin?top=10000, 4 the "
                 "largest computer): %zu requests, p50 %.1f ms, p99 %.1f ms, %d failed; server "
