@@ -9,7 +9,7 @@ packages=(
     libgl1-mesa-dri libegl-mesa0 mesa-utils
     fonts-liberation2 fonts-lato xvfb xauth x11-utils
     libgtest-dev
-    postgresql-15 libpqxx-dev libboost-dev libcpp-httplib-dev chromium curl
+    postgresql-15 libpqxx-dev libssl-dev libboost-dev libcpp-httplib-dev chromium curl
     debhelper help2man lintian appstream systemd man-db
 )
 

@@ -1,12 +1,12 @@
 // Records as the database holds them: bytea columns of the records' own bytes, and SHA-256
-// (Qt's QCryptographicHash) for identities and publisher keys.
+// (OpenSSL's) for identities and publisher keys.
 #pragma once
 
 #include "server/ConnectionPool.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <cstring>
+#include <openssl/evp.h>
 #include <pqxx/pqxx>
 #include <string>
 
@@ -35,7 +35,11 @@ template <typename Record> Record RecordFrom(const pqxx::field& field) {
 }
 
 inline QByteArray Sha256(const void* data, std::size_t size) {
-    return QCryptographicHash::hash(
-        QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)),
-        QCryptographicHash::Sha256);
+    QByteArray digest(32, Qt::Uninitialized);
+    unsigned int length = 0;
+    if (EVP_Digest(data, size, reinterpret_cast<unsigned char*>(digest.data()), &length,
+                   EVP_sha256(), nullptr) != 1 ||
+        length != 32)
+        throw TDatabaseError("SHA-256 could not be computed");
+    return digest;
 }
