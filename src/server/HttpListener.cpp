@@ -24,6 +24,7 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 #include <limits>
+#include <malloc.h>
 #include <mutex>
 #include <optional>
 #include <sys/resource.h>
@@ -57,6 +58,12 @@ constexpr auto AnswerTime = 60s;
 // still sending its body can read the answer before the connection closes.
 constexpr auto LingerTime = 5s;
 constexpr std::uint32_t MostHeaderBytes = 16 * 1024;
+// A body is read through the connection's buffer in pieces of its free room (at least 512
+// bytes, at most 64 KiB): a large body gets the largest room while it is read, or a 30 MB upload
+// takes tens of thousands of reads and most of a second.
+constexpr std::size_t BodyReadRoom = 64 * 1024;
+// A body from this size on leaves the memory its answer took to the system afterwards.
+constexpr std::size_t LargeBody = 1024 * 1024;
 // A connection the listener could not take (no descriptor left) is tried again after this.
 constexpr auto AcceptPause = 100ms;
 
@@ -249,6 +256,8 @@ private:
         // the copies of a growing buffer (and the memory they hold at once).
         if (!head.ContentLength && parser_->chunked())
             parser_->get().body().reserve(BodyLimit(head));
+        if (!head.ContentLength || *head.ContentLength > BodyReadRoom)
+            buffer_.reserve(BodyReadRoom);
         stream_.expires_after(BodyTime);
         if (beast::iequals(message[http::field::expect], "100-continue")) {
             auto going = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
@@ -270,6 +279,8 @@ private:
     }
 
     void OnBody(beast::error_code error, std::size_t) {
+        // The room stays only while a large body is read: a kept-alive connection waits small.
+        buffer_.shrink_to_fit();
         if (error == http::error::body_limit)
             return Refuse(TooLargeResponse(request_.Path));
         if (ConnectionEnded(error))
@@ -293,8 +304,15 @@ private:
             return Answer(std::move(*kept), version, keepAlive, head, false);
         stream_.expires_never();
         net::post(workers_, [self = shared_from_this(), request = std::move(request), keepAlive,
-                             head, version]() {
+                             head, version]() mutable {
             THttpResponse answer = HandleRequest(request, self->shared_.Context);
+            if (request.Body.size() >= LargeBody) {
+                // What a large upload took (its body, the records read from it, the statements'
+                // parameters) went back to the allocator's free lists, where it would stay for
+                // good: the pages go back to the system.
+                request = {};
+                malloc_trim(0);
+            }
             net::post(self->stream_.get_executor(),
                       [self, keepAlive, head, version, answer = std::move(answer)]() mutable {
                           self->Answer(std::move(answer), version, keepAlive, head, false);
