@@ -9,8 +9,10 @@
 #include "server/UploadLimiter.h"
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 #include <thread>
 #include <unistd.h>
 
@@ -49,6 +51,10 @@ int RunReview(const TServerOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // One allocator arena per core: with one per busy thread (up to eight per core), each of the
+    // server's 32 workers kept the most a request ever took it, and 32 readers of large answers
+    // held 280 MB where 120 MB serve them as fast.
+    mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
     std::string error;
     const auto options =
         ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc), &error);

@@ -25,6 +25,8 @@ constexpr std::size_t SlotSize = sizeof(TStringSlot);
 
 // A failed transaction of an upload that collided with another one is run again this often.
 constexpr int UploadAttempts = 8;
+// An upload from this size on closes its connection when done.
+constexpr std::size_t LargeUpload = 1024 * 1024;
 
 // Statements that only read, prepared on the primary's connections and the replicas'.
 const TStatement ReadStatements[] = {
@@ -196,6 +198,13 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
     std::vector<std::vector<TStringSlot>> devices;
     std::vector<std::vector<TResultRecord>> results;
     TUploadOutcome read;
+    // Room for as many computers as the file could hold from the start: the arrays never move
+    // while they grow (for a 30 MB file, a copy of 25 MB made and dropped), and the pages of the
+    // room left over are never touched.
+    const std::size_t mostComputers = file.size() / sizeof(TComputerRecord);
+    computers.reserve(mostComputers);
+    devices.reserve(mostComputers);
+    results.reserve(mostComputers);
     MergeResultsFile(file, LatestPlausibleTimestamp(), computers, devices, results, &read.Report);
     const QByteArray sha = Sha256(file.data(), file.size());
     const std::string leftOut =
@@ -223,6 +232,10 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
                     work.commit();
                     if (replicas_)
                         written = WalPosition(connection);
+                    // libpq keeps the room of the largest statement a connection ever sent or
+                    // received; after a large upload it is tens of MB, so the connection goes.
+                    if (file.size() >= LargeUpload)
+                        connection.disconnect();
                     return merged;
                 } catch (const pqxx::transaction_rollback&) {
                     // A serialization failure (or a deadlock, which the order of the row locks
