@@ -24,7 +24,8 @@ constexpr std::size_t HashSize = 32;
 constexpr std::size_t TextColumns = 8;
 
 // Arrays arrive as text ($n::bigint[] and the like); the records' bytes as one binary bytea,
-// record n (from 1) at n * size - size + 1.
+// record n (from 1) at n * size - size + 1, or the file's computers as they were read, computer
+// i (from 0) at i * size + 1.
 const TStatement Statements[] = {
     // Uploads one at a time, from here to their commit (a lock of the transaction's own, which
     // the review does not take, so that it orders before every row lock of an upload).
@@ -44,14 +45,15 @@ const TStatement Statements[] = {
      "INSERT INTO computers (id, record_hash, record, devices, processor, video_adapter, chipset, "
      "memory_mb, os_name, owner, time_zone, record_tag, publisher_hash) "
      "SELECT c.id, substring($2::bytea FROM c.n::integer * 32 - 31 FOR 32), "
-     "substring($3::bytea FROM c.n::integer * 2472 - 2471 FOR 2472), "
+     "substring($3::bytea FROM c.at * 2472 + 1 FOR 2472), "
      "substring($4::bytea FROM c.devices_from + 1 FOR c.devices_length), "
      "c.processor, c.video_adapter, c.chipset, c.memory_mb, c.os_name, c.owner, c.time_zone, "
      "c.record_tag, NULLIF($7::bytea, '') "
      "FROM unnest($1::bigint[], $5::integer[], $6::integer[], $8::text[], $9::text[], "
-     "$10::text[], $11::text[], $12::text[], $13::text[], $14::text[], $15::text[]) "
+     "$10::text[], $11::text[], $12::text[], $13::text[], $14::text[], $15::text[], "
+     "$16::integer[]) "
      "WITH ORDINALITY AS c(id, devices_from, devices_length, processor, video_adapter, chipset, "
-     "memory_mb, os_name, owner, time_zone, record_tag, n) "
+     "memory_mb, os_name, owner, time_zone, record_tag, at, n) "
      "ORDER BY c.n ON CONFLICT (record_hash) DO NOTHING"},
     {"computers_claim", "UPDATE computers SET publisher_hash = $2 WHERE id = ANY($1::bigint[])"},
     {"results_insert",
@@ -63,12 +65,14 @@ const TStatement Statements[] = {
      "FROM unnest($1::bigint[], $2::integer[]) WITH ORDINALITY AS r(computer_id, position, n) "
      "WHERE s.computer_id = r.computer_id AND s.position = r.position"},
     {"ranking_clear", "DELETE FROM ranking WHERE computer_id = ANY($1::bigint[])"},
-    // The most recent ranked entries of each adapter, per kind.
+    // The most recent ranked entries of each adapter, per kind, all from the index
+    // ranking_adapter, which holds the value (PostgreSQL takes NaN as equal to NaN, so the NaN
+    // values are left out).
     {"adapters_peers",
      "SELECT a.adapter, k.kind, s.computer_id, s.value FROM unnest($1::text[]) AS a(adapter) "
      "CROSS JOIN (VALUES (0), (1), (2)) AS k(kind) "
      "CROSS JOIN LATERAL (SELECT computer_id, value FROM ranking r WHERE r.adapter = a.adapter "
-     "AND r.kind = k.kind AND r.rank_value IS NOT NULL ORDER BY r.computer_id DESC "
+     "AND r.kind = k.kind AND r.value <> 'NaN' ORDER BY r.computer_id DESC "
      "LIMIT $2) AS s"},
     {"computers_reviews", "SELECT computer_id, kind, result_position, value, decision "
                           "FROM reviews WHERE computer_id = ANY($1::bigint[])"},
@@ -230,14 +234,14 @@ void TUploadMerge::InsertNew(const std::vector<std::size_t>& added,
     for (std::size_t k = 0; k < fileOrder.size(); ++k)
         ids[fileOrder[k]] = ids_[k];
 
-    TSqlArray idList, devicesFrom, devicesLength;
+    TSqlArray idList, devicesFrom, devicesLength, filePositions;
     std::array<TSqlArray, TextColumns> texts;
-    std::string hashBytes, records, deviceBytes;
+    std::string hashBytes, deviceBytes;
     for (const std::size_t i : added) {
         const TComputerRecord& computer = computers_[i];
         idList.AddInteger(ids[i]);
         hashBytes.append(hashes_[i].constData(), HashSize);
-        records.append(reinterpret_cast<const char*>(&computer), ComputerSize);
+        filePositions.AddInteger(static_cast<std::int64_t>(i));
         devicesFrom.AddInteger(static_cast<std::int64_t>(deviceBytes.size()));
         for (const TStringSlot& line : devices_[i])
             deviceBytes.append(reinterpret_cast<const char*>(line.data()), SlotSize);
@@ -251,10 +255,10 @@ void TUploadMerge::InsertNew(const std::vector<std::size_t>& added,
     static_assert(TextColumns == 8);
     const pqxx::result inserted = work_.exec_prepared(
         "computers_insert", idList.Text(), Bytes(hashBytes.data(), hashBytes.size()),
-        Bytes(records.data(), records.size()), Bytes(deviceBytes.data(), deviceBytes.size()),
-        devicesFrom.Text(), devicesLength.Text(), Bytes(publisherHash_), texts[0].Text(),
-        texts[1].Text(), texts[2].Text(), texts[3].Text(), texts[4].Text(), texts[5].Text(),
-        texts[6].Text(), texts[7].Text());
+        Bytes(computers_.data(), computers_.size() * ComputerSize),
+        Bytes(deviceBytes.data(), deviceBytes.size()), devicesFrom.Text(), devicesLength.Text(),
+        Bytes(publisherHash_), texts[0].Text(), texts[1].Text(), texts[2].Text(), texts[3].Text(),
+        texts[4].Text(), texts[5].Text(), texts[6].Text(), texts[7].Text(), filePositions.Text());
     if (static_cast<std::size_t>(inserted.affected_rows()) != added.size())
         throw TUploadCollision("another upload stored a computer of this one meanwhile");
 }
