@@ -486,18 +486,22 @@ void Measure(PostgresCluster& cluster, bool kept, const std::string& serverProgr
     httplib::Client uploader(server.Host(), server.Port());
     uploader.set_read_timeout(600, 0);
     uploader.set_write_timeout(600, 0);
+    PeakMemory uploadMemory(server.ProcessId(), std::chrono::milliseconds(20));
     const auto uploadStart = Clock::now();
     const auto uploaded = uploader.Post("/api/results", std::string(file.begin(), file.end()),
                                         "application/octet-stream");
     const double uploadSeconds = Seconds(Clock::now() - uploadStart);
+    const double uploadPeak = uploadMemory.Stop();
     if (!uploaded || uploaded->status != 200) {
         std::printf("  upload failed: %s\n", uploaded ? uploaded->body.c_str() : "no answer");
         return;
     }
     const double rows = UploadComputers * (1.0 + 3 + 3); // computers, results, ranking entries
-    std::printf("  upload of %d computers (%.1f MB): %.2f s, %.0f computers/s, %.0f rows/s\n",
+    std::printf("  upload of %d computers (%.1f MB): %.2f s, %.0f computers/s, %.0f rows/s; "
+                "server memory at most %.1f MB meanwhile, %.1f MB after\n",
                 UploadComputers, static_cast<double>(file.size()) / 1e6, uploadSeconds,
-                UploadComputers / uploadSeconds, rows / uploadSeconds);
+                UploadComputers / uploadSeconds, rows / uploadSeconds, uploadPeak,
+                ProcessMemory(server.ProcessId()).first);
 
     MeasureRanking(server);
 
