@@ -53,6 +53,12 @@ protected:
     THttpResponse Upload(const std::vector<std::uint8_t>& file) {
         return Request("POST", "/api/results", {}, std::string(file.begin(), file.end()));
     }
+    // Uploads store and merges it into reference, the store the results window would hold.
+    void UploadInto(TTestStore& reference, const TTestStore& store) {
+        const auto file = store.File();
+        reference.Merge(file);
+        ASSERT_EQ(Upload(file).Status, 200);
+    }
     // The bytes of the answer's body, from its file when it has one.
     static std::vector<std::uint8_t> BodyBytes(const THttpResponse& response) {
         if (!response.File)
@@ -399,11 +405,9 @@ void HandlerTest::ExpectPagesAreTheTables(std::int64_t pageSize) {
 
 TEST_F(HandlerTest, TheRankingIsTheResultsWindowsForEveryFilterAndPage) {
     TTestStore reference;
-    for (unsigned part = 0; part < 3; ++part) {
-        const auto file = VariedStore(40, 11 + part, "r" + std::to_string(part)).File();
-        reference.Merge(file);
-        ASSERT_EQ(Upload(file).Status, 200);
-    }
+    for (unsigned part = 0; part < 3; ++part)
+        ASSERT_NO_FATAL_FAILURE(
+            UploadInto(reference, VariedStore(40, 11 + part, "r" + std::to_string(part))));
     EXPECT_TRUE(database_.HeldEntries().empty()); // none of these is an outlier
     ExpectRankingIsTheWindows(reference, 17);
 }
@@ -420,9 +424,7 @@ TEST_F(HandlerTest, PagesAtAnyOffsetFollowEveryChangeOfTheRanking) {
     }
     TTestStore reference;
     const auto upload = [&](const TTestStore& store) {
-        const auto file = store.File();
-        reference.Merge(file);
-        ASSERT_EQ(Upload(file).Status, 200);
+        ASSERT_NO_FATAL_FAILURE(UploadInto(reference, store));
         ASSERT_TRUE(database_.HeldEntries().empty());
     };
     upload(VariedStore(20, 31, "first"));
@@ -461,11 +463,9 @@ TEST_F(HandlerTest, PagesAtAnyOffsetFollowEveryChangeOfTheRanking) {
 // blocks from the start.
 TEST_F(HandlerTest, AnOlderDatabaseKeepsItsRankingWhenItsSchemaIsBroughtUpToDate) {
     TTestStore reference;
-    for (unsigned part = 0; part < 3; ++part) {
-        const auto file = VariedStore(40, 71 + part, "o" + std::to_string(part)).File();
-        reference.Merge(file);
-        ASSERT_EQ(Upload(file).Status, 200);
-    }
+    for (unsigned part = 0; part < 3; ++part)
+        ASSERT_NO_FATAL_FAILURE(
+            UploadInto(reference, VariedStore(40, 71 + part, "o" + std::to_string(part))));
     const std::string older = SharedCluster().NewDatabase();
     {
         pqxx::connection connection(older);
