@@ -30,46 +30,8 @@ constexpr std::size_t LargeUpload = 1024 * 1024;
 
 // Statements that only read, prepared on the primary's connections and the replicas'.
 const TStatement ReadStatements[] = {
-    // One statement a page: the filter's count and greatest finite value, and the page. The
-    // page's block is the last one whose entries before it are no more than the offset; the
-    // page is read from the index from the first entry of that block on, skipping at most a
-    // block's entries, whatever the offset. A page past the end still gives the count.
-    {"ranking_page_all",
-     "WITH blocks AS (SELECT first_key, first_computer, first_kind, "
-     "sum(entries) OVER (ORDER BY first_key, first_computer, first_kind) - entries AS before "
-     "FROM ranking_blocks WHERE filter = 0), "
-     "start AS (SELECT first_key, first_computer, first_kind, before::bigint AS before "
-     "FROM blocks WHERE before <= $1 "
-     "ORDER BY first_key DESC, first_computer DESC, first_kind DESC LIMIT 1), "
-     "page AS (SELECT e.* FROM start CROSS JOIN LATERAL (SELECT computer_id, kind, "
-     "result_position, rank_key FROM ranking WHERE (rank_key, computer_id, kind) >= "
-     "(start.first_key, start.first_computer, start.first_kind) "
-     "ORDER BY rank_key, computer_id, kind OFFSET $1 - start.before LIMIT $2) AS e), "
-     "meta AS (SELECT (SELECT coalesce(sum(entries), 0) FROM ranking_counts) AS total, "
-     "(SELECT -rank_key FROM ranking WHERE rank_key > '-Infinity' AND rank_key < 'Infinity' "
-     "ORDER BY rank_key, computer_id, kind LIMIT 1) AS max) "
-     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
-     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
-     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
-     "ON true ORDER BY p.rank_key, p.computer_id, p.kind"},
-    {"ranking_page_kind",
-     "WITH blocks AS (SELECT first_key, first_computer, first_kind, "
-     "sum(entries) OVER (ORDER BY first_key, first_computer, first_kind) - entries AS before "
-     "FROM ranking_blocks WHERE filter = $3 + 1), "
-     "start AS (SELECT first_key, first_computer, before::bigint AS before "
-     "FROM blocks WHERE before <= $1 "
-     "ORDER BY first_key DESC, first_computer DESC, first_kind DESC LIMIT 1), "
-     "page AS (SELECT e.* FROM start CROSS JOIN LATERAL (SELECT computer_id, kind, "
-     "result_position, rank_key FROM ranking WHERE kind = $3 AND (rank_key, computer_id) >= "
-     "(start.first_key, start.first_computer) "
-     "ORDER BY rank_key, computer_id OFFSET $1 - start.before LIMIT $2) AS e), "
-     "meta AS (SELECT (SELECT entries FROM ranking_counts WHERE kind = $3) AS total, "
-     "(SELECT -rank_key FROM ranking WHERE kind = $3 AND rank_key > '-Infinity' "
-     "AND rank_key < 'Infinity' ORDER BY rank_key, computer_id LIMIT 1) AS max) "
-     "SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m "
-     "LEFT JOIN (page p JOIN computers c ON c.id = p.computer_id "
-     "JOIN results s ON s.computer_id = p.computer_id AND s.position = p.result_position) "
-     "ON true ORDER BY p.rank_key, p.computer_id"},
+    // A page of the ranking in one statement, with the filter's count and greatest value.
+    {"ranking_page", "SELECT * FROM ranking_page($1, $2, $3)"},
     {"ranking_computers_all",
      "SELECT computer_id FROM ranking ORDER BY rank_key, computer_id, kind LIMIT $1"},
     {"ranking_computers_kind",
@@ -260,10 +222,8 @@ TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t o
         // A single statement sees one snapshot; it needs no transaction around it.
         pqxx::nontransaction work(connection);
         TRankingPage page;
-        const pqxx::result rows =
-            acceleration == 0
-                ? work.exec_prepared("ranking_page_all", offset, limit)
-                : work.exec_prepared("ranking_page_kind", offset, limit, acceleration - 1);
+        // The schema's filters are numbered as the accelerations are.
+        const pqxx::result rows = work.exec_prepared("ranking_page", acceleration, offset, limit);
         for (const pqxx::row& row : rows) {
             page.Total = row[0].is_null() ? 0 : row[0].as<std::int64_t>();
             if (!row[1].is_null() && row[1].as<double>() > 0)

@@ -346,6 +346,118 @@ CREATE TRIGGER ranking_truncated AFTER TRUNCATE ON ranking
 
 SELECT ranking_blocks_rebuild(f) FROM generate_series(0, 3) AS f;
 )sql",
+    R"sql(
+-- 4: each block also holds how many entries of its filter come before it, so that a page
+-- finds its block from an index instead of adding up every block before it. Whatever changes
+-- the counts of the blocks (cutting them anew, or counting changes into them) numbers them
+-- again afterwards, writing only the blocks whose number changed.
+ALTER TABLE ranking_blocks ADD COLUMN before bigint NOT NULL DEFAULT 0 CHECK (before >= 0);
+CREATE INDEX ranking_blocks_before ON ranking_blocks (filter, before, first_key, first_computer,
+                                                      first_kind);
+
+CREATE FUNCTION ranking_blocks_number(f integer) RETURNS void
+LANGUAGE sql AS $$
+    UPDATE ranking_blocks x SET before = n.before FROM (
+        SELECT first_key, first_computer, first_kind,
+               sum(entries) OVER (ORDER BY first_key, first_computer, first_kind) - entries
+                   AS before
+        FROM ranking_blocks WHERE filter = f) AS n
+    WHERE x.filter = f AND x.first_key = n.first_key AND x.first_computer = n.first_computer
+          AND x.first_kind = n.first_kind AND x.before <> n.before;
+$$;
+
+ALTER FUNCTION ranking_blocks_rebuild(integer) RENAME TO ranking_blocks_cut;
+CREATE FUNCTION ranking_blocks_rebuild(f integer) RETURNS void
+LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM ranking_blocks_cut(f);
+    PERFORM ranking_blocks_number(f);
+END $$;
+
+ALTER FUNCTION ranking_blocks_apply(ranking_change[]) RENAME TO ranking_blocks_count;
+CREATE FUNCTION ranking_blocks_apply(changes ranking_change[]) RETURNS void
+LANGUAGE plpgsql AS $$
+DECLARE
+    f integer;
+BEGIN
+    PERFORM ranking_blocks_count(changes);
+    FOR f IN 0..3 LOOP
+        PERFORM ranking_blocks_number(f);
+    END LOOP;
+END $$;
+
+SELECT ranking_blocks_number(f) FROM generate_series(0, 3) AS f;
+
+-- A page of filter f: the filter's count and greatest finite value on every row, and its
+-- entries from offset skip on, at most n, each with the records of its computer and result,
+-- in ranking order; a single row without an entry when the page is past the end. A page
+-- starts at its block, found from the index, and skips at most a block's entries. Its plan is
+-- made once per connection, for every page: each computer and result is read by its key
+-- whatever the page's size, so the planner has nothing to weigh per page. Such a plan
+-- expects many rows: neither a cache of lookups sized for them nor compiling it would pay.
+CREATE FUNCTION ranking_page(f integer, skip bigint, n bigint)
+RETURNS TABLE (page_total bigint, page_max double precision, entry_computer bigint,
+               entry_kind smallint, computer_record bytea, result_record bytea)
+LANGUAGE plpgsql STABLE
+SET plan_cache_mode = force_generic_plan SET enable_memoize = off SET jit = off AS $$
+BEGIN
+    IF f = 0 THEN
+        RETURN QUERY
+        WITH start AS (
+            SELECT b.first_key, b.first_computer, b.first_kind, b.before FROM ranking_blocks b
+            WHERE b.filter = 0 AND b.before <= skip
+            ORDER BY b.before DESC, b.first_key DESC, b.first_computer DESC, b.first_kind DESC
+            LIMIT 1),
+        page AS (
+            SELECT e.* FROM start CROSS JOIN LATERAL (
+                SELECT r.computer_id, r.kind, r.result_position, r.rank_key FROM ranking r
+                WHERE (r.rank_key, r.computer_id, r.kind) >=
+                      (start.first_key, start.first_computer, start.first_kind)
+                ORDER BY r.rank_key, r.computer_id, r.kind
+                OFFSET skip - start.before LIMIT n) AS e),
+        meta AS (
+            SELECT (SELECT coalesce(sum(k.entries), 0)::bigint FROM ranking_counts k) AS total,
+                   (SELECT -r.rank_key FROM ranking r
+                    WHERE r.rank_key > '-Infinity' AND r.rank_key < 'Infinity'
+                    ORDER BY r.rank_key, r.computer_id, r.kind LIMIT 1) AS max)
+        SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m
+        LEFT JOIN (page p
+            CROSS JOIN LATERAL (SELECT x.record FROM computers x
+                                WHERE x.id = p.computer_id OFFSET 0) AS c
+            CROSS JOIN LATERAL (SELECT x.record FROM results x
+                                WHERE x.computer_id = p.computer_id
+                                      AND x.position = p.result_position OFFSET 0) AS s) ON true
+        ORDER BY p.rank_key, p.computer_id, p.kind;
+    ELSE
+        RETURN QUERY
+        WITH start AS (
+            SELECT b.first_key, b.first_computer, b.before FROM ranking_blocks b
+            WHERE b.filter = f AND b.before <= skip
+            ORDER BY b.before DESC, b.first_key DESC, b.first_computer DESC, b.first_kind DESC
+            LIMIT 1),
+        page AS (
+            SELECT e.* FROM start CROSS JOIN LATERAL (
+                SELECT r.computer_id, r.kind, r.result_position, r.rank_key FROM ranking r
+                WHERE r.kind = f - 1
+                      AND (r.rank_key, r.computer_id) >= (start.first_key, start.first_computer)
+                ORDER BY r.rank_key, r.computer_id
+                OFFSET skip - start.before LIMIT n) AS e),
+        meta AS (
+            SELECT (SELECT k.entries FROM ranking_counts k WHERE k.kind = f - 1) AS total,
+                   (SELECT -r.rank_key FROM ranking r
+                    WHERE r.kind = f - 1 AND r.rank_key > '-Infinity' AND r.rank_key < 'Infinity'
+                    ORDER BY r.rank_key, r.computer_id LIMIT 1) AS max)
+        SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m
+        LEFT JOIN (page p
+            CROSS JOIN LATERAL (SELECT x.record FROM computers x
+                                WHERE x.id = p.computer_id OFFSET 0) AS c
+            CROSS JOIN LATERAL (SELECT x.record FROM results x
+                                WHERE x.computer_id = p.computer_id
+                                      AND x.position = p.result_position OFFSET 0) AS s) ON true
+        ORDER BY p.rank_key, p.computer_id;
+    END IF;
+END $$;
+)sql",
 };
 
 constexpr int MigrationCount = static_cast<int>(std::size(Migrations));

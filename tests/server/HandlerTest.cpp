@@ -373,10 +373,11 @@ void HandlerTest::ExpectPagesAreTheTables(std::int64_t pageSize) {
             }
         }
     }
-    // Each block counts the entries from its first key up to the next block's, holds at most
-    // twice block_entries, and (but the first) at least a quarter of it.
+    // Each block counts the entries from its first key up to the next block's and those
+    // before it, holds at most twice block_entries, and (but the first) at least a quarter of
+    // it.
     const pqxx::result faults = work.exec(
-        "WITH b AS (SELECT filter, first_key, first_computer, first_kind, entries, "
+        "WITH b AS (SELECT filter, first_key, first_computer, first_kind, entries, before, "
         "lead(first_key) OVER w AS next_key, lead(first_computer) OVER w AS next_computer, "
         "lead(first_kind) OVER w AS next_kind, row_number() OVER w AS n FROM ranking_blocks "
         "WINDOW w AS (PARTITION BY filter ORDER BY first_key, first_computer, first_kind)) "
@@ -384,8 +385,10 @@ void HandlerTest::ExpectPagesAreTheTables(std::int64_t pageSize) {
         "WHERE (b.filter = 0 OR e.kind = b.filter - 1) "
         "AND (e.rank_key, e.computer_id, e.kind) >= (b.first_key, b.first_computer, b.first_kind) "
         "AND (b.next_key IS NULL OR (e.rank_key, e.computer_id, e.kind) < "
-        "(b.next_key, b.next_computer, b.next_kind))) AS counted, p.block_entries "
-        "FROM b, ranking_paging p");
+        "(b.next_key, b.next_computer, b.next_kind))) AS counted, p.block_entries, b.before, "
+        "(SELECT count(*) FROM ranking e WHERE (b.filter = 0 OR e.kind = b.filter - 1) "
+        "AND (e.rank_key, e.computer_id, e.kind) < (b.first_key, b.first_computer, b.first_kind)) "
+        "AS counted_before FROM b, ranking_paging p");
     std::array<int, 4> blocks{};
     for (const pqxx::row& row : faults) {
         const auto filter = row[0].as<std::size_t>();
@@ -394,6 +397,8 @@ void HandlerTest::ExpectPagesAreTheTables(std::int64_t pageSize) {
         ++blocks[filter];
         EXPECT_EQ(entries, row[3].as<std::int64_t>())
             << "block " << row[1].as<int>() << " of filter " << filter;
+        EXPECT_EQ(row[5].as<std::int64_t>(), row[6].as<std::int64_t>())
+            << "entries before block " << row[1].as<int>() << " of filter " << filter;
         EXPECT_LE(entries, 2 * size) << "block " << row[1].as<int>() << " of filter " << filter;
         if (row[1].as<int>() > 1) {
             EXPECT_GE(entries, size / 4) << "block " << row[1].as<int>() << " of filter " << filter;
