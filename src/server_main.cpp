@@ -18,8 +18,13 @@
 
 namespace {
 
-// Connections to the database at most at once.
-constexpr int DatabaseConnections = 24;
+// Connections to each database at most at once, for reads and for writes each: one per core.
+// A page holds its connection for all its time in PostgreSQL; with more pages at once than
+// cores they only take turns on the cores, and each waits for all the others (24 connections
+// on 2 cores made the slowest pages three times as slow).
+int DatabaseConnections() {
+    return std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 void Say(const std::string& line) {
     ServerLog(line);
@@ -94,7 +99,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        TResultsDatabase database(options->Database, DatabaseConnections, options->ReadDatabases);
+        TResultsDatabase database(options->Database, DatabaseConnections(), options->ReadDatabases);
         TUploadLimiter limiter(options->UploadsPerMinute);
         TResponseCache cache;
         TServerContext context{database, limiter, cache};

@@ -33,42 +33,66 @@ std::unique_ptr<pqxx::connection> TConnectionPool::Connect() {
     return connection;
 }
 
-std::unique_ptr<pqxx::connection> TConnectionPool::Acquire() {
-    std::unique_lock lock(mutex_);
-    released_.wait(lock, [this] { return !idle_.empty() || connectionsMade_ < connectionLimit_; });
-    if (!idle_.empty()) {
-        auto connection = std::move(idle_.back());
-        idle_.pop_back();
-        return connection;
-    }
-    ++connectionsMade_;
-    lock.unlock();
+std::unique_ptr<pqxx::connection> TConnectionPool::ConnectCounted() {
     try {
         return Connect();
     } catch (...) {
-        lock.lock();
+        std::lock_guard lock(mutex_);
         --connectionsMade_;
-        released_.notify_one();
+        ServeWaiting();
         throw;
     }
 }
 
-void TConnectionPool::Release(std::unique_ptr<pqxx::connection> connection) {
-    {
-        std::lock_guard lock(mutex_);
-        if (connection && connection->is_open())
-            idle_.push_back(std::move(connection));
-        else
-            --connectionsMade_;
+std::unique_ptr<pqxx::connection> TConnectionPool::Acquire() {
+    std::unique_lock lock(mutex_);
+    if (waiting_.empty() && !idle_.empty()) {
+        auto connection = std::move(idle_.back());
+        idle_.pop_back();
+        return connection;
     }
-    released_.notify_one();
+    if (waiting_.empty() && connectionsMade_ < connectionLimit_) {
+        ++connectionsMade_;
+        lock.unlock();
+        return ConnectCounted();
+    }
+    TWaiter self;
+    waiting_.push_back(&self);
+    self.Turn.wait(lock, [&self] { return self.Served; });
+    if (self.Connection)
+        return std::move(self.Connection);
+    lock.unlock();
+    return ConnectCounted();
+}
+
+void TConnectionPool::Release(std::unique_ptr<pqxx::connection> connection) {
+    std::lock_guard lock(mutex_);
+    if (connection && connection->is_open())
+        idle_.push_back(std::move(connection));
+    else
+        --connectionsMade_;
+    ServeWaiting();
 }
 
 void TConnectionPool::DropIdle() {
-    {
-        std::lock_guard lock(mutex_);
-        connectionsMade_ -= static_cast<int>(idle_.size());
-        idle_.clear();
+    std::lock_guard lock(mutex_);
+    connectionsMade_ -= static_cast<int>(idle_.size());
+    idle_.clear();
+    ServeWaiting();
+}
+
+void TConnectionPool::ServeWaiting() {
+    while (!waiting_.empty() && (!idle_.empty() || connectionsMade_ < connectionLimit_)) {
+        TWaiter& next = *waiting_.front();
+        waiting_.pop_front();
+        if (!idle_.empty()) {
+            next.Connection = std::move(idle_.back());
+            idle_.pop_back();
+        } else {
+            ++connectionsMade_;
+        }
+        next.Served = true;
+        // Under the mutex, so the waiter cannot have left (and taken its TWaiter) yet.
+        next.Turn.notify_one();
     }
-    released_.notify_all();
 }

@@ -1,11 +1,13 @@
 // The server's connections to PostgreSQL: made as needed up to a bound, each with every
-// statement of the server prepared, handed to one request at a time. A connection found
+// statement of the server prepared, handed to one request at a time, in the order the
+// requests asked for one (so that none waits while later ones are served). A connection found
 // broken (the database restarted, a network cut) is dropped with every idle one, as they broke
 // with it, and the work runs once more on a new connection, so that a restart of the database
 // costs no request.
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <pqxx/pqxx>
@@ -77,16 +79,28 @@ private:
         std::unique_ptr<pqxx::connection> connection_;
     };
 
+    // A request waiting for a connection: served with an idle one, or with leave to make one
+    // (counted as made already).
+    struct TWaiter {
+        std::condition_variable Turn;
+        bool Served = false;
+        std::unique_ptr<pqxx::connection> Connection;
+    };
+
     std::unique_ptr<pqxx::connection> Connect();
+    // Connect for a connection already counted as made; uncounts it when that fails.
+    std::unique_ptr<pqxx::connection> ConnectCounted();
     std::unique_ptr<pqxx::connection> Acquire();
     void Release(std::unique_ptr<pqxx::connection> connection);
     void DropIdle();
+    // Hands idle connections, or leave to make them, to the longest waiting first. Under mutex_.
+    void ServeWaiting();
 
     std::string connectionString_;
     std::vector<TStatement> statements_;
     int connectionLimit_;
     int connectionsMade_ = 0;
     std::mutex mutex_;
-    std::condition_variable released_;
+    std::deque<TWaiter*> waiting_;
     std::vector<std::unique_ptr<pqxx::connection>> idle_;
 };

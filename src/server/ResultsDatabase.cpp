@@ -122,9 +122,10 @@ bool ReadComputers(pqxx::transaction_base& work, std::span<const std::int64_t> i
 
 TResultsDatabase::TResultsDatabase(std::string connectionString, int connections,
                                    const std::vector<std::string>& readDatabases)
-    : pool_(std::move(connectionString), connections,
-            {UploadStatements(), WriteStatements, ReadStatements, WatchStatements()}) {
-    const auto connection = pool_.ConnectAlone();
+    : reads_(connectionString, connections, {ReadStatements, WatchStatements()}),
+      writes_(std::move(connectionString), connections,
+              {UploadStatements(), WriteStatements, ReadStatements}) {
+    const auto connection = writes_.ConnectAlone();
     try {
         MigrateResultsSchema(*connection);
     } catch (const pqxx::failure& error) {
@@ -133,7 +134,7 @@ TResultsDatabase::TResultsDatabase(std::string connectionString, int connections
     }
     if (!readDatabases.empty())
         replicas_ = std::make_unique<TReadReplicas>(
-            pool_, readDatabases, connections,
+            reads_, readDatabases, connections,
             std::vector<std::span<const TStatement>>{ReadStatements, WatchStatements()});
 }
 
@@ -146,7 +147,7 @@ template <typename Work> auto TResultsDatabase::Read(const char* what, Work&& wo
                 replicas_->Failed(replica, error.what());
             }
         }
-    return pool_.Run(what, work);
+    return reads_.Run(what, work);
 }
 
 TResultsDatabase::~TResultsDatabase() = default;
@@ -175,7 +176,7 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
     std::uint64_t written = 0;
     std::vector<std::int64_t> ids; // for new computers, kept from one attempt to the next
     TUploadOutcome outcome =
-        pool_.Run("the database refused the upload", [&](pqxx::connection& connection) {
+        writes_.Run("the database refused the upload", [&](pqxx::connection& connection) {
             for (int attempt = 1;; ++attempt) {
                 try {
                     TUploadOutcome merged = read;
@@ -282,14 +283,14 @@ bool TResultsDatabase::TopComputers(std::int32_t acceleration, std::int64_t coun
 }
 
 std::int64_t TResultsDatabase::UploadCount() {
-    return pool_.Run("the uploads could not be counted", [](pqxx::connection& connection) {
+    return writes_.Run("the uploads could not be counted", [](pqxx::connection& connection) {
         pqxx::read_transaction work(connection);
         return work.exec_prepared1("upload_count")[0].as<std::int64_t>();
     });
 }
 
 std::vector<THeldEntry> TResultsDatabase::HeldEntries() {
-    return pool_.Run("the held entries could not be read", [](pqxx::connection& connection) {
+    return writes_.Run("the held entries could not be read", [](pqxx::connection& connection) {
         pqxx::read_transaction work(connection);
         std::vector<THeldEntry> held;
         for (const pqxx::row& row : work.exec_prepared("reviews_waiting"))
@@ -307,7 +308,7 @@ std::vector<THeldEntry> TResultsDatabase::HeldEntries() {
 
 bool TResultsDatabase::Review(std::int64_t computerId, std::int32_t kind, bool accept) {
     const bool done =
-        pool_.Run("the decision could not be stored", [&](pqxx::connection& connection) {
+        writes_.Run("the decision could not be stored", [&](pqxx::connection& connection) {
             pqxx::work work(connection);
             // Uploads of the computer wait meanwhile, as they lock it too.
             if (work.exec_prepared("review_computer_lock", computerId).empty())

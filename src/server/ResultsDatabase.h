@@ -88,8 +88,9 @@ class TReadReplicas;
 
 class TResultsDatabase {
 public:
-    // Connects to the primary (connections at most at once, made as needed) with a libpq
-    // connection string and brings the schema up to date; reads go to the replicas of
+    // Connects to the primary with a libpq connection string and brings the schema up to date.
+    // Reads and writes each have a pool of at most connections, made as needed, so that
+    // uploads never hold the connections that pages wait for; reads go to the replicas of
     // readDatabases (as many connections to each) while they have caught up. Throws
     // TDatabaseError.
     TResultsDatabase(std::string connectionString, int connections,
@@ -137,7 +138,8 @@ private:
     // Runs work on a replica that has caught up, or on the primary.
     template <typename Work> auto Read(const char* what, Work&& work);
 
-    TConnectionPool pool_;
+    TConnectionPool reads_;
+    TConnectionPool writes_;
     std::unique_ptr<TReadReplicas> replicas_;
     std::atomic<std::uint64_t> generation_ = 0;
 };
