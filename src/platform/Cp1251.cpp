@@ -21,16 +21,34 @@ std::size_t SequenceLength(const char* text, std::size_t left) {
     return length;
 }
 
-std::string Convert(std::string_view text, const char* to, const char* from, bool fromUtf8) {
+// A converter of this thread, opened once: opening one costs far more than converting a line.
+class TConverter {
+public:
+    TConverter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+    ~TConverter() {
+        if (Opened())
+            iconv_close(handle_);
+    }
+    TConverter(const TConverter&) = delete;
+    TConverter& operator=(const TConverter&) = delete;
+    bool Opened() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t Handle() const { return handle_; }
+
+private:
+    iconv_t handle_;
+};
+
+std::string Convert(std::string_view text, const TConverter& opened, bool fromUtf8) {
     std::string out;
     out.reserve(text.size() * (fromUtf8 ? 1 : 2));
-    iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
+    iconv_t converter = opened.Handle();
+    if (!opened.Opened()) {
         // No converter on this system: ASCII is the same in both codes.
         for (const char c : text)
             out.push_back(static_cast<unsigned char>(c) < 0x80 ? c : '?');
         return out;
     }
+    iconv(converter, nullptr, nullptr, nullptr, nullptr); // from the initial state
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
     char buffer[512];
@@ -49,16 +67,17 @@ std::string Convert(std::string_view text, const char* to, const char* from, boo
         inLeft -= skip;
         iconv(converter, nullptr, nullptr, nullptr, nullptr);
     }
-    iconv_close(converter);
     return out;
 }
 
 } // namespace
 
 std::string Utf8ToCp1251(std::string_view text) {
-    return Convert(text, "CP1251", "UTF-8", true);
+    thread_local const TConverter converter("CP1251", "UTF-8");
+    return Convert(text, converter, true);
 }
 
 std::string Cp1251ToUtf8(std::string_view text) {
-    return Convert(text, "UTF-8", "CP1251", false);
+    thread_local const TConverter converter("UTF-8", "CP1251");
+    return Convert(text, converter, false);
 }

@@ -226,6 +226,32 @@ QJsonValue JsonCell(const Cell& cell) {
     return QJsonValue::Null;
 }
 
+void AppendJsonCell(QByteArray& out, const Cell& cell) {
+    switch (cell.Type) {
+    case Cell::Kind::Empty:
+        out += "null";
+        return;
+    case Cell::Kind::Integer:
+        out += QByteArray::number(cell.Integer);
+        return;
+    case Cell::Kind::Real:
+        out += cell.RealText; // the shortest text that reads back as the same number
+        return;
+    case Cell::Kind::Text:
+        AppendJsonString(out, cell.Text);
+        return;
+    case Cell::Kind::Lines:
+        out += '[';
+        for (qsizetype i = 0; i < cell.Lines.size(); ++i) {
+            if (i > 0)
+                out += ',';
+            AppendJsonString(out, cell.Lines[i]);
+        }
+        out += ']';
+        return;
+    }
+}
+
 QString Plural(qint64 n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
@@ -267,6 +293,52 @@ QJsonObject ExportJsonRow(std::size_t computerNumber, const TComputerRecord& com
     for (const Column& column : Columns())
         object.insert(QLatin1String(column.Name), JsonCell(column.Value(row)));
     return object;
+}
+
+void AppendJsonString(QByteArray& out, const QString& text) {
+    static const char hex[] = "0123456789abcdef";
+    const QByteArray utf8 = text.toUtf8();
+    out += '"';
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void AppendExportJsonRow(QByteArray& out, std::size_t computerNumber,
+                         const TComputerRecord& computer, const std::vector<TStringSlot>& devices,
+                         const TResultRecord* result, std::string_view leaveOut,
+                         std::string_view more) {
+    const Row row{computerNumber, computer, devices, result};
+    out += '{';
+    bool first = true;
+    for (const Column& column : Columns()) {
+        if (column.Name == leaveOut)
+            continue;
+        if (!first)
+            out += ',';
+        first = false;
+        out += '"';
+        out += column.Name;
+        out += "\":";
+        AppendJsonCell(out, column.Value(row));
+    }
+    if (!more.empty()) {
+        if (!first)
+            out += ',';
+        out.append(more.data(), static_cast<qsizetype>(more.size()));
+    }
+    out += '}';
 }
 
 QByteArray ExportJson(const TExportStore& store) {

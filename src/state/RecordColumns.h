@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QStringList>
+#include <string_view>
 #include <vector>
 
 struct TMergeReport;
@@ -36,6 +37,18 @@ QByteArray ExportJson(const TExportStore& store);
 // result (null: a computer without results).
 QJsonObject ExportJsonRow(std::size_t computerNumber, const TComputerRecord& computer,
                           const std::vector<TStringSlot>& devices, const TResultRecord* result);
+// The text as a JSON string onto out: quotes, backslashes and control characters escaped, the
+// rest as UTF-8. (Written by hand because QJsonDocument needs a whole document built first; a
+// page of the ranking spent most of its time on that.)
+void AppendJsonString(QByteArray& out, const QString& text);
+// The same object as ExportJsonRow written as compact JSON text onto out, without building it
+// first: without the column named leaveOut (none when empty), and with the members of more (JSON
+// text such as
+// "\"rank\":1", none when empty) after the columns.
+void AppendExportJsonRow(QByteArray& out, std::size_t computerNumber,
+                         const TComputerRecord& computer, const std::vector<TStringSlot>& devices,
+                         const TResultRecord* result, std::string_view leaveOut = {},
+                         std::string_view more = {});
 
 // What a merge of the file left out, one line each, for standard error; empty for a file
 // read whole.

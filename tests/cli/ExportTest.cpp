@@ -403,3 +403,39 @@ TEST(ExportTime, TheRecordsOwnTimeWhateverTheExportingZone) {
         unsetenv("TZ");
     tzset();
 }
+
+// The row written straight as text is the object ExportJsonRow builds, for texts that need
+// escaping, Cyrillic, devices, a computer without results and figures that are no
+// numbers; without the column left out and with the members added.
+TEST(ExportJsonText, TheSameObjectAsTheBuiltRow) {
+    TResultRecord odd = FullResult();
+    odd.MinFps = NAN;
+    odd.MaxFps = INFINITY;
+    odd.Fps = 1e-7f;
+    const struct {
+        const char* Owner;
+        std::vector<TStringSlot> Devices;
+        const TResultRecord* Result;
+    } cases[] = {
+        {"Иван \"Ваня\" Петров", {Stored("GeForce\\2"), Stored("мышь")}, &odd},
+        {"tab\there, line\nbreak, bell\a, \x1f and \\ end", {}, nullptr},
+        {"", {Stored("")}, &odd},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Owner);
+        TComputerRecord computer = CyrillicComputer(c.Owner);
+        QByteArray text;
+        AppendExportJsonRow(text, 7, computer, c.Devices, c.Result);
+        QJsonParseError error{};
+        const QJsonDocument parsed = QJsonDocument::fromJson(text, &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << text.toStdString();
+        EXPECT_EQ(parsed.object(), ExportJsonRow(7, computer, c.Devices, c.Result));
+
+        QByteArray trimmed;
+        AppendExportJsonRow(trimmed, 7, computer, c.Devices, c.Result, "devices", "\"rank\":3");
+        QJsonObject expected = ExportJsonRow(7, computer, c.Devices, c.Result);
+        expected.remove("devices");
+        expected.insert("rank", 3);
+        EXPECT_EQ(QJsonDocument::fromJson(trimmed).object(), expected) << trimmed.toStdString();
+    }
+}
