@@ -123,6 +123,7 @@ bool ReadComputers(pqxx::transaction_base& work, std::span<const std::int64_t> i
 TResultsDatabase::TResultsDatabase(std::string connectionString, int connections,
                                    const std::vector<std::string>& readDatabases)
     : reads_(connectionString, connections, {ReadStatements, WatchStatements()}),
+      longReads_(connectionString, connections, {ReadStatements}),
       writes_(std::move(connectionString), connections,
               {UploadStatements(), WriteStatements, ReadStatements}) {
     const auto connection = writes_.ConnectAlone();
@@ -138,7 +139,8 @@ TResultsDatabase::TResultsDatabase(std::string connectionString, int connections
             std::vector<std::span<const TStatement>>{ReadStatements, WatchStatements()});
 }
 
-template <typename Work> auto TResultsDatabase::Read(const char* what, Work&& work) {
+template <typename Work>
+auto TResultsDatabase::Read(const char* what, TConnectionPool& primary, Work&& work) {
     if (replicas_)
         if (TConnectionPool* replica = replicas_->Choose()) {
             try {
@@ -147,7 +149,7 @@ template <typename Work> auto TResultsDatabase::Read(const char* what, Work&& wo
                 replicas_->Failed(replica, error.what());
             }
         }
-    return reads_.Run(what, work);
+    return primary.Run(what, work);
 }
 
 TResultsDatabase::~TResultsDatabase() = default;
@@ -219,7 +221,7 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
 
 TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t offset,
                                        std::int64_t limit) {
-    return Read("the ranking could not be read", [&](pqxx::connection& connection) {
+    return Read("the ranking could not be read", reads_, [&](pqxx::connection& connection) {
         // A single statement sees one snapshot; it needs no transaction around it.
         pqxx::nontransaction work(connection);
         TRankingPage page;
@@ -239,7 +241,7 @@ TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t o
 }
 
 std::optional<TStoredComputer> TResultsDatabase::Computer(std::int64_t id) {
-    return Read("the computer could not be read",
+    return Read("the computer could not be read", reads_,
                 [&](pqxx::connection& connection) -> std::optional<TStoredComputer> {
                     pqxx::nontransaction work(connection);
                     std::optional<TStoredComputer> found;
@@ -254,7 +256,7 @@ std::optional<TStoredComputer> TResultsDatabase::Computer(std::int64_t id) {
 bool TResultsDatabase::TopComputers(std::int32_t acceleration, std::int64_t count,
                                     const std::function<void(std::size_t)>& start,
                                     const std::function<bool(const TStoredComputer&)>& take) {
-    return Read("the ranking could not be read", [&](pqxx::connection& connection) {
+    return Read("the ranking could not be read", longReads_, [&](pqxx::connection& connection) {
         // One snapshot for the ids and every computer, on a replica as on the primary.
         pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> work(connection);
         // A computer has at most one entry of each kind.

@@ -89,8 +89,9 @@ class TReadReplicas;
 class TResultsDatabase {
 public:
     // Connects to the primary with a libpq connection string and brings the schema up to date.
-    // Reads and writes each have a pool of at most connections, made as needed, so that
-    // uploads never hold the connections that pages wait for; reads go to the replicas of
+    // Reads, reads of many computers and writes each have a pool of at most connections, made
+    // as needed, so that uploads and results files never hold the connections that pages wait
+    // for; reads go to the replicas of
     // readDatabases (as many connections to each) while they have caught up. Throws
     // TDatabaseError.
     TResultsDatabase(std::string connectionString, int connections,
@@ -135,10 +136,14 @@ public:
     std::uint64_t Generation() const { return generation_.load(); }
 
 private:
-    // Runs work on a replica that has caught up, or on the primary.
-    template <typename Work> auto Read(const char* what, Work&& work);
+    // Runs work on a replica that has caught up, or on the primary with a connection of
+    // primary (reads_ or longReads_).
+    template <typename Work> auto Read(const char* what, TConnectionPool& primary, Work&& work);
 
     TConnectionPool reads_;
+    // Reads of many computers at once, which would otherwise hold every connection that pages
+    // wait for.
+    TConnectionPool longReads_;
     TConnectionPool writes_;
     std::unique_ptr<TReadReplicas> replicas_;
     std::atomic<std::uint64_t> generation_ = 0;
