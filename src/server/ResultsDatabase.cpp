@@ -125,7 +125,7 @@ TResultsDatabase::TResultsDatabase(std::string connectionString, int connections
     : reads_(connectionString, connections, {ReadStatements, WatchStatements()}),
       longReads_(connectionString, connections, {ReadStatements}),
       writes_(std::move(connectionString), connections,
-              {UploadStatements(), WriteStatements, ReadStatements}) {
+              {UploadStatements(), WriteStatements, ReadStatements, WatchStatements()}) {
     const auto connection = writes_.ConnectAlone();
     try {
         MigrateResultsSchema(*connection);
