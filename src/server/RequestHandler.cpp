@@ -339,5 +339,9 @@ THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context
             503, QStringLiteral("the results database cannot be reached now; try again later"));
         response.Headers.emplace_back("Retry-After", "10");
         return response;
+    } catch (const std::exception& error) {
+        // A fault of the server's own: this request fails, the others go on.
+        ServerLog(request.Method + " " + request.Path + ": failed: " + error.what());
+        return JsonError(500, QStringLiteral("the server could not answer this request"));
     }
 }

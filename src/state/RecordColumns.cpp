@@ -4,12 +4,13 @@
 #include "state/ResultsFile.h"
 
 #include <QDate>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTime>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -63,8 +64,12 @@ Cell TimeCell(double days) {
     qint64 ms = std::llround(std::fabs(days - whole) * 86400000.0);
     ms = std::min<qint64>(ms, 86400000 - 1);
     const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(whole));
-    const QDateTime time(date, QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)), Qt::UTC);
-    return TextCell(time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    const QTime time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms));
+    // Formatted by hand: QDateTime::toString reads its format anew on every call.
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", date.year(), date.month(),
+                  date.day(), time.hour(), time.minute(), time.second());
+    return TextCell(QString::fromLatin1(text));
 }
 
 const char* AccelerationName(const TResultRecord& r) {
