@@ -32,17 +32,15 @@ TStringSlot UnscrambleText(const TStringSlot& text) {
     std::copy_n(text.begin(), n + 1, s.begin());
     if (n <= 1)
         return s;
-    TStringSlot t{};
-    t[0] = s[0];
+    // In place: each pass reads only bytes it has not yet changed, but for the one it has
+    // just written (the server unscrambles every text of every page it answers).
     for (int cycle = 1; cycle < n; ++cycle) {
-        t[1] = s[n] ^ s[1];
+        s[1] ^= s[n];
         for (int k = 2; k <= n; ++k)
-            t[k] = s[k] ^ t[k - 1];
-        s = t;
-        t[n] = s[n] ^ s[1];
+            s[k] ^= s[k - 1];
+        s[n] ^= s[1];
         for (int k = n - 1; k >= 1; --k)
-            t[k] = s[k] ^ t[k + 1];
-        s = t;
+            s[k] ^= s[k + 1];
     }
     return s;
 }
