@@ -395,6 +395,17 @@ SELECT ranking_blocks_number(f) FROM generate_series(0, 3) AS f;
 -- made once per connection, for every page: each computer and result is read by its key
 -- whatever the page's size, so the planner has nothing to weigh per page. Such a plan
 -- expects many rows: neither a cache of lookups sized for them nor compiling it would pay.
+-- The records of a ranking entry's computer and result, each read by its key (the planner
+-- keeps it apart from the page's other tables, whatever number of rows it expects).
+CREATE FUNCTION ranking_entry_records(computer_id bigint, result_position integer)
+RETURNS TABLE (computer bytea, result bytea)
+LANGUAGE sql STABLE AS $$
+    SELECT c.record, s.record FROM computers c JOIN results s ON s.computer_id = c.id
+    WHERE c.id = ranking_entry_records.computer_id
+          AND s.position = ranking_entry_records.result_position
+    OFFSET 0
+$$;
+
 CREATE FUNCTION ranking_page(f integer, skip bigint, n bigint)
 RETURNS TABLE (page_total bigint, page_max double precision, entry_computer bigint,
                entry_kind smallint, computer_record bytea, result_record bytea)
@@ -420,13 +431,9 @@ BEGIN
                    (SELECT -r.rank_key FROM ranking r
                     WHERE r.rank_key > '-Infinity' AND r.rank_key < 'Infinity'
                     ORDER BY r.rank_key, r.computer_id, r.kind LIMIT 1) AS max)
-        SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m
-        LEFT JOIN (page p
-            CROSS JOIN LATERAL (SELECT x.record FROM computers x
-                                WHERE x.id = p.computer_id OFFSET 0) AS c
-            CROSS JOIN LATERAL (SELECT x.record FROM results x
-                                WHERE x.computer_id = p.computer_id
-                                      AND x.position = p.result_position OFFSET 0) AS s) ON true
+        SELECT m.total, m.max, p.computer_id, p.kind, records.computer, records.result FROM meta m
+        LEFT JOIN (page p CROSS JOIN LATERAL
+                   ranking_entry_records(p.computer_id, p.result_position) AS records) ON true
         ORDER BY p.rank_key, p.computer_id, p.kind;
     ELSE
         RETURN QUERY
@@ -447,13 +454,9 @@ BEGIN
                    (SELECT -r.rank_key FROM ranking r
                     WHERE r.kind = f - 1 AND r.rank_key > '-Infinity' AND r.rank_key < 'Infinity'
                     ORDER BY r.rank_key, r.computer_id LIMIT 1) AS max)
-        SELECT m.total, m.max, p.computer_id, p.kind, c.record, s.record FROM meta m
-        LEFT JOIN (page p
-            CROSS JOIN LATERAL (SELECT x.record FROM computers x
-                                WHERE x.id = p.computer_id OFFSET 0) AS c
-            CROSS JOIN LATERAL (SELECT x.record FROM results x
-                                WHERE x.computer_id = p.computer_id
-                                      AND x.position = p.result_position OFFSET 0) AS s) ON true
+        SELECT m.total, m.max, p.computer_id, p.kind, records.computer, records.result FROM meta m
+        LEFT JOIN (page p CROSS JOIN LATERAL
+                   ranking_entry_records(p.computer_id, p.result_position) AS records) ON true
         ORDER BY p.rank_key, p.computer_id;
     END IF;
 END $$;
