@@ -18,12 +18,16 @@
 
 namespace {
 
-// Connections to each database at most at once, for reads and for writes each: one per core.
-// A page holds its connection for all its time in PostgreSQL; with more pages at once than
-// cores they only take turns on the cores, and each waits for all the others (24 connections
-// on 2 cores made the slowest pages three times as slow).
-int DatabaseConnections() {
+int Cores() {
     return std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+// Connections to each database at most at once, for each of small reads, large reads and
+// writes: one per core. A page holds its connection for all its time in PostgreSQL; with more
+// pages at once than cores they only take turns on the cores, and each waits for all the others
+// (24 connections on 2 cores made the slowest pages three times as slow).
+int DatabaseConnections() {
+    return Cores();
 }
 
 void Say(const std::string& line) {
@@ -59,7 +63,7 @@ int main(int argc, char** argv) {
     // One allocator arena per core: with one per busy thread (up to eight per core), each of the
     // server's 32 workers kept the most a request ever took it, and 32 readers of large answers
     // held 280 MB where 120 MB serve them as fast.
-    mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
+    mallopt(M_ARENA_MAX, Cores());
     std::string error;
     const auto options =
         ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc), &error);

@@ -32,6 +32,7 @@ TReadReplicas::TReadReplicas(TConnectionPool& primary, const std::vector<std::st
     for (const std::string& url : urls) {
         TReplica replica;
         replica.Pool = std::make_unique<TConnectionPool>(url, connections, statements);
+        replica.LargePool = std::make_unique<TConnectionPool>(url, connections, statements);
         replica.Said = "not sampled yet";
         replicas_.push_back(std::move(replica));
     }
@@ -153,14 +154,14 @@ std::string TReadReplicas::Why(TReadiness readiness) {
     return {};
 }
 
-TConnectionPool* TReadReplicas::Choose() {
+TConnectionPool* TReadReplicas::Choose(TReadSize size) {
     const TClock::time_point now = TClock::now();
     std::lock_guard lock(mutex_);
     const std::size_t first = next_++;
     for (std::size_t k = 0; k < replicas_.size(); ++k) {
         TReplica& replica = replicas_[(first + k) % replicas_.size()];
         if (Readiness(replica, now) == TReadiness::Ready)
-            return replica.Pool.get();
+            return (size == TReadSize::Large ? replica.LargePool : replica.Pool).get();
     }
     return nullptr;
 }
@@ -168,7 +169,8 @@ TConnectionPool* TReadReplicas::Choose() {
 void TReadReplicas::Failed(TConnectionPool* pool, const std::string& why) {
     std::lock_guard lock(mutex_);
     for (std::size_t r = 0; r < replicas_.size(); ++r)
-        if (replicas_[r].Pool.get() == pool && !replicas_[r].Failed) {
+        if ((replicas_[r].Pool.get() == pool || replicas_[r].LargePool.get() == pool) &&
+            !replicas_[r].Failed) {
             replicas_[r].Failed = true;
             ServerLog("read database " + std::to_string(r + 1) + ": a read failed (" + why +
                       "); reads go to the primary");

@@ -33,33 +33,38 @@ std::span<const TStatement> WatchStatements();
 // The WAL position the primary has written up to, read on a connection to it.
 std::uint64_t WalPosition(pqxx::connection& connection);
 
+// A read of a page or a computer, or of many computers at once (a results file): each has
+// connections of its own, so that the long reads never hold those the pages wait for.
+enum class TReadSize { Small, Large };
+
 class TReadReplicas {
 public:
     using TClock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds SamplePeriod{200};
     static constexpr std::chrono::seconds MaxLag{2};
 
-    // urls: the libpq connection strings of the replicas; each has a pool of at most connections,
-    // with the statements prepared.
+    // urls: the libpq connection strings of the replicas; each has a pool of at most connections
+    // for each size of read, with the statements prepared.
     TReadReplicas(TConnectionPool& primary, const std::vector<std::string>& urls, int connections,
                   const std::vector<std::span<const TStatement>>& statements);
     ~TReadReplicas();
     TReadReplicas(const TReadReplicas&) = delete;
     TReadReplicas& operator=(const TReadReplicas&) = delete;
 
-    // A replica to read from now; nullptr: read from the primary.
-    TConnectionPool* Choose();
-    // A read on that replica failed.
+    // The connections of a replica to read from now; nullptr: read from the primary.
+    TConnectionPool* Choose(TReadSize size);
+    // A read on that replica's connections failed.
     void Failed(TConnectionPool* replica, const std::string& why);
     // This server has written up to that WAL position; what is read next must hold it.
     void Wrote(std::uint64_t position);
 
 private:
     struct TReplica {
-        std::unique_ptr<TConnectionPool> Pool;
-        bool Answers = false;    // at the last sample
-        bool Recovering = false; // still a replica
-        bool Failed = false;     // a read failed since the last sample
+        std::unique_ptr<TConnectionPool> Pool;      // small reads
+        std::unique_ptr<TConnectionPool> LargePool; // large reads
+        bool Answers = false;                       // at the last sample
+        bool Recovering = false;                    // still a replica
+        bool Failed = false;                        // a read failed since the last sample
         std::uint64_t Replayed = 0;
         std::string Said; // why it is not read from, as last logged; empty: it is read from
     };

@@ -122,8 +122,8 @@ bool ReadComputers(pqxx::transaction_base& work, std::span<const std::int64_t> i
 
 TResultsDatabase::TResultsDatabase(std::string connectionString, int connections,
                                    const std::vector<std::string>& readDatabases)
-    : reads_(connectionString, connections, {ReadStatements, WatchStatements()}),
-      longReads_(connectionString, connections, {ReadStatements}),
+    : smallReads_(connectionString, connections, {ReadStatements, WatchStatements()}),
+      largeReads_(connectionString, connections, {ReadStatements}),
       writes_(std::move(connectionString), connections,
               {UploadStatements(), WriteStatements, ReadStatements, WatchStatements()}) {
     const auto connection = writes_.ConnectAlone();
@@ -135,21 +135,21 @@ TResultsDatabase::TResultsDatabase(std::string connectionString, int connections
     }
     if (!readDatabases.empty())
         replicas_ = std::make_unique<TReadReplicas>(
-            reads_, readDatabases, connections,
+            smallReads_, readDatabases, connections,
             std::vector<std::span<const TStatement>>{ReadStatements, WatchStatements()});
 }
 
 template <typename Work>
-auto TResultsDatabase::Read(const char* what, TConnectionPool& primary, Work&& work) {
+auto TResultsDatabase::Read(const char* what, TReadSize size, Work&& work) {
     if (replicas_)
-        if (TConnectionPool* replica = replicas_->Choose()) {
+        if (TConnectionPool* replica = replicas_->Choose(size)) {
             try {
                 return replica->Run(what, work);
             } catch (const TDatabaseError& error) {
                 replicas_->Failed(replica, error.what());
             }
         }
-    return primary.Run(what, work);
+    return (size == TReadSize::Large ? largeReads_ : smallReads_).Run(what, work);
 }
 
 TResultsDatabase::~TResultsDatabase() = default;
@@ -221,27 +221,29 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
 
 TRankingPage TResultsDatabase::Ranking(std::int32_t acceleration, std::int64_t offset,
                                        std::int64_t limit) {
-    return Read("the ranking could not be read", reads_, [&](pqxx::connection& connection) {
-        // A single statement sees one snapshot; it needs no transaction around it.
-        pqxx::nontransaction work(connection);
-        TRankingPage page;
-        // The schema's filters are numbered as the accelerations are.
-        const pqxx::result rows = work.exec_prepared("ranking_page", acceleration, offset, limit);
-        for (const pqxx::row& row : rows) {
-            page.Total = row[0].is_null() ? 0 : row[0].as<std::int64_t>();
-            if (!row[1].is_null() && row[1].as<double>() > 0)
-                page.Max = static_cast<float>(row[1].as<double>());
-            if (!row[2].is_null())
-                page.Rows.push_back({row[2].as<std::int64_t>(), row[3].as<std::int32_t>(),
-                                     RecordFrom<TComputerRecord>(row[4]),
-                                     RecordFrom<TResultRecord>(row[5])});
-        }
-        return page;
-    });
+    return Read(
+        "the ranking could not be read", TReadSize::Small, [&](pqxx::connection& connection) {
+            // A single statement sees one snapshot; it needs no transaction around it.
+            pqxx::nontransaction work(connection);
+            TRankingPage page;
+            // The schema's filters are numbered as the accelerations are.
+            const pqxx::result rows =
+                work.exec_prepared("ranking_page", acceleration, offset, limit);
+            for (const pqxx::row& row : rows) {
+                page.Total = row[0].is_null() ? 0 : row[0].as<std::int64_t>();
+                if (!row[1].is_null() && row[1].as<double>() > 0)
+                    page.Max = static_cast<float>(row[1].as<double>());
+                if (!row[2].is_null())
+                    page.Rows.push_back({row[2].as<std::int64_t>(), row[3].as<std::int32_t>(),
+                                         RecordFrom<TComputerRecord>(row[4]),
+                                         RecordFrom<TResultRecord>(row[5])});
+            }
+            return page;
+        });
 }
 
 std::optional<TStoredComputer> TResultsDatabase::Computer(std::int64_t id) {
-    return Read("the computer could not be read", reads_,
+    return Read("the computer could not be read", TReadSize::Small,
                 [&](pqxx::connection& connection) -> std::optional<TStoredComputer> {
                     pqxx::nontransaction work(connection);
                     std::optional<TStoredComputer> found;
@@ -256,32 +258,33 @@ std::optional<TStoredComputer> TResultsDatabase::Computer(std::int64_t id) {
 bool TResultsDatabase::TopComputers(std::int32_t acceleration, std::int64_t count,
                                     const std::function<void(std::size_t)>& start,
                                     const std::function<bool(const TStoredComputer&)>& take) {
-    return Read("the ranking could not be read", longReads_, [&](pqxx::connection& connection) {
-        // One snapshot for the ids and every computer, on a replica as on the primary.
-        pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> work(connection);
-        // A computer has at most one entry of each kind.
-        const std::int64_t entries = count * ChartKindCount;
-        const pqxx::result rows =
-            acceleration == 0
-                ? work.exec_prepared("ranking_computers_all", entries)
-                : work.exec_prepared("ranking_computers_kind", entries, acceleration - 1);
-        std::vector<std::int64_t> ids;
-        std::unordered_set<std::int64_t> taken;
-        for (const pqxx::row& row : rows) {
-            const auto id = row[0].as<std::int64_t>();
-            if (taken.insert(id).second)
-                ids.push_back(id);
-            if (static_cast<std::int64_t>(ids.size()) == count)
-                break;
-        }
-        start(ids.size());
-        for (std::size_t first = 0; first < ids.size(); first += ComputersPerRead) {
-            const std::size_t size = std::min(ComputersPerRead, ids.size() - first);
-            if (!ReadComputers(work, std::span(ids).subspan(first, size), take))
-                return false;
-        }
-        return true;
-    });
+    return Read(
+        "the ranking could not be read", TReadSize::Large, [&](pqxx::connection& connection) {
+            // One snapshot for the ids and every computer, on a replica as on the primary.
+            pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> work(connection);
+            // A computer has at most one entry of each kind.
+            const std::int64_t entries = count * ChartKindCount;
+            const pqxx::result rows =
+                acceleration == 0
+                    ? work.exec_prepared("ranking_computers_all", entries)
+                    : work.exec_prepared("ranking_computers_kind", entries, acceleration - 1);
+            std::vector<std::int64_t> ids;
+            std::unordered_set<std::int64_t> taken;
+            for (const pqxx::row& row : rows) {
+                const auto id = row[0].as<std::int64_t>();
+                if (taken.insert(id).second)
+                    ids.push_back(id);
+                if (static_cast<std::int64_t>(ids.size()) == count)
+                    break;
+            }
+            start(ids.size());
+            for (std::size_t first = 0; first < ids.size(); first += ComputersPerRead) {
+                const std::size_t size = std::min(ComputersPerRead, ids.size() - first);
+                if (!ReadComputers(work, std::span(ids).subspan(first, size), take))
+                    return false;
+            }
+            return true;
+        });
 }
 
 std::int64_t TResultsDatabase::UploadCount() {

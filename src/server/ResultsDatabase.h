@@ -85,14 +85,15 @@ struct TUploadOutcome {
 int ResultsSchemaVersion();
 
 class TReadReplicas;
+enum class TReadSize;
 
 class TResultsDatabase {
 public:
     // Connects to the primary with a libpq connection string and brings the schema up to date.
-    // Reads, reads of many computers and writes each have a pool of at most connections, made
-    // as needed, so that uploads and results files never hold the connections that pages wait
-    // for; reads go to the replicas of
-    // readDatabases (as many connections to each) while they have caught up. Throws
+    // Small reads (pages, computers), large reads (results files) and writes each have a pool
+    // of at most connections, made as needed, so that uploads and results files never hold the
+    // connections that pages wait for. Reads go to the replicas of readDatabases (as many
+    // connections to each, for each size of read) while they have caught up. Throws
     // TDatabaseError.
     TResultsDatabase(std::string connectionString, int connections,
                      const std::vector<std::string>& readDatabases = {});
@@ -136,14 +137,12 @@ public:
     std::uint64_t Generation() const { return generation_.load(); }
 
 private:
-    // Runs work on a replica that has caught up, or on the primary with a connection of
-    // primary (reads_ or longReads_).
-    template <typename Work> auto Read(const char* what, TConnectionPool& primary, Work&& work);
+    // Runs work on a replica that has caught up, or on the primary, with a connection for reads
+    // of that size.
+    template <typename Work> auto Read(const char* what, TReadSize size, Work&& work);
 
-    TConnectionPool reads_;
-    // Reads of many computers at once, which would otherwise hold every connection that pages
-    // wait for.
-    TConnectionPool longReads_;
+    TConnectionPool smallReads_;
+    TConnectionPool largeReads_;
     TConnectionPool writes_;
     std::unique_ptr<TReadReplicas> replicas_;
     std::atomic<std::uint64_t> generation_ = 0;

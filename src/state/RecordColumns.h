@@ -42,9 +42,8 @@ QJsonObject ExportJsonRow(std::size_t computerNumber, const TComputerRecord& com
 // page of the ranking spent most of its time on that.)
 void AppendJsonString(QByteArray& out, const QString& text);
 // The same object as ExportJsonRow written as compact JSON text onto out, without building it
-// first: without the column named leaveOut (none when empty), and with the members of more (JSON
-// text such as
-// "\"rank\":1", none when empty) after the columns.
+// first: without the column named leaveOut (none when empty), and with the members of more
+// (JSON text such as "\"rank\":1"; none when empty) after the columns.
 void AppendExportJsonRow(QByteArray& out, std::size_t computerNumber,
                          const TComputerRecord& computer, const std::vector<TStringSlot>& devices,
                          const TResultRecord* result, std::string_view leaveOut = {},
