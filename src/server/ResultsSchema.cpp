@@ -461,6 +461,11 @@ BEGIN
     END IF;
 END $$;
 )sql",
+    R"sql(
+-- 5: an entry's result belongs to a stored computer already (the key to the results), so the
+-- key of the ranking to the computers only checked each entry of an upload a second time.
+ALTER TABLE ranking DROP CONSTRAINT ranking_computer_id_fkey;
+)sql",
 };
 
 constexpr int MigrationCount = static_cast<int>(std::size(Migrations));

@@ -1,6 +1,7 @@
 // The transaction of one upload, in the database's terms, in a handful of statements whatever
 // the number of computers: each statement takes every computer of the file at once (arrays of
-// values, and the records' bytes end to end in one binary parameter). Uploads take their turn
+// values, and the records' bytes end to end in one binary parameter), new computers a thousand
+// at a time. Uploads take their turn
 // first (one at a time to their commit, so that new computers are numbered in the order of the
 // uploads that store them); then the stored computers of the file are locked in the order of
 // their record hashes and the new ones inserted in that order; the ranking's counts, which
