@@ -305,12 +305,12 @@ private:
         stream_.expires_never();
         net::post(workers_, [self = shared_from_this(), request = std::move(request), keepAlive,
                              head, version]() mutable {
-            THttpResponse answer = HandleRequest(request, self->shared_.Context);
-            if (request.Body.size() >= LargeBody) {
+            const bool large = request.Body.size() >= LargeBody;
+            THttpResponse answer = HandleRequest(std::move(request), self->shared_.Context);
+            if (large) {
                 // What a large upload took (its body, the records read from it, the statements'
                 // parameters) went back to the allocator's free lists, where it would stay for
                 // good: the pages go back to the system.
-                request = {};
                 malloc_trim(0);
             }
             net::post(self->stream_.get_executor(),

@@ -104,13 +104,13 @@ QByteArray PublisherHashOf(const std::string& authorization) {
     return Sha256(key.constData(), static_cast<std::size_t>(key.size()));
 }
 
-THttpResponse Upload(const THttpRequest& request, TServerContext& context) {
+// Takes the request's body.
+THttpResponse Upload(THttpRequest& request, TServerContext& context) {
     if (request.Body.size() > MaxUploadBytes)
         return JsonError(413, QString::fromLatin1(TooLargeUpload));
     const QByteArray publisher = PublisherHashOf(request.Authorization);
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(request.Body.data());
     const TUploadOutcome outcome =
-        context.Database.Upload({bytes, request.Body.size()}, request.RemoteAddress, publisher);
+        context.Database.Upload(std::move(request.Body), request.RemoteAddress, publisher);
     return Json(outcome.TookNothing() ? 400 : 200, UploadJson(outcome));
 }
 
@@ -252,7 +252,7 @@ std::string CacheKey(const THttpRequest& request) {
     return key;
 }
 
-THttpResponse Route(const THttpRequest& request, TServerContext& context) {
+THttpResponse Route(THttpRequest& request, TServerContext& context) {
     const std::string& path = request.Path;
     const bool get = request.Method == "GET" || request.Method == "HEAD";
     if (path == "/api/results")
@@ -318,7 +318,7 @@ std::optional<THttpResponse> KeptResponse(const THttpRequest& request, TServerCo
     return context.Cache.Find(CacheKey(request), context.Database.Generation());
 }
 
-THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context) {
+THttpResponse HandleRequest(THttpRequest request, TServerContext& context) {
     try {
         if (!IsRankingRequest(request))
             return Route(request, context);

@@ -57,7 +57,8 @@ struct TServerContext {
     TResponseCache& Cache;
 };
 
-THttpResponse HandleRequest(const THttpRequest& request, TServerContext& context);
+// The answer to request. An upload's body goes to the database, which lets it go once read.
+THttpResponse HandleRequest(THttpRequest request, TServerContext& context);
 
 // The answer HandleRequest would give from the answers it keeps, or nothing when it would have
 // to ask the database: quick enough for the threads that read the requests.

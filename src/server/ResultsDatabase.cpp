@@ -26,7 +26,7 @@ constexpr std::size_t SlotSize = sizeof(TStringSlot);
 // A failed transaction of an upload that collided with another one is run again this often.
 constexpr int UploadAttempts = 8;
 // An upload from this size on closes its connection when done.
-constexpr std::size_t LargeUpload = 1024 * 1024;
+constexpr std::int64_t LargeUpload = 1024 * 1024;
 
 // Statements that only read, prepared on the primary's connections and the replicas'.
 const TStatement ReadStatements[] = {
@@ -154,8 +154,7 @@ auto TResultsDatabase::Read(const char* what, TReadSize size, Work&& work) {
 
 TResultsDatabase::~TResultsDatabase() = default;
 
-TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
-                                        const std::string& address,
+TUploadOutcome TResultsDatabase::Upload(std::string file, const std::string& address,
                                         const QByteArray& publisherHash) {
     // The program's own reader decides what is taken: a file read into an empty store holds
     // each of its computers once, their results merged by the rule already.
@@ -170,8 +169,13 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
     computers.reserve(mostComputers);
     devices.reserve(mostComputers);
     results.reserve(mostComputers);
-    MergeResultsFile(file, LatestPlausibleTimestamp(), computers, devices, results, &read.Report);
+    MergeResultsFile({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()},
+                     LatestPlausibleTimestamp(), computers, devices, results, &read.Report);
     const QByteArray sha = Sha256(file.data(), file.size());
+    const auto fileSize = static_cast<std::int64_t>(file.size());
+    // What was read is all the transaction needs: while it runs, the file's bytes would be a
+    // third of what a large upload holds.
+    std::string().swap(file);
     const std::string leftOut =
         DescribeMergeReport(QStringLiteral("Results.bin"), read.Report).join('\n').toStdString();
 
@@ -186,11 +190,11 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
                     MergeUploadedComputers(work, computers, devices, results, publisherHash, ids,
                                            merged);
                     const pqxx::row upload = work.exec_prepared1(
-                        "upload_insert", address, static_cast<std::int64_t>(file.size()),
-                        Bytes(sha), std::string(OutcomeName(read.Report)),
-                        read.Report.BlocksDeclared, read.Report.BlocksMerged, merged.ComputersAdded,
-                        merged.ComputersKnown, merged.ResultsAdded, merged.ResultsReplaced,
-                        merged.ResultsNotLater, leftOut, Bytes(publisherHash),
+                        "upload_insert", address, fileSize, Bytes(sha),
+                        std::string(OutcomeName(read.Report)), read.Report.BlocksDeclared,
+                        read.Report.BlocksMerged, merged.ComputersAdded, merged.ComputersKnown,
+                        merged.ResultsAdded, merged.ResultsReplaced, merged.ResultsNotLater,
+                        leftOut, Bytes(publisherHash),
                         static_cast<std::int32_t>(merged.NotYours.size()),
                         static_cast<std::int32_t>(merged.Held.size()));
                     merged.UploadId = upload[0].as<std::int64_t>();
@@ -199,7 +203,7 @@ TUploadOutcome TResultsDatabase::Upload(std::span<const std::uint8_t> file,
                         written = WalPosition(connection);
                     // libpq keeps the room of the largest statement a connection ever sent or
                     // received; after a large upload it is tens of MB, so the connection goes.
-                    if (file.size() >= LargeUpload)
+                    if (fileSize >= LargeUpload)
                         connection.disconnect();
                     return merged;
                 } catch (const pqxx::transaction_rollback&) {

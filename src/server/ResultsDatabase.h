@@ -103,8 +103,9 @@ public:
 
     // Reads the file with the program's reader and merges what it takes in one transaction,
     // recording the upload (also when the reader takes nothing). address is the sender's;
-    // publisherHash the SHA-256 of its publisher key, empty when it sent none.
-    TUploadOutcome Upload(std::span<const std::uint8_t> file, const std::string& address,
+    // publisherHash the SHA-256 of its publisher key, empty when it sent none. The file's bytes
+    // are let go once read, before the transaction.
+    TUploadOutcome Upload(std::string file, const std::string& address,
                           const QByteArray& publisherHash = {});
 
     // The ranking of all computers for the acceleration filter (0 any, 1 hardware, 2 software,
