@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
     // server's 32 workers kept the most a request ever took it, and 32 readers of large answers
     // held 280 MB where 120 MB serve them as fast.
     mallopt(M_ARENA_MAX, Cores());
+    // Blocks from 256 KiB on are mapped for themselves and go back to the system when freed.
+    // The allocator would otherwise raise this bound to the largest block freed so far (32 MB
+    // after one large upload), and later large answers and uploads would stay in the arenas.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     std::string error;
     const auto options =
         ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
