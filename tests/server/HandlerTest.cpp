@@ -33,7 +33,7 @@ THttpResponse Serve(THttpRequest request, TServerContext& context) {
         request.Method, request.Path, request.RemoteAddress, request.Body.size(), {}};
     if (auto refusal = ScreenRequest(head, context))
         return *refusal;
-    return HandleRequest(request, context);
+    return HandleRequest(std::move(request), context);
 }
 
 class HandlerTest : public testing::Test {
@@ -157,6 +157,22 @@ TEST_F(HandlerTest, AnUploadedFileReadsBackFieldByFieldAsTheExportWritesIt) {
     }
     EXPECT_EQ(Request("GET", "/api/computers/3").Status, 404);
     EXPECT_EQ(database_.UploadCount(), 1);
+}
+
+// New computers go to the database a batch at a time: an upload of several batches stores every
+// computer whole, numbered in the order of the file, and the same file again adds nothing.
+TEST_F(HandlerTest, AnUploadOfThousandsOfComputersStoresEachWholeInTheOrderOfTheFile) {
+    TTestStore reference;
+    const TTestStore store = VariedStore(2500, 91, "many");
+    ASSERT_NO_FATAL_FAILURE(UploadInto(reference, store));
+    ASSERT_GT(reference.Computers.size(), 2000u); // more than two batches
+    ExpectSameStore(Stored(), reference);
+
+    const THttpResponse again = Upload(store.File());
+    ASSERT_EQ(again.Status, 200) << again.Body;
+    EXPECT_EQ(Json(again)["computers_added"].toInt(), 0);
+    EXPECT_EQ(Json(again)["computers_known"].toInt(), static_cast<int>(reference.Computers.size()));
+    EXPECT_EQ(Json(again)["results_added"].toInt(), 0);
 }
 
 TEST_F(HandlerTest, TheMergeRuleIsTheFileMerges) {
