@@ -23,11 +23,12 @@ int Cores() {
 }
 
 // Connections to each database at most at once, for each of small reads, large reads and
-// writes: one per core. A page holds its connection for all its time in PostgreSQL; with more
-// pages at once than cores they only take turns on the cores, and each waits for all the others
-// (24 connections on 2 cores made the slowest pages three times as slow).
-int DatabaseConnections() {
-    return Cores();
+// writes: one per core unless the options say. A page holds its connection for all its time in
+// PostgreSQL; with more pages at once than the database's cores they only take turns on them,
+// and each waits for all the others (24 connections on 2 cores made the slowest pages three
+// times as slow).
+int DatabaseConnections(const TServerOptions& options) {
+    return options.DatabaseConnections > 0 ? options.DatabaseConnections : Cores();
 }
 
 void Say(const std::string& line) {
@@ -107,7 +108,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        TResultsDatabase database(options->Database, DatabaseConnections(), options->ReadDatabases);
+        TResultsDatabase database(options->Database, DatabaseConnections(*options),
+                                  options->ReadDatabases);
         TUploadLimiter limiter(options->UploadsPerMinute);
         TResponseCache cache;
         TServerContext context{database, limiter, cache};

@@ -65,7 +65,8 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
             continue;
         }
         if (name != "--listen" && name != "--database" && name != "--read-database" &&
-            name != "--uploads-per-minute" && name != "--trusted-proxy" && !review) {
+            name != "--database-connections" && name != "--uploads-per-minute" &&
+            name != "--trusted-proxy" && !review) {
             *error = "unknown option " + name + "; see --help";
             return std::nullopt;
         }
@@ -97,6 +98,11 @@ std::optional<TServerOptions> ParseServerOptions(const std::vector<std::string>&
         }
         if (review)
             options.Review = name == "--accept" ? TReviewAction::Accept : TReviewAction::Reject;
+        if (name == "--database-connections" &&
+            !ParseNumber(value, 1, 64, options.DatabaseConnections)) {
+            *error = "--database-connections: a whole number from 1 to 64";
+            return std::nullopt;
+        }
         if (name == "--uploads-per-minute" &&
             !ParseNumber(value, 1, 1000000, options.UploadsPerMinute)) {
             *error = "--uploads-per-minute: a whole number from 1";
@@ -127,6 +133,10 @@ std::string ServerUsage() {
            "                            of them): the ranking, the pages, the computers and\n"
            "                            the results file are read there while it is no more\n"
            "                            than 2 s behind, else from the database\n"
+           "  --database-connections N  connections to each database for each of pages and\n"
+           "                            computers, results files and uploads (default one per\n"
+           "                            core of this machine; with PostgreSQL on a machine of\n"
+           "                            its own, that machine's cores)\n"
            "  --uploads-per-minute N    uploads taken from one address per minute (default 30)\n"
            "  --trusted-proxy ADDRESS   the reverse proxy in front: its connections are not\n"
            "                            bound per address, and X-Forwarded-For names the\n"

@@ -14,6 +14,7 @@ struct TServerOptions {
     int ListenPort = 8080; // 0: any free port, printed at start
     std::string Database = "dbname=stendograph";
     std::vector<std::string> ReadDatabases; // --read-database, each a streaming replica
+    int DatabaseConnections = 0;            // to each database, per kind of work; 0: one per core
     int UploadsPerMinute = 30;
     std::string TrustedProxy; // --trusted-proxy: the reverse proxy's address, or empty
     TReviewAction Review = TReviewAction::None;

@@ -695,13 +695,16 @@ TEST_F(HandlerTest, TheSchemaIsMigratedOnceAndALaterOneIsRefused) {
 
 TEST(ServerOptions, ParseAsDocumented) {
     std::string error;
-    auto options = ParseServerOptions(
-        {"--listen", "[::1]:9000", "--database", "dbname=x", "--uploads-per-minute", "5"}, &error);
+    auto options = ParseServerOptions({"--listen", "[::1]:9000", "--database", "dbname=x",
+                                       "--uploads-per-minute", "5", "--database-connections", "16"},
+                                      &error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->ListenHost, "::1");
     EXPECT_EQ(options->ListenPort, 9000);
     EXPECT_EQ(options->Database, "dbname=x");
     EXPECT_EQ(options->UploadsPerMinute, 5);
+    EXPECT_EQ(options->DatabaseConnections, 16);
+    EXPECT_EQ(ParseServerOptions({}, &error)->DatabaseConnections, 0); // one per core
     EXPECT_EQ(options->Review, TReviewAction::None);
     const auto review = ParseServerOptions({"--review"}, &error);
     ASSERT_TRUE(review);
@@ -718,6 +721,8 @@ TEST(ServerOptions, ParseAsDocumented) {
                                                   {"--listen", ":80"},
                                                   {"--database"},
                                                   {"--uploads-per-minute", "0"},
+                                                  {"--database-connections", "0"},
+                                                  {"--database-connections", "65"},
                                                   {"--port", "1"},
                                                   {"--accept", "12"},
                                                   {"--accept", "12:gpu"},
