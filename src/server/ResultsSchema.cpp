@@ -388,13 +388,6 @@ END $$;
 
 SELECT ranking_blocks_number(f) FROM generate_series(0, 3) AS f;
 
--- A page of filter f: the filter's count and greatest finite value on every row, and its
--- entries from offset skip on, at most n, each with the records of its computer and result,
--- in ranking order; a single row without an entry when the page is past the end. A page
--- starts at its block, found from the index, and skips at most a block's entries. Its plan is
--- made once per connection, for every page: each computer and result is read by its key
--- whatever the page's size, so the planner has nothing to weigh per page. Such a plan
--- expects many rows: neither a cache of lookups sized for them nor compiling it would pay.
 -- The records of a ranking entry's computer and result, each read by its key (the planner
 -- keeps it apart from the page's other tables, whatever number of rows it expects).
 CREATE FUNCTION ranking_entry_records(computer_id bigint, result_position integer)
@@ -406,6 +399,13 @@ LANGUAGE sql STABLE AS $$
     OFFSET 0
 $$;
 
+-- A page of filter f: the filter's count and greatest finite value on every row, and its
+-- entries from offset skip on, at most n, each with the records of its computer and result,
+-- in ranking order; a single row without an entry when the page is past the end. A page
+-- starts at its block, found from the index, and skips at most a block's entries. Its plan is
+-- made once per connection, for every page: each computer and result is read by its key
+-- whatever the page's size, so the planner has nothing to weigh per page. Such a plan
+-- expects many rows: neither a cache of lookups sized for them nor compiling it would pay.
 CREATE FUNCTION ranking_page(f integer, skip bigint, n bigint)
 RETURNS TABLE (page_total bigint, page_max double precision, entry_computer bigint,
                entry_kind smallint, computer_record bytea, result_record bytea)
